@@ -1,0 +1,43 @@
+#include "cli/ImageOptions.h"
+
+#include "diskimage/ReaderState.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace ondrel::cli {
+
+void printError(const std::string& text) { std::fprintf(stderr, "ondrel-cli: %s\n", text.c_str()); }
+
+void ImageOptions::addTo(CLI::App& command, bool withOverrides) {
+    command.add_option("IMAGE", image, "Disk image file or block device")->required();
+    command.add_option("--type", type, "Container kind (detected from the content when auto)")
+        ->check(CLI::IsMember({"auto", "raw", "vhd", "vdi", "vmdk"}, CLI::ignore_case));
+    command.add_flag("-v,--verbose", verbose, "Print the status lines of the scan");
+    if (withOverrides) {
+        command.add_option("--size-mb", sizeMb, "Disk size in MiB, in place of the size the image states");
+        command.add_option("--table-entries", tableEntries, "Number of VHD block-table entries to read");
+    }
+}
+
+std::unique_ptr<readWriteInterface> ImageOptions::open(ImageKind& kind) {
+    diskSizeOverride = sizeMb << 20;
+    tableEntriesOverride = tableEntries;
+    std::optional<ImageKind> requested;
+    if (type != "auto" && type != "AUTO") requested = imageKindFromName(type);
+    OpenedImage opened = openDiskImage(image, requested);
+    kind = opened.kind;
+    if (!opened.reader) {
+        std::string reason = opened.message;
+        if (opened.errorCode != 0) reason += std::string(" (") + image + ": " + std::strerror(opened.errorCode) + ")";
+        printError(reason);
+        return nullptr;
+    }
+    for (const auto& w : opened.reader->warnings()) {
+        printError("warning: " + w);
+        hadWarnings = true;
+    }
+    return std::move(opened.reader);
+}
+
+}  // namespace ondrel::cli

@@ -1,0 +1,33 @@
+#pragma once
+// The options every image command shares, and opening the image with them.
+#include "diskimage/ImageKind.h"
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <string>
+
+namespace ondrel::cli {
+
+// Exit statuses: 0 success, 1 a failure the user must see, 2 bad arguments.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+struct ImageOptions {
+    std::string image;
+    std::string type = "auto";
+    std::uint64_t sizeMb = 0;
+    std::uint64_t tableEntries = 0;
+    bool verbose = false;
+
+    void addTo(CLI::App& command, bool withOverrides);
+
+    // Opens the image; on failure prints why and returns null. Warnings about
+    // damage are printed and remembered so the command can exit with 1.
+    std::unique_ptr<readWriteInterface> open(ImageKind& kind);
+    bool hadWarnings = false;
+};
+
+void printError(const std::string& text);
+
+}  // namespace ondrel::cli

@@ -1,0 +1,62 @@
+#include "cli/TerminalObserver.h"
+
+#include <csignal>
+#include <cstdio>
+
+namespace ondrel::cli {
+
+std::atomic<bool> g_interrupted{false};
+
+namespace {
+void onInterrupt(int) { g_interrupted = true; }
+}  // namespace
+
+void installInterruptHandler() {
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+}
+
+TerminalObserver::~TerminalObserver() {
+    if (lineOpen_) std::fputc('\n', stderr);
+}
+
+void TerminalObserver::checkInterrupt() {
+    if (g_interrupted && control_) control_->requestStop();
+}
+
+void TerminalObserver::status(const std::string& text) {
+    checkInterrupt();
+    if (!verbose_) return;
+    if (lineOpen_) {
+        std::fputc('\n', stderr);
+        lineOpen_ = false;
+    }
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void TerminalObserver::progressRange(std::int64_t low, std::int64_t high) {
+    low_ = low;
+    high_ = high;
+    lastPercent_ = -1;
+}
+
+void TerminalObserver::progressPosition(std::int64_t position) {
+    checkInterrupt();
+    if (!progress_ || high_ <= low_) return;
+    int percent = static_cast<int>((position - low_) * 100 / (high_ - low_));
+    if (percent == lastPercent_) return;
+    lastPercent_ = percent;
+    std::fprintf(stderr, "\r%3d%%", percent);
+    std::fflush(stderr);
+    lineOpen_ = true;
+}
+
+void TerminalObserver::message(const std::string& text) {
+    if (lineOpen_) {
+        std::fputc('\n', stderr);
+        lineOpen_ = false;
+    }
+    std::fprintf(stderr, "ondrel-cli: %s\n", text.c_str());
+}
+
+}  // namespace ondrel::cli

@@ -1,0 +1,38 @@
+#pragma once
+// Reports of long work on the terminal: notices on stderr, status lines when
+// verbose, a progress line when stderr is a terminal (or always, when asked).
+#include "common/ScanObserver.h"
+#include "common/WorkControl.h"
+
+#include <atomic>
+
+namespace ondrel::cli {
+
+// Set by SIGINT; the observer turns it into a stop request at the next report.
+extern std::atomic<bool> g_interrupted;
+void installInterruptHandler();
+
+class TerminalObserver : public ScanObserver {
+public:
+    TerminalObserver(bool verbose, bool progress, WorkControl* control = nullptr)
+        : verbose_(verbose), progress_(progress), control_(control) {}
+    ~TerminalObserver() override;
+    void setControl(WorkControl* control) { control_ = control; }
+
+    void status(const std::string& text) override;
+    void progressRange(std::int64_t low, std::int64_t high) override;
+    void progressPosition(std::int64_t position) override;
+    void message(const std::string& text) override;
+
+private:
+    void checkInterrupt();
+
+    bool verbose_;
+    bool progress_;
+    WorkControl* control_;
+    std::int64_t low_ = 0, high_ = 0;
+    int lastPercent_ = -1;
+    bool lineOpen_ = false;
+};
+
+}  // namespace ondrel::cli

@@ -1,0 +1,100 @@
+// ondrel-cli volumes: the volumes of an image, from its partition tables or a
+// sector sweep.
+#include "cli/Commands.h"
+#include "cli/ImageOptions.h"
+#include "cli/TerminalObserver.h"
+#include "volumes/Partition.h"
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+namespace ondrel::cli {
+
+namespace {
+
+struct VolumesOptions {
+    ImageOptions image;
+    bool gpt = false;
+    bool sweep = false;
+    std::int64_t startSector = 0;
+    std::int64_t endSector = 0;
+    bool noSkip = false;
+    bool json = false;
+    bool progress = false;
+};
+
+void printTable(const std::vector<VolumeRecord>& records) {
+    std::printf("%-8s %-28s %-14s %s\n", "VOLUME", "FILE_SYSTEM", "VOLUME_SIZE", "START_SECTOR");
+    for (const auto& r : records)
+        std::printf("%-8s %-28s %-14s %lld\n", r.volumeName.c_str(), r.fileSystem.c_str(), r.sizeText.c_str(),
+                    static_cast<long long>(r.startSector));
+}
+
+void printJson(const std::vector<VolumeRecord>& records) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const auto& r : records)
+        out.push_back({{"volume", r.volumeName},
+                       {"fileSystem", r.fileSystem},
+                       {"sizeText", r.sizeText},
+                       {"sizeMB", sizeMegabytes(r.sizeText)},
+                       {"startSector", r.startSector}});
+    std::printf("%s\n", out.dump(2).c_str());
+}
+
+bool hasProtectiveMbr(readWriteInterface& reader) {
+    std::array<std::uint8_t, 512> mbr{};
+    reader.baseOffset = 0;
+    if (!reader.readAt(0, mbr.data(), mbr.size())) return false;
+    for (int slot = 0; slot < 4; ++slot)
+        if (mbr[0x1BE + slot * 16 + 4] == 0xEE) return true;
+    return false;
+}
+
+int runVolumes(VolumesOptions& o) {
+    ImageKind kind{};
+    auto reader = o.image.open(kind);
+    if (!reader) return kExitFailure;
+
+    std::vector<VolumeRecord> records;
+    TerminalObserver observer(o.image.verbose, o.progress || (o.sweep && isatty(STDERR_FILENO)));
+    Partition partition(records, observer);
+    observer.setControl(&partition.control);
+    if (o.sweep) {
+        partition.skipVolumeSize = !o.noSkip;
+        if (o.endSector >= 0) {
+            partition.customStartSector = o.startSector;
+            partition.customEndSector = o.endSector;
+        }
+        partition.sweepVolumes(*reader);
+        if (partition.stopRequested()) printError("sweep stopped; the volumes found so far are listed");
+    } else {
+        partition.gptMode = o.gpt;
+        partition.scanPartitionTables(*reader);
+        if (!o.gpt && hasProtectiveMbr(*reader))
+            printError("the disk has a GPT (protective MBR entry); run with --gpt to list its partitions");
+    }
+    if (o.json) printJson(records);
+    else printTable(records);
+    return o.image.hadWarnings ? kExitFailure : kExitOk;
+}
+
+}  // namespace
+
+Runner addVolumesCommand(CLI::App& app) {
+    auto o = std::make_shared<VolumesOptions>();
+    auto* cmd = app.add_subcommand("volumes", "List the volumes of an image");
+    o->image.addTo(*cmd, true);
+    cmd->add_flag("--gpt", o->gpt, "Read the GPT instead of the MBR");
+    auto* sweep = cmd->add_flag("--sweep", o->sweep, "Sweep every sector for boot records (advanced scan)");
+    cmd->add_option("--start-sector", o->startSector, "Sweep: first sector to test")->needs(sweep);
+    cmd->add_option("--end-sector", o->endSector, "Sweep: last sector to test (0: to the end)")->needs(sweep);
+    cmd->add_flag("--no-skip", o->noSkip, "Sweep: also test the sectors inside volumes already found")->needs(sweep);
+    cmd->add_flag("--progress", o->progress, "Show progress on stderr even when it is not a terminal");
+    cmd->add_flag("--json", o->json, "Print a JSON array");
+    return [o] { return runVolumes(*o); };
+}
+
+}  // namespace ondrel::cli

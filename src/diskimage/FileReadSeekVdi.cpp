@@ -1,0 +1,74 @@
+#include "diskimage/FileReadSeekVdi.h"
+
+#include <algorithm>
+#include <array>
+
+namespace ondrel {
+
+namespace {
+constexpr std::uint32_t kUnallocated = 0xFFFFFFFF;
+constexpr std::uint32_t kZeroBlock = 0xFFFFFFFE;
+}  // namespace
+
+bool FileReadSeekVdi::open(const std::string& path) {
+    if (!file_.open(path)) {
+        lastErrorCode_ = file_.errorCode();
+        return fail("Invalid handle.");
+    }
+    fileLength = file_.size();
+    std::array<std::uint8_t, kVdiHeaderSize> raw{};
+    if (file_.readAt(0, raw.data(), raw.size()) < static_cast<std::int64_t>(raw.size()))
+        return fail("The VDI file is truncated: its header is incomplete.");
+    header = parseVdiHeader(raw);
+    sectorsPerBlock = header.blockSize / kSectorSize;
+
+    if (header.diskSize <= 0 || header.headerSize == 0 || header.allocatedBlocks == 0 || header.blockSize == 0)
+        return fail("The VDI header is not valid (disk size, header size, block size or allocated blocks is 0).");
+    if (header.blockSize % kSectorSize != 0)
+        return fail("The VDI header names a block size that is not a whole number of sectors.");
+
+    std::uint64_t entries = header.blockCount;
+    std::uint64_t available = header.blockMapOffset < static_cast<std::uint64_t>(fileLength)
+                                  ? (static_cast<std::uint64_t>(fileLength) - header.blockMapOffset) / 4
+                                  : 0;
+    if (entries > available) {
+        warn("The VDI file is truncated: its block map is incomplete.");
+        entries = available;
+    }
+    std::vector<std::uint8_t> map(entries * 4);
+    if (!map.empty()) file_.readAt(header.blockMapOffset, map.data(), map.size());
+    blockMap.clear();
+    blockMap.reserve(entries);
+    std::int64_t dataEnd = 0;
+    for (std::uint64_t k = 0; k < entries; ++k) {
+        std::uint32_t e = le32(map, k * 4);
+        blockMap.push_back(e);
+        if (e < kZeroBlock)
+            dataEnd = std::max<std::int64_t>(dataEnd, static_cast<std::int64_t>(header.dataOffset) +
+                                                          (static_cast<std::int64_t>(e) + 1) * header.blockSize);
+    }
+    mapEntriesRead = entries;
+    mapEntries = static_cast<std::int64_t>(blockMap.size());
+    setSectorCount(static_cast<std::uint64_t>(header.diskSize) / kSectorSize);
+    checkTruncation(dataEnd, "VDI");
+    return true;
+}
+
+BlockMappedReader::Mapping FileReadSeekVdi::mapAt(std::uint64_t a) {
+    std::uint64_t block = a / header.blockSize;
+    std::uint64_t inBlock = a % header.blockSize;
+    Mapping m;
+    m.length = header.blockSize - inBlock;
+    if (block >= blockMap.size()) return m;
+    std::uint32_t entry = blockMap[block];
+    // A zero block (0xFFFFFFFE) has no data in the file; it reads as zeros.
+    if (entry == kUnallocated || entry == kZeroBlock) {
+        m.kind = Kind::Zero;
+        return m;
+    }
+    m.kind = Kind::Data;
+    m.fileOffset = static_cast<std::int64_t>(header.dataOffset + static_cast<std::uint64_t>(entry) * header.blockSize + inBlock);
+    return m;
+}
+
+}  // namespace ondrel

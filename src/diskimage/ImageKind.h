@@ -1,0 +1,37 @@
+#pragma once
+// Which container an image file is, told from its content: the VHD footer
+// cookie, the VDI signature, the VMDK magic; anything else is a plain image.
+#include "diskimage/readWriteInterface.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace ondrel {
+
+enum class ImageKind { Raw, DynamicVhd, FixedVhd, Vdi, Vmdk };
+
+const char* imageKindName(ImageKind kind);
+
+// "raw", "vhd", "vdi", "vmdk" (case-insensitive); nullopt for anything else.
+std::optional<ImageKind> imageKindFromName(const std::string& name);
+
+// Looks at the file's first and last sectors. A file that cannot be read is Raw
+// (its reader then reports why it cannot be opened).
+ImageKind detectImageKind(const std::string& path);
+
+// A new, unopened reader for the kind. A fixed VHD is a plain image.
+std::unique_ptr<readWriteInterface> createReader(ImageKind kind);
+
+// Opens path as kind (detected when kind is nullopt), honouring the overrides.
+// For a fixed VHD without a size override the disk ends before the footer.
+// On failure the reader is null and message says why.
+struct OpenedImage {
+    std::unique_ptr<readWriteInterface> reader;
+    ImageKind kind = ImageKind::Raw;
+    std::string message;
+    int errorCode = 0;  // the system's reason, when the file could not be opened
+};
+OpenedImage openDiskImage(const std::string& path, std::optional<ImageKind> kind);
+
+}  // namespace ondrel

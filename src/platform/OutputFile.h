@@ -1,0 +1,46 @@
+#pragma once
+// A file we create on the host (exported images, recovered files). Runs of
+// zeros may be skipped as holes; the file still reads back byte for byte.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ondrel {
+
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Creates or truncates path for writing.
+    bool create(const std::string& path);
+    // Appends count bytes; with sparse set, an all-zero block is skipped as a hole.
+    bool write(const void* data, std::size_t count, bool sparse = false);
+    // Sets the final length (needed after trailing holes) and closes.
+    bool finish();
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+    std::int64_t position() const { return position_; }
+
+    int errorCode() const { return error_; }
+    bool diskFull() const;
+    std::string errorText() const;
+
+private:
+    int fd_ = -1;
+    std::int64_t position_ = 0;
+    int error_ = 0;
+};
+
+// Free bytes available to us in the folder's file system, or -1 when unknown.
+std::int64_t freeSpaceAt(const std::string& folder);
+
+// Whether a file or folder of that name exists.
+bool pathExists(const std::string& path);
+
+// The path's separator for this platform.
+inline constexpr char kPathSeparator = '/';
+
+}  // namespace ondrel

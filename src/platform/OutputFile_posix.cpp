@@ -1,0 +1,89 @@
+#include "platform/OutputFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace ondrel {
+
+OutputFile::~OutputFile() { close(); }
+
+bool OutputFile::create(const std::string& path) {
+    close();
+    error_ = 0;
+    position_ = 0;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd_ < 0) error_ = errno;
+    return fd_ >= 0;
+}
+
+static bool allZero(const char* p, std::size_t n) {
+    return std::all_of(p, p + n, [](char c) { return c == 0; });
+}
+
+bool OutputFile::write(const void* data, std::size_t count, bool sparse) {
+    if (fd_ < 0) {
+        error_ = EBADF;
+        return false;
+    }
+    const auto* p = static_cast<const char*>(data);
+    if (sparse && count > 0 && allZero(p, count)) {
+        position_ += static_cast<std::int64_t>(count);
+        return true;
+    }
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pwrite(fd_, p + done, count - done, static_cast<off_t>(position_ + static_cast<std::int64_t>(done)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error_ = errno;
+            position_ += static_cast<std::int64_t>(done);
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    position_ += static_cast<std::int64_t>(count);
+    return true;
+}
+
+bool OutputFile::finish() {
+    if (fd_ < 0) return false;
+    bool ok = true;
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && st.st_size != position_ && ::ftruncate(fd_, position_) != 0) {
+        error_ = errno;
+        ok = false;
+    }
+    if (::close(fd_) != 0 && ok) {
+        error_ = errno;
+        ok = false;
+    }
+    fd_ = -1;
+    return ok;
+}
+
+void OutputFile::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+bool OutputFile::diskFull() const { return error_ == ENOSPC || error_ == EDQUOT; }
+
+std::string OutputFile::errorText() const { return error_ ? std::strerror(error_) : std::string(); }
+
+std::int64_t freeSpaceAt(const std::string& folder) {
+    struct statvfs vfs {};
+    if (::statvfs(folder.c_str(), &vfs) != 0) return -1;
+    return static_cast<std::int64_t>(vfs.f_bavail) * static_cast<std::int64_t>(vfs.f_frsize);
+}
+
+bool pathExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace ondrel

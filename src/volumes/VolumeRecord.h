@@ -1,0 +1,20 @@
+#pragma once
+// One volume found on the virtual disk, as the volume list shows it and the
+// results page receives it.
+#include <cstdint>
+#include <string>
+
+namespace ondrel {
+
+struct VolumeRecord {
+    std::string fileSystem;  // "NTFS", "FAT16", "FAT32", "FAT64", "extX", "HFS+", "Unknown", ...
+    std::string label;
+    std::string volumeName;  // the volume's number as decimal text
+    std::string sizeText;    // megabytes as decimal text, then a unit suffix
+    std::int64_t startSector = 0;
+};
+
+// The leading decimal number of sizeText (megabytes); 0 when there is none.
+std::int64_t sizeMegabytes(const std::string& sizeText);
+
+}  // namespace ondrel

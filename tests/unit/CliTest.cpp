@@ -1,0 +1,98 @@
+// ondrel-cli as a user scripts it: exit statuses, messages, JSON output.
+#include "unit/ContainerBuilders.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace ondrel::test {
+
+namespace {
+struct CliResult {
+    int status = -1;
+    std::string out;  // stdout and stderr together
+};
+CliResult cli(const std::string& args) {
+    CliResult r;
+    r.status = runCommand(std::string(ONDREL_CLI) + " " + args + " 2>&1", &r.out);
+    return r;
+}
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+}  // namespace
+
+TEST(CliTest, VolumesAsJsonAndAsATable) {
+    CliResult json = cli("volumes --json " + quoted(fixture("mbr-disk.vhd")));
+    ASSERT_EQ(json.status, 0) << json.out;
+    auto volumes = nlohmann::json::parse(json.out);
+    ASSERT_EQ(volumes.size(), 6u);
+    EXPECT_EQ(volumes[0]["volume"], "0");
+    EXPECT_EQ(volumes[0]["fileSystem"], "NTFS");
+    EXPECT_EQ(volumes[0]["sizeText"], "16   MB");
+    EXPECT_EQ(volumes[0]["sizeMB"], 16);
+    EXPECT_EQ(volumes[0]["startSector"], 2048);
+
+    CliResult table = cli("volumes " + quoted(fixture("gpt-disk.raw")));
+    EXPECT_EQ(table.status, 0);
+    EXPECT_NE(table.out.find("VOLUME"), std::string::npos);
+    EXPECT_NE(table.out.find("--gpt"), std::string::npos) << "hint about the protective MBR";
+
+    CliResult sweep = cli("volumes --sweep --json " + quoted(fixture("swept-disk.raw")));
+    ASSERT_EQ(sweep.status, 0) << sweep.out;
+    EXPECT_EQ(nlohmann::json::parse(sweep.out).size(), 6u);
+}
+
+TEST(CliTest, InfoShowsKindSizeAndGeometry) {
+    CliResult vhd = cli("info " + quoted(fixture("mbr-disk.vhd")));
+    ASSERT_EQ(vhd.status, 0) << vhd.out;
+    EXPECT_NE(vhd.out.find("dynamic VHD"), std::string::npos);
+    EXPECT_NE(vhd.out.find("196608"), std::string::npos) << "sector count";
+    EXPECT_NE(vhd.out.find("MAXIMUM TABLE ENTRIES:"), std::string::npos);
+    CliResult fixed = cli("info " + quoted(fixture("mbr-disk-fixed.vhd")));
+    EXPECT_NE(fixed.out.find("fixed VHD"), std::string::npos);
+    EXPECT_NE(fixed.out.find("196608"), std::string::npos) << "the footer is not part of the disk";
+    CliResult vmdk = cli("info --type vmdk " + quoted(fixture("mbr-disk.vmdk")));
+    EXPECT_NE(vmdk.out.find("monolithicSparse"), std::string::npos);
+}
+
+TEST(CliTest, BadInputFailsWithAMessageAndStatusOne) {
+    TempDir dir;
+    writeFile(dir.file("empty.img"), {});
+    ByteVector disk = patternDisk(4 << 20);
+    ByteVector vhd = buildDynamicVhd(disk);
+    writeFile(dir.file("cut.vhd"), ByteVector(vhd.begin(), vhd.begin() + static_cast<std::ptrdiff_t>(vhd.size() / 2)));
+    ByteVector vdi = buildVdi(disk);
+    putLe(vdi, 0x178, 0, 4);
+    writeFile(dir.file("bad.vdi"), vdi);
+    VmdkLayout noDescriptor;
+    noDescriptor.withDescriptor = false;
+    writeFile(dir.file("nodesc.vmdk"), buildVmdk(disk, noDescriptor));
+
+    for (std::string name : {"missing.img", "empty.img", "cut.vhd", "bad.vdi", "nodesc.vmdk"}) {
+        CliResult r = cli("volumes " + quoted(dir.file(name)));
+        EXPECT_EQ(r.status, 1) << name << ": " << r.out;
+        EXPECT_NE(r.out.find("ondrel-cli: "), std::string::npos) << name;
+    }
+    CliResult missing = cli("info " + quoted(dir.file("missing.img")));
+    EXPECT_NE(missing.out.find("No such file"), std::string::npos) << missing.out;
+}
+
+TEST(CliTest, BadArgumentsGiveStatusTwo) {
+    EXPECT_EQ(cli("").status, 2);
+    EXPECT_EQ(cli("frobnicate x").status, 2);
+    EXPECT_EQ(cli("volumes").status, 2);
+    EXPECT_EQ(cli("volumes --type qcow2 x.img").status, 2);
+    EXPECT_EQ(cli("volumes --start-sector 5 x.img").status, 2) << "only with --sweep";
+    EXPECT_EQ(cli("--help").status, 0);
+}
+
+TEST(CliTest, ExportWritesTheRawDiskAndCountsNames) {
+    TempDir out;
+    CliResult first = cli("export " + quoted(fixture("mbr-disk.vdi")) + " " + quoted(out.path().string()));
+    ASSERT_EQ(first.status, 0) << first.out;
+    EXPECT_EQ(readFile(out.file("mbr-disk.vdi.img")), readFile(fixture("mbr-disk.raw")));
+    CliResult second = cli("export " + quoted(fixture("mbr-disk.vdi")) + " " + quoted(out.path().string()));
+    ASSERT_EQ(second.status, 0) << second.out;
+    EXPECT_TRUE(std::filesystem::exists(out.file("1mbr-disk.vdi.img")));
+    EXPECT_EQ(cli("export " + quoted(fixture("mbr-disk.vdi")) + " " + quoted(out.file("nope"))).status, 2);
+}
+
+}  // namespace ondrel::test

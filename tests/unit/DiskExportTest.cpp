@@ -1,0 +1,93 @@
+#include "common/WorkControl.h"
+#include "diskimage/FileReadSeek.h"
+#include "diskimage/FileReadSeekVHD.h"
+#include "diskimage/ReaderState.h"
+#include "unit/ContainerBuilders.h"
+#include "unit/RecordingObserver.h"
+#include "volumes/DiskExport.h"
+
+#include <gtest/gtest.h>
+
+namespace ondrel::test {
+
+class DiskExportTest : public ::testing::Test {
+protected:
+    void SetUp() override { resetReaderState(); }
+    void TearDown() override { resetReaderState(); }
+    TempDir dir;
+    RecordingObserver observer;
+    WorkControl control;
+};
+
+TEST_F(DiskExportTest, TwelveMegabyteDiskIsCopiedWholeIncludingItsLastByte) {
+    ByteVector disk = patternDisk(12 << 20, 5);
+    disk.back() = 0x5A;
+    std::fill(disk.begin() + (2 << 20), disk.begin() + (6 << 20), 0);  // unallocated in the VHD
+    writeFile(dir.file("disk.vhd"), buildDynamicVhd(disk));
+    FileReadSeekVHD reader;
+    ASSERT_TRUE(reader.open(dir.file("disk.vhd")));
+    std::filesystem::create_directory(dir.path() / "out");
+    std::string out = exportOutputPath(dir.file("disk.vhd"), (dir.path() / "out").string());
+    EXPECT_EQ(out, (dir.path() / "out" / "disk.vhd.img").string());
+    ExportOutcome outcome = DiskExport(reader, observer, control).run(out);
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    EXPECT_EQ(readFile(out), disk);
+    EXPECT_EQ(observer.statuses.front(), "5 MB of 12 MB or 0.004883 GB of 0.011719 GB Saved");
+    EXPECT_EQ(observer.statuses.back(), "Image Saved,Choose any one of the mode and click next.");
+    EXPECT_EQ(observer.rangeHigh, 12 * 2048);
+    EXPECT_EQ(observer.positions.back(), 12 * 2048);
+}
+
+TEST_F(DiskExportTest, OutputNamesCountUpAndPathsWithoutFolderGetTheDefaultName) {
+    std::string folder = dir.path().string();
+    std::string first = exportOutputPath("/images/disk.vhd", folder);
+    EXPECT_EQ(first, folder + "/disk.vhd.img");
+    writeFile(first, {1});
+    EXPECT_EQ(exportOutputPath("/images/disk.vhd", folder + "/"), folder + "/1disk.vhd.img");
+    writeFile(folder + "/1disk.vhd.img", {1});
+    EXPECT_EQ(exportOutputPath("/images/disk.vhd", folder), folder + "/2disk.vhd.img");
+    EXPECT_EQ(exportOutputPath("disk.vhd", folder), folder + "/Recovered_diskimg.img");
+}
+
+TEST_F(DiskExportTest, StopKeepsTheChunksWrittenSoFar) {
+    writeFile(dir.file("disk.img"), patternDisk(16 << 20, 6));
+    FileReadSeek reader;
+    ASSERT_TRUE(reader.open(dir.file("disk.img")));
+    struct StopAfterFirst : RecordingObserver {
+        WorkControl* control = nullptr;
+        void status(const std::string& text) override {
+            RecordingObserver::status(text);
+            control->requestStop();
+        }
+    } stopper;
+    stopper.control = &control;
+    std::string out = dir.file("out.img");
+    ExportOutcome outcome = DiskExport(reader, stopper, control).run(out);
+    EXPECT_TRUE(outcome.stopped);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(std::filesystem::file_size(out), 5u << 20);
+    EXPECT_EQ(stopper.statuses.back(), "Image Saved,Choose any one of the mode and click next.");
+}
+
+TEST_F(DiskExportTest, FailuresAreReportedAsFailures) {
+    ByteVector disk = patternDisk(8 << 20, 7);
+    ByteVector vhd = buildDynamicVhd(disk);
+    writeFile(dir.file("cut.vhd"), ByteVector(vhd.begin(), vhd.begin() + static_cast<std::ptrdiff_t>(vhd.size() / 2)));
+    FileReadSeekVHD reader;
+    ASSERT_TRUE(reader.open(dir.file("cut.vhd")));
+    ExportOutcome outcome = DiskExport(reader, observer, control).run(dir.file("cut.img"));
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.message.rfind("Exit with error number ", 0), 0u) << outcome.message;
+    EXPECT_FALSE(observer.saw("Image Saved,Choose any one of the mode and click next."));
+
+    FileReadSeek plain;
+    writeFile(dir.file("p.img"), disk);
+    ASSERT_TRUE(plain.open(dir.file("p.img")));
+    RecordingObserver other;
+    ExportOutcome noFolder = DiskExport(plain, other, control).run(dir.file("missing/out.img"));
+    EXPECT_FALSE(noFolder.ok);
+    EXPECT_EQ(noFolder.message, "File cannot be Created");
+    EXPECT_EQ(other.messages, std::vector<std::string>{"File cannot be Created"});
+}
+
+}  // namespace ondrel::test

@@ -1,0 +1,46 @@
+#pragma once
+// Shared helpers of the test suites: temporary folders, files, fixture paths.
+#include "diskimage/readWriteInterface.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace ondrel::test {
+
+using ByteVector = std::vector<std::uint8_t>;
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+void writeFile(const std::string& path, const ByteVector& bytes);
+ByteVector readFile(const std::string& path);
+
+// Path of an unpacked fixture image; empty when it is missing.
+std::string fixture(const std::string& name);
+
+// Reads the whole disk through the reader in chunks of chunkBytes.
+ByteVector readWholeDisk(readWriteInterface& reader, std::uint32_t chunkBytes = 1 << 20);
+
+// A byte pattern that differs in every sector, so misplaced sectors show.
+ByteVector patternDisk(std::size_t bytes, std::uint32_t seed = 1);
+
+// Puts a little-endian or big-endian value into a buffer.
+void putLe(ByteVector& b, std::size_t off, std::uint64_t value, int bytes);
+void putBe(ByteVector& b, std::size_t off, std::uint64_t value, int bytes);
+
+// Runs a command; returns its exit status and fills out with its stdout.
+int runCommand(const std::string& command, std::string* out = nullptr);
+
+}  // namespace ondrel::test
