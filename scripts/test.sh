@@ -6,10 +6,10 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/bootstrap.sh"
 
 "$root/scripts/build.sh" "$root/build-test" -DONDREL_WERROR=ON
-ctest --test-dir "$root/build-test" --output-on-failure --timeout 900
+ctest --test-dir "$root/build-test" --output-on-failure --timeout 900 -j2
 
 if [ "${ONDREL_SKIP_SANITIZERS:-0}" != 1 ]; then
   "$root/scripts/build.sh" "$root/build-asan" -DONDREL_WERROR=ON -DONDREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir "$root/build-asan" --output-on-failure --timeout 1800
+    ctest --test-dir "$root/build-asan" --output-on-failure --timeout 1800 -j2
 fi

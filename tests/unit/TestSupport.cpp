@@ -25,8 +25,12 @@ void writeFile(const std::string& path, const ByteVector& bytes) {
 }
 
 ByteVector readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return ByteVector(std::istreambuf_iterator<char>(f), {});
+    std::ifstream f(path, std::ios::binary | std::ios::ate);
+    if (!f) return {};
+    ByteVector out(static_cast<std::size_t>(f.tellg()));
+    f.seekg(0);
+    f.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
+    return out;
 }
 
 std::string fixture(const std::string& name) {

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Disk-image benchmarks against peer tools, on one generated disk, as ratios:
+#   - a full read through each reader (raw, dynamic VHD, VDI, VMDK) against `cat` of the raw disk;
+#   - `ondrel-cli export` of the dynamic VHD against `qemu-img convert -O raw`;
+#   - `ondrel-cli volumes --sweep` against reading the raw disk.
+# Each figure is the best of RUNS runs with the images in the page cache.
+# Usage: bench/disk-bench.sh [SIZE_MIB (default 2048)] [RUNS (default 3)]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+size_mib=${1:-2048}
+runs=${2:-3}
+build="$root/build-bench"
+work="${BENCH_WORK:-$(mktemp -d /var/tmp/ondrel-bench.XXXXXX)}"
+trap 'rm -rf "$work"' EXIT
+
+command -v qemu-img >/dev/null || { echo "disk-bench: qemu-img is needed (apt install qemu-utils)" >&2; exit 1; }
+"$root/scripts/build.sh" "$build" -DONDREL_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
+cli="$build/src/cli/ondrel-cli"
+reader="$build/bench/ondrel-bench-read"
+
+# The disk: an MBR with two partitions, boot sectors the sweep recognises, and
+# 16 MiB of random data in every other 32 MiB so containers hold real blocks.
+disk="$work/disk.raw"
+echo "generating a ${size_mib} MiB disk in $work" >&2
+truncate -s "${size_mib}M" "$disk"
+half=$((size_mib / 2))
+printf 'label: dos\nstart=2048, size=%dMiB, type=7\ntype=c\n' "$((half - 2))" | sfdisk -q "$disk" >/dev/null 2>&1 || true
+python3 - "$disk" "$size_mib" <<'PY'
+import os, random, struct, sys
+path, mib = sys.argv[1], int(sys.argv[2])
+rng = random.Random(7)
+block = rng.randbytes(16 << 20)
+with open(path, "r+b") as f:
+    for start in range(32, mib, 64):
+        f.seek(start << 20)
+        f.write(block)
+    # An NTFS boot sector at sector 2048 and a FAT32 one half way.
+    ntfs = bytearray(512); ntfs[0:3] = b"\xeb\x52\x90"; ntfs[3:11] = b"NTFS    "
+    struct.pack_into("<H", ntfs, 0x0B, 512); ntfs[0x0D] = 8
+    struct.pack_into("<Q", ntfs, 0x28, ((mib // 2 - 2) << 11) - 1); ntfs[510:512] = b"\x55\xaa"
+    f.seek(2048 * 512); f.write(ntfs)
+PY
+qemu-img convert -f raw -O vpc -o subformat=dynamic,force_size=on "$disk" "$work/disk.vhd"
+qemu-img convert -f raw -O vdi "$disk" "$work/disk.vdi"
+qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$disk" "$work/disk.vmdk"
+
+# best SECONDS of RUNS runs of a command
+best() {
+  local b="" t0 t1 t
+  for ((i = 0; i < runs; i++)); do
+    t0=$(date +%s.%N); "$@" >/dev/null 2>&1; t1=$(date +%s.%N)
+    t=$(echo "$t1 - $t0" | bc -l)
+    if [ -z "$b" ] || [ "$(echo "$t < $b" | bc -l)" = 1 ]; then b=$t; fi
+  done
+  printf '%.3f' "$b"
+}
+ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
+
+for f in disk.raw disk.vhd disk.vdi disk.vmdk; do cat "$work/$f" >/dev/null; done   # warm the cache
+cat_raw=$(best cat "$disk")
+printf '%-44s %8s %8s %7s\n' "measure" "ours s" "peer s" "ratio"
+for f in disk.raw disk.vhd disk.vdi disk.vmdk; do
+  t=$(best "$reader" "$work/$f")
+  printf '%-44s %8s %8s %7s\n' "read $f through its reader vs cat raw" "$t" "$cat_raw" "$(ratio "$t" "$cat_raw")"
+done
+mkdir -p "$work/out"
+ours=$(best sh -c "rm -f '$work/out/'*; '$cli' export '$work/disk.vhd' '$work/out'")
+theirs=$(best qemu-img convert -f vpc -O raw "$work/disk.vhd" "$work/out/qemu.raw")
+cmp -s "$work/out/disk.vhd.img" "$disk" || { echo "disk-bench: exported image differs from the raw disk" >&2; exit 1; }
+printf '%-44s %8s %8s %7s\n' "export disk.vhd vs qemu-img convert -O raw" "$ours" "$theirs" "$(ratio "$ours" "$theirs")"
+rm -f "$work/out/"*
+sweep=$(best "$cli" volumes --sweep --no-skip "$disk")
+printf '%-44s %8s %8s %7s\n' "volumes --sweep disk.raw vs cat raw" "$sweep" "$cat_raw" "$(ratio "$sweep" "$cat_raw")"
+sweep_vhd=$(best "$cli" volumes --sweep --no-skip "$work/disk.vhd")
+printf '%-44s %8s %8s %7s\n' "volumes --sweep disk.vhd vs cat raw" "$sweep_vhd" "$cat_raw" "$(ratio "$sweep_vhd" "$cat_raw")"
