@@ -11,5 +11,8 @@ using Runner = std::function<int()>;
 Runner addInfoCommand(CLI::App& app);
 Runner addVolumesCommand(CLI::App& app);
 Runner addExportCommand(CLI::App& app);
+Runner addLsCommand(CLI::App& app);
+Runner addRecoverCommand(CLI::App& app);
+Runner addSearchCommand(CLI::App& app);
 
 }  // namespace ondrel::cli

@@ -52,6 +52,11 @@ void TerminalObserver::progressPosition(std::int64_t position) {
 }
 
 void TerminalObserver::message(const std::string& text) {
+    // The wizard's notices of success say nothing a script needs.
+    static const char* const quiet[] = {"Scanning processing done.Select save button to save the data.",
+                                        "Searching Finished", "work done"};
+    for (const char* q : quiet)
+        if (text == q && !verbose_) return;
     if (lineOpen_) {
         std::fputc('\n', stderr);
         lineOpen_ = false;

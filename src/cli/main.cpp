@@ -16,6 +16,9 @@ int main(int argc, char** argv) {
     runners["info"] = addInfoCommand(app);
     runners["volumes"] = addVolumesCommand(app);
     runners["export"] = addExportCommand(app);
+    runners["ls"] = addLsCommand(app);
+    runners["recover"] = addRecoverCommand(app);
+    runners["search"] = addSearchCommand(app);
 
     try {
         app.parse(argc, argv);

@@ -16,6 +16,8 @@ public:
     // Range and position of the progress bar.
     virtual void progressRange(std::int64_t low, std::int64_t high) { (void)low; (void)high; }
     virtual void progressPosition(std::int64_t position) { (void)position; }
+    // The second status field (the size of the file being saved).
+    virtual void detail(const std::string& text) { (void)text; }
     // A notice the user must see (an information box in the wizard).
     virtual void message(const std::string& text) { (void)text; }
     // A Yes/No question; the default answer is No.

@@ -1,0 +1,38 @@
+#include "cli/EntryLines.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+namespace ondrel::cli {
+
+namespace {
+std::string iso(const std::optional<CivilTime>& t, bool utc) { return t ? isoText(*t, utc) : std::string(); }
+}  // namespace
+
+void printEntry(const FileSystemAdapter& adapter, EntryId entry, const std::string& path, bool json) {
+    EntryTimes t = adapter.times(entry);
+    bool folder = adapter.isFolder(entry);
+    std::string attributes = adapter.displayTexts(entry).attributes;
+    if (json) {
+        nlohmann::json o{{"path", path},
+                         {"type", folder ? "d" : "f"},
+                         {"size", adapter.size(entry)},
+                         {"deleted", adapter.isDeleted(entry)},
+                         {"attributes", attributes}};
+        auto put = [&](const char* key, const std::optional<CivilTime>& v) {
+            if (v) o[key] = isoText(*v, t.utc);
+            else o[key] = nullptr;
+        };
+        put("created", t.created);
+        put("accessed", t.accessed);
+        put("modified", t.modified);
+        std::printf("%s\n", o.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+        return;
+    }
+    std::printf("%s\t%s\t%llu\t%s\t%s\t%s\t%s\t%s\n", path.c_str(), folder ? "d" : "f",
+                static_cast<unsigned long long>(adapter.size(entry)), adapter.isDeleted(entry) ? "deleted" : "live",
+                iso(t.created, t.utc).c_str(), iso(t.accessed, t.utc).c_str(), iso(t.modified, t.utc).c_str(),
+                attributes.c_str());
+}
+
+}  // namespace ondrel::cli

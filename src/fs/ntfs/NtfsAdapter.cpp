@@ -1,0 +1,181 @@
+#include "fs/ntfs/NtfsAdapter.h"
+
+#include "fs/ntfs/NtfsExtractor.h"
+#include "platform/OutputFile.h"
+#include "results/DisplayFormat.h"
+
+namespace ondrel {
+
+namespace {
+// The top level: the root folder's children, or the orphan folder alone.
+constexpr EntryId kTopLevel = -2;
+
+class FileSink : public DataSink {
+public:
+    explicit FileSink(OutputFile& f) : file_(f) {}
+    bool write(const std::uint8_t* data, std::size_t count) override { return file_.write(data, count, true); }
+
+private:
+    OutputFile& file_;
+};
+
+class MemorySink : public DataSink {
+public:
+    MemorySink(std::vector<std::uint8_t>& out, std::size_t limit) : out_(out), limit_(limit) {}
+    bool write(const std::uint8_t* data, std::size_t count) override {
+        std::size_t room = limit_ > out_.size() ? limit_ - out_.size() : 0;
+        out_.insert(out_.end(), data, data + std::min(room, count));
+        return count <= room;
+    }
+
+private:
+    std::vector<std::uint8_t>& out_;
+    std::size_t limit_;
+};
+}  // namespace
+
+NtfsAdapter::NtfsAdapter(readWriteInterface& reader, const VolumeRecord& volume)
+    : parser_(std::make_unique<ntfs>(reader, volume)) {}
+
+bool NtfsAdapter::scan(int mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
+    ntfs& p = *parser_;
+    p.observer = &observer;
+    p.control = &control;
+    p.mode = mode;
+    bool ok = false;
+    if (mode == 3) {
+        ok = p.scanDeep();
+    } else if (mode == 2) {
+        if (p.foundMft.empty()) p.findMftRecords(3);
+        ok = p.scanAdvanced(mftChoice_, sectorsPerCluster_);
+    } else {
+        ok = p.scanStandard();
+    }
+    if (!ok) failure = "Selected Drive is not in NTFS Format";
+    return ok;
+}
+
+int NtfsAdapter::findMftRecords(int maxCount, ScanObserver& observer, WorkControl& control) {
+    parser_->observer = &observer;
+    parser_->control = &control;
+    return parser_->findMftRecords(maxCount);
+}
+
+const NtfsEntry* NtfsAdapter::entry(EntryId id) const {
+    if (id < 0 || id >= static_cast<EntryId>(parser_->entries.size())) return nullptr;
+    return &parser_->entries[static_cast<std::size_t>(id)];
+}
+
+EntryId NtfsAdapter::rootEntry() const { return parser_->orphanIndex >= 0 ? kTopLevel : kNoEntry; }
+
+std::vector<EntryId> NtfsAdapter::children(EntryId folder) const {
+    const ntfs& p = *parser_;
+    std::vector<EntryId> out;
+    if (folder == kTopLevel) {
+        bool rootValid = p.rootIndex > 0 && p.rootIndex < static_cast<std::int64_t>(p.entries.size());
+        if (p.mode != 3 && rootValid) {
+            out = children(p.rootIndex);
+            for (EntryId c : out)
+                if (c == p.orphanIndex) return out;
+        }
+        out.push_back(p.orphanIndex);
+        return out;
+    }
+    const NtfsEntry* e = entry(folder);
+    if (!e) return out;
+    auto count = static_cast<std::int64_t>(p.entries.size());
+    for (std::int64_t c = e->firstChild; c > 0 && c < count && static_cast<std::int64_t>(out.size()) < count;
+         c = p.entries[static_cast<std::size_t>(c)].nextSibling) {
+        const NtfsEntry& child = p.entries[static_cast<std::size_t>(c)];
+        if (child.hasName && !child.name.empty()) out.push_back(c);
+    }
+    return out;
+}
+
+bool NtfsAdapter::isFolder(EntryId id) const {
+    if (id == kTopLevel) return true;
+    const NtfsEntry* e = entry(id);
+    return e && e->kind == 'D';
+}
+
+bool NtfsAdapter::hasChildren(EntryId id) const {
+    if (id == kTopLevel) return true;
+    const NtfsEntry* e = entry(id);
+    return e && e->firstChild > 0;
+}
+
+bool NtfsAdapter::isDeleted(EntryId id) const {
+    const NtfsEntry* e = entry(id);
+    return e && !e->inUse();
+}
+
+std::string NtfsAdapter::name(EntryId id) const {
+    const NtfsEntry* e = entry(id);
+    return e ? e->name : std::string();
+}
+
+std::uint64_t NtfsAdapter::size(EntryId id) const {
+    const NtfsEntry* e = entry(id);
+    return e && e->kind != 'D' ? e->dataSize : 0;
+}
+
+EntryTimes NtfsAdapter::times(EntryId id) const {
+    EntryTimes t;
+    const NtfsEntry* e = entry(id);
+    if (!e || !e->hasTimes) return t;
+    UnixTime c = fromFileTime(e->created), a = fromFileTime(e->accessed), m = fromFileTime(e->modified);
+    t.created = toUtcCivil(c.seconds);
+    t.accessed = toUtcCivil(a.seconds);
+    t.modified = toUtcCivil(m.seconds);
+    t.accessInstant = a;
+    t.modifiedInstant = m;
+    return t;
+}
+
+DisplayTexts NtfsAdapter::displayTexts(EntryId id) const {
+    DisplayTexts d;
+    const NtfsEntry* e = entry(id);
+    if (!e) return d;
+    if (e->hasTimes) {
+        d.creation = formatTime(toLocalCivil(fromFileTime(e->created).seconds));
+        d.access = formatTime(toLocalCivil(fromFileTime(e->accessed).seconds));
+        d.modification = formatTime(toLocalCivil(fromFileTime(e->modified).seconds));
+    }
+    std::uint32_t a = e->fileAttributes & 0xFFFF;
+    if (a & 0x0001) d.attributes += "-R";
+    if (a & 0x0002) d.attributes += "-H";
+    if (a & 0x0200) d.attributes += "-S";
+    if (a & 0x0020) d.attributes += "-A";
+    if (a & 0x0800) d.attributes += "-C";
+    if (a & 0x4000) d.attributes += "-E";
+    return d;
+}
+
+WriteResult NtfsAdapter::writeFile(EntryId id, const std::string& hostPath) {
+    const NtfsEntry* e = entry(id);
+    if (!e || !e->isFile()) return WriteResult::NotAFile;
+    if (e->kind == 'D') return WriteResult::NotAFile;
+    OutputFile file;
+    if (!file.create(hostPath)) return WriteResult::CreateFailed;
+    FileSink sink(file);
+    NtfsExtractor extractor(*parser_);
+    WriteResult r = extractor.extract(id, sink);
+    if (!file.finish() && r == WriteResult::Written) r = WriteResult::WriteFailed;
+    if (e->hasTimes) setFileTimes(hostPath, fromFileTime(e->accessed), fromFileTime(e->modified));
+    return r;
+}
+
+bool NtfsAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::size_t limit) {
+    out.clear();
+    MemorySink sink(out, limit);
+    NtfsExtractor extractor(*parser_);
+    WriteResult r = extractor.extract(id, sink);
+    return r == WriteResult::Written || (r == WriteResult::WriteFailed && out.size() == limit);
+}
+
+void NtfsAdapter::rename(EntryId id, const std::string& newName) {
+    if (id >= 0 && id < static_cast<EntryId>(parser_->entries.size()))
+        parser_->entries[static_cast<std::size_t>(id)].name = newName;
+}
+
+}  // namespace ondrel

@@ -1,0 +1,533 @@
+#include "fs/ntfs/ntfs.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+
+namespace ondrel {
+
+namespace {
+constexpr std::int64_t kSweepChunk = 10485760;  // 10 MiB
+constexpr std::int64_t kWalkChunk = 4 << 20;
+
+std::string formatInt(const char* fmt, long long v) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, fmt, v);
+    return buf;
+}
+bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+}  // namespace
+
+ntfs::ntfs(readWriteInterface& r, VolumeRecord v) : reader(r), volume(std::move(v)) {}
+
+void ntfs::prepare() { reader.baseOffset = volume.startSector * 512; }
+
+bool ntfs::readBootSector() {
+    bootSector.fill(0);
+    reader.readAt(0, bootSector.data(), 512);
+    Bytes b(bootSector);
+    std::uint32_t bps = le16(b, 11);
+    std::uint32_t spcRaw = le8(b, 13);
+    std::uint64_t spc = spcRaw > 0x80 ? (1ull << (256 - spcRaw)) : spcRaw;
+    bootSectorValid = hasText(b, 3, "NTFS") && bps >= 256 && bps <= 4096 && (bps & (bps - 1)) == 0 && spc != 0 &&
+                      (spc & (spc - 1)) == 0;
+    if (bootSectorValid) {
+        volumeSize = static_cast<std::int64_t>(le64(b, 40)) * 512;
+        clusterSize = static_cast<std::int64_t>(bps * spc);
+        auto perRecord = static_cast<std::int8_t>(le8(b, 0x40));
+        std::int64_t size = perRecord > 0 ? perRecord * clusterSize : (perRecord < 0 ? (std::int64_t(1) << -perRecord) : 1024);
+        recordSize = (size >= 256 && size <= 65536) ? static_cast<std::uint32_t>(size) : 1024;
+    } else {
+        volumeSize = sizeMegabytes(volume.sizeText) * 1048576;
+    }
+    return volumeSize != 0;
+}
+
+bool ntfs::readRecord(std::int64_t diskOffset, std::vector<std::uint8_t>& out) {
+    out.assign(recordSize, 0);
+    return reader.readAt(diskOffset, out.data(), recordSize);
+}
+
+std::vector<NtfsRun> ntfs::dataRuns(Bytes raw) const {
+    NtfsRecord rec(raw);
+    if (!rec.isFile()) return {};
+    for (const auto& a : rec.attributes())
+        if (a.type == kData && a.nonResident && a.nameLength == 0)
+            return decodeRunList(rec.runList(a), static_cast<std::uint64_t>(a.lastVcn - a.startVcn + 1));
+    return {};
+}
+
+void ntfs::decode(NtfsEntry& e, Bytes raw) {
+    std::memcpy(e.magic, raw.data(), std::min<std::size_t>(4, raw.size()));
+    NtfsRecord rec(raw);
+    if (!rec.isFile()) return;
+    e.recordFlags = rec.flags();
+    e.recordNumber = rec.recordNumber();
+    e.baseRecord = rec.baseReference();
+    if (rec.isDirectory()) e.kind = 'D';
+    int nameSpace = -1;
+    bool nonResidentData = false;
+    for (const auto& a : rec.attributes()) {
+        if (a.type == kStandardInformation && !a.nonResident) {
+            Bytes c = rec.content(a);
+            if (c.size() >= 32) {
+                e.created = le64(c, 0);
+                e.modified = le64(c, 8);
+                e.accessed = le64(c, 24);
+                e.hasTimes = true;
+            }
+        } else if (a.type == kAttributeList) {
+            e.hasAttributeList = true;
+        } else if (a.type == kFileName && !a.nonResident) {
+            Bytes c = rec.content(a);
+            if (c.size() < 66) continue;
+            std::uint32_t flags = le32(c, 56);
+            if (flags & 0x10000000) e.kind = 'D';
+            int ns = le8(c, 65);
+            // A long (Win32 or POSIX) name wins over a DOS 8.3 name, whatever the order.
+            if (e.hasName && !(nameSpace == 2 && ns != 2)) continue;
+            std::size_t length = le8(c, 64);
+            e.name = utf16leToUtf8(c, 66, length);
+            e.hasName = true;
+            nameSpace = ns;
+            std::uint64_t ref = le64(c, 0) & 0xFFFFFFFFFFFFull;
+            e.parent = static_cast<std::int64_t>(ref);
+            e.size = static_cast<std::int64_t>(le64(c, 40));
+            e.fileAttributes = flags;
+        } else if (a.type == kData && a.nameLength == 0) {
+            if (!a.nonResident) {
+                if (!nonResidentData) {
+                    e.dataSize = a.contentLength;
+                    e.hasData = true;
+                }
+            } else if (!nonResidentData && a.startVcn == 0) {
+                e.dataSize = static_cast<std::uint64_t>(std::max<std::int64_t>(a.realSize, 0));
+                e.hasData = true;
+                nonResidentData = true;
+            }
+        }
+    }
+}
+
+NtfsEntry& ntfs::addEntry(Bytes raw, std::int64_t diskOffset) {
+    NtfsEntry e;
+    e.diskOffset = diskOffset;
+    e.ownIndex = static_cast<std::int64_t>(entries.size());
+    decode(e, raw);
+    entries.push_back(std::move(e));
+    return entries.back();
+}
+
+template <typename OnRecord>
+void ntfs::sweep(std::int64_t limit, OnRecord onRecord) {
+    std::int64_t chunks = limit / kSweepChunk;
+    observer->progressRange(0, chunks);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kSweepChunk));
+    std::vector<std::uint8_t> spill;
+    for (std::int64_t n = 0, off = 0; off < limit; ++n, off += kSweepChunk) {
+        if (control->poll()) break;
+        observer->progressPosition(n);
+        auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(kSweepChunk, limit - off));
+        reader.readAt(off, buffer.data(), want);
+        bool done = false;
+        for (std::uint32_t p = 0; p + 512 <= want && !done;) {
+            Bytes sector(buffer.data() + p, 512);
+            if (!NtfsRecord::plausibleHeader(sector)) {
+                p += 512;
+                continue;
+            }
+            Bytes record;
+            if (p + recordSize <= want) {
+                record = Bytes(buffer.data() + p, recordSize);
+            } else {
+                readRecord(off + p, spill);  // a record that crosses the chunk's end
+                record = Bytes(spill);
+            }
+            done = onRecord(record, off + p);
+            p += recordSize;
+        }
+        if (done) break;
+    }
+    observer->progressPosition(chunks);
+}
+
+bool ntfs::locateMft() {
+    if (clusterSize == 0) clusterSize = 4096;
+    if (bootSectorValid) {
+        mftRunsKnown = true;
+        mftOffset = static_cast<std::int64_t>(le64(bootSector, 48)) * clusterSize;
+        std::vector<std::uint8_t> record;
+        if (mftOffset < 0 || !readRecord(mftOffset, record)) return true;
+        observer->status("boot sector is fine.Getting run of mft entry...");
+        mftRuns = dataRuns(record);
+        observer->status("Got run...");
+        takeRunsFromFirstEntry = false;
+        if (!mftRuns.empty()) return true;
+        // The boot sector points at no MFT: look for it as if the sector were damaged.
+        mftRunsKnown = false;
+    }
+    clusterSize = bootSectorValid ? clusterSize : 4096;
+    observer->status("boot sector corrupt.Scanning for first mft entry...");
+    mftRunsKnown = false;
+    mftOffset = 0;
+    sweep(volumeSize, [&](Bytes raw, std::int64_t offset) {
+        NtfsEntry probe;
+        decode(probe, raw);
+        if (!lookForMft || !startsWith(probe.name, "$MF")) return false;
+        observer->status("found mft entry.getting its run ...");
+        mftRuns = dataRuns(raw);
+        observer->status("got run ...");
+        if (mftRuns.empty()) return false;
+        mftOffset = offset;
+        mftRunsKnown = true;
+        takeRunsFromFirstEntry = false;
+        return true;
+    });
+    entries.clear();
+    return mftRunsKnown;
+}
+
+void ntfs::walkMft() {
+    if (!mftRunsKnown || control->stopRequested()) return;
+    if (clusterSize == 0) clusterSize = 4096;
+    entries.clear();
+    std::uint64_t totalBytes = 0;
+    for (const auto& r : mftRuns) totalBytes += r.length * static_cast<std::uint64_t>(clusterSize);
+    std::uint64_t totalRecords = totalBytes / recordSize;
+    // A damaged run list must not make us reserve the impossible.
+    std::uint64_t bound = static_cast<std::uint64_t>(std::max<std::int64_t>(volumeSize, 0)) / recordSize + 16;
+    if (totalRecords > bound) totalRecords = bound;
+    entries.reserve(totalRecords + 1);
+    observer->progressRange(0, static_cast<std::int64_t>(totalRecords));
+
+    std::vector<std::uint8_t> chunk;
+    std::vector<std::uint8_t> carry;  // a record split over two runs
+    for (const auto& run : mftRuns) {
+        if (control->poll() || entries.size() >= totalRecords) break;
+        observer->status(formatInt("parsing %d cluster of MFT run.", static_cast<long long>(run.startCluster)));
+        std::int64_t runBytes = static_cast<std::int64_t>(run.length) * clusterSize;
+        std::int64_t start = run.startCluster * clusterSize;
+        for (std::int64_t done = 0; done < runBytes && entries.size() < totalRecords;) {
+            if (control->poll()) break;
+            std::int64_t n = std::min(kWalkChunk, runBytes - done);
+            chunk.assign(static_cast<std::size_t>(n), 0);
+            if (!run.sparse) reader.readAt(start + done, chunk.data(), static_cast<std::uint32_t>(n));
+            std::int64_t diskBase = start + done;
+            std::size_t p = 0;
+            if (!carry.empty()) {
+                std::size_t need = recordSize - carry.size();
+                std::size_t take = std::min<std::size_t>(need, chunk.size());
+                std::int64_t recordStart = diskBase - static_cast<std::int64_t>(carry.size());
+                carry.insert(carry.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(take));
+                p = take;
+                if (carry.size() == recordSize) {
+                    addEntry(Bytes(carry), recordStart);
+                    carry.clear();
+                }
+            }
+            for (; p + recordSize <= chunk.size() && entries.size() < totalRecords; p += recordSize) {
+                addEntry(Bytes(chunk.data() + p, recordSize), diskBase + static_cast<std::int64_t>(p));
+                if ((entries.size() & 1023) == 0) {
+                    observer->status(formatInt("parsing MFT entry %d...", static_cast<long long>(entries.size())));
+                    observer->progressPosition(static_cast<std::int64_t>(entries.size()));
+                    if (control->poll()) break;
+                }
+            }
+            if (p < chunk.size()) carry.assign(chunk.begin() + static_cast<std::ptrdiff_t>(p), chunk.end());
+            done += n;
+        }
+    }
+    observer->progressPosition(static_cast<std::int64_t>(entries.size()));
+}
+
+std::int64_t ntfs::recordOffset(std::uint64_t recordNumber) const {
+    if (!recordByNumber_.empty()) {
+        auto it = recordByNumber_.find(recordNumber);
+        return it == recordByNumber_.end() ? -1 : it->second;
+    }
+    if (clusterSize <= 0) return -1;
+    std::uint64_t byte = recordNumber * recordSize;
+    for (const auto& r : mftRuns) {
+        std::uint64_t runBytes = r.length * static_cast<std::uint64_t>(clusterSize);
+        if (byte < runBytes) return r.sparse ? -1 : r.startCluster * clusterSize + static_cast<std::int64_t>(byte);
+        byte -= runBytes;
+    }
+    return -1;
+}
+
+void ntfs::appendChild(std::int64_t parent, std::int64_t child, std::vector<std::int64_t>& tails) {
+    auto p = static_cast<std::size_t>(parent);
+    entries[static_cast<std::size_t>(child)].nextSibling = 0;
+    entries[static_cast<std::size_t>(child)].parent = parent;
+    if (entries[p].firstChild <= 0) entries[p].firstChild = child;
+    else entries[static_cast<std::size_t>(tails[p])].nextSibling = child;
+    tails[p] = child;
+}
+
+void ntfs::link() {
+    std::vector<std::int64_t> tails(entries.size(), 0);
+    auto count = static_cast<std::int64_t>(entries.size());
+    for (std::int64_t a = 1; a < count; ++a) {
+        NtfsEntry& e = entries[static_cast<std::size_t>(a)];
+        if (!e.isFile() || !e.hasName || a == orphanIndex || a == rootIndex) continue;
+        std::int64_t parent = e.parent;
+        bool linkable = parent >= 0 && parent < count && parent != a && parent != orphanIndex &&
+                        entries[static_cast<std::size_t>(parent)].isFile() &&
+                        entries[static_cast<std::size_t>(parent)].kind == 'D';
+        if (linkable) appendChild(parent, a, tails);
+        else e.orphan = true;
+    }
+    // The orphan folder is the root's last child.
+    if (rootIndex > 0 && rootIndex < count) appendChild(rootIndex, orphanIndex, tails);
+}
+
+void ntfs::attachOrphans() {
+    NtfsEntry& folder = entries[static_cast<std::size_t>(orphanIndex)];
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        NtfsEntry& e = entries[i];
+        if (!e.orphan || static_cast<std::int64_t>(i) == orphanIndex) continue;
+        e.parent = orphanIndex;
+        e.nextSibling = folder.firstChild > 0 ? folder.firstChild : -1;
+        folder.firstChild = static_cast<std::int64_t>(i);
+    }
+}
+
+void ntfs::linkDeep() {
+    for (auto& e : entries) {
+        if (e.ownIndex == orphanIndex || e.ownIndex == rootIndex) continue;
+        e.firstChild = e.nextSibling = 0;
+        e.parent = 0;
+    }
+    NtfsEntry& folder = entries[static_cast<std::size_t>(orphanIndex)];
+    folder.firstChild = 0;
+    std::int64_t lastFolder = orphanIndex;
+    std::int64_t folders = 0;
+    auto putInFront = [&](std::int64_t parent, std::int64_t child) {
+        NtfsEntry& p = entries[static_cast<std::size_t>(parent)];
+        NtfsEntry& c = entries[static_cast<std::size_t>(child)];
+        c.nextSibling = p.firstChild > 0 ? p.firstChild : (parent == orphanIndex ? -1 : 0);
+        c.parent = parent;
+        p.firstChild = child;
+    };
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        auto idx = static_cast<std::int64_t>(i);
+        const NtfsEntry& e = entries[i];
+        if (idx == orphanIndex || idx == rootIndex || !e.isFile() || !e.hasName) continue;
+        if (e.kind == 'D') {
+            if (folders++ <= 100000) {
+                putInFront(orphanIndex, idx);
+                lastFolder = idx;
+            } else {
+                putInFront(lastFolder, idx);
+            }
+        } else {
+            putInFront(lastFolder, idx);
+        }
+    }
+}
+
+void ntfs::breakCycles() {
+    // Entries whose parents refer to each other in a loop are reachable from
+    // nowhere; each such loop is cut and hung under the orphan folder.
+    std::vector<char> reachable(entries.size(), 0);
+    auto mark = [&](std::int64_t from) {
+        std::vector<std::int64_t> stack{from};
+        while (!stack.empty()) {
+            std::int64_t i = stack.back();
+            stack.pop_back();
+            if (i <= 0 || i >= static_cast<std::int64_t>(entries.size()) || reachable[static_cast<std::size_t>(i)]) continue;
+            reachable[static_cast<std::size_t>(i)] = 1;
+            for (std::int64_t c = entries[static_cast<std::size_t>(i)].firstChild, guard = 0;
+                 c > 0 && c < static_cast<std::int64_t>(entries.size()) && guard < static_cast<std::int64_t>(entries.size());
+                 c = entries[static_cast<std::size_t>(c)].nextSibling, ++guard)
+                stack.push_back(c);
+        }
+    };
+    if (rootIndex > 0 && rootIndex < static_cast<std::int64_t>(entries.size())) mark(rootIndex);
+    mark(orphanIndex);
+    NtfsEntry& folder = entries[static_cast<std::size_t>(orphanIndex)];
+    for (std::size_t i = 1; i < entries.size(); ++i) {
+        const NtfsEntry& e = entries[i];
+        if (reachable[i] || !e.isFile() || !e.hasName || static_cast<std::int64_t>(i) == rootIndex) continue;
+        // Climb the parents to the loop and cut it there.
+        std::int64_t c = static_cast<std::int64_t>(i);
+        std::size_t steps = 0;
+        while (steps++ <= entries.size()) {
+            std::int64_t p = entries[static_cast<std::size_t>(c)].parent;
+            if (p <= 0 || p >= static_cast<std::int64_t>(entries.size()) || reachable[static_cast<std::size_t>(p)] ||
+                p == static_cast<std::int64_t>(i))
+                break;
+            c = p;
+        }
+        std::int64_t parent = entries[static_cast<std::size_t>(c)].parent;
+        if (parent > 0 && parent < static_cast<std::int64_t>(entries.size())) {
+            NtfsEntry& p = entries[static_cast<std::size_t>(parent)];
+            if (p.firstChild == c) p.firstChild = entries[static_cast<std::size_t>(c)].nextSibling;
+            else
+                for (std::int64_t s = p.firstChild, guard = 0; s > 0 && guard < static_cast<std::int64_t>(entries.size()); ++guard) {
+                    std::int64_t next = entries[static_cast<std::size_t>(s)].nextSibling;
+                    if (next == c) {
+                        entries[static_cast<std::size_t>(s)].nextSibling = entries[static_cast<std::size_t>(c)].nextSibling;
+                        break;
+                    }
+                    s = next;
+                }
+        }
+        NtfsEntry& cut = entries[static_cast<std::size_t>(c)];
+        cut.orphan = true;
+        cut.parent = orphanIndex;
+        cut.nextSibling = folder.firstChild > 0 ? folder.firstChild : -1;
+        folder.firstChild = c;
+        mark(c);
+    }
+}
+
+void ntfs::fillSizesFromExtensions() {
+    // A file whose $DATA moved to extension records (through an attribute
+    // list) takes its size from the extent that starts the data.
+    std::unordered_map<std::uint64_t, std::int64_t> bases;
+    for (const auto& e : entries)
+        if (e.isFile() && e.baseRecord == 0 && e.hasAttributeList) bases.emplace(e.recordNumber, e.ownIndex);
+    for (const auto& e : entries) {
+        if (!e.isFile() || e.baseRecord == 0 || !e.hasData) continue;
+        auto it = bases.find(e.baseRecord);
+        if (it == bases.end()) continue;
+        NtfsEntry& base = entries[static_cast<std::size_t>(it->second)];
+        if (!base.hasData) {
+            base.dataSize = e.dataSize;
+            base.hasData = true;
+        }
+    }
+}
+
+void ntfs::finishTree() {
+    NtfsEntry orphan;
+    std::memcpy(orphan.magic, "FILE", 4);
+    orphan.name = "ORPHAN_ENTRY";
+    orphan.hasName = true;
+    orphan.kind = 'D';
+    orphan.recordFlags = 1;
+    orphan.ownIndex = static_cast<std::int64_t>(entries.size());
+    orphanIndex = orphan.ownIndex;
+    entries.push_back(orphan);
+    rootIndex = static_cast<std::int64_t>(entries.size());
+    for (const auto& e : entries)
+        if (e.isFile() && e.hasName && e.name == "." && e.ownIndex != orphanIndex) {
+            rootIndex = e.ownIndex;
+            break;
+        }
+    if (mode == 3) {
+        linkDeep();
+    } else {
+        link();
+        attachOrphans();
+    }
+    breakCycles();
+    fillSizesFromExtensions();
+}
+
+bool ntfs::scanStandard() {
+    prepare();
+    if (!readBootSector()) {
+        observer->message("Selected Drive is not in NTFS Format");
+        return false;
+    }
+    observer->status(" ParsingBasedOnMFT is going on....");
+    locateMft();
+    walkMft();
+    finishTree();
+    return true;
+}
+
+bool ntfs::scanDeep() {
+    prepare();
+    if (!readBootSector()) {
+        observer->message("Selected Drive is not in NTFS Format");
+        return false;
+    }
+    if (clusterSize == 0) clusterSize = 4096;
+    observer->status(" scanning for mft entries in deep mode ....");
+    entries.clear();
+    mftRunsKnown = false;
+    sweep(volumeSize, [&](Bytes raw, std::int64_t offset) {
+        NtfsEntry& e = addEntry(raw, offset);
+        if (!e.hasName) {
+            entries.pop_back();
+            return false;
+        }
+        recordByNumber_.emplace(e.recordNumber, offset);
+        observer->status(formatInt("MFT ENTRY %d Found.Parsing it ..", static_cast<long long>(entries.size())));
+        return false;
+    });
+    finishTree();
+    return true;
+}
+
+int ntfs::findMftRecords(int maxCount) {
+    if (maxCount < 1) maxCount = 3;
+    prepare();
+    readBootSector();
+    if (clusterSize == 0) clusterSize = 4096;
+    foundMft.clear();
+    std::int64_t size = sizeMegabytes(volume.sizeText) * 1048576;
+    if (size <= 1024) {
+        lookForMft = false;
+        return 0;
+    }
+    std::deque<NtfsEntry> recent;  // the last eight records, enough to look back seven
+    std::int64_t seen = 0;
+    bool found = false;
+    std::int64_t chunkEnd = 0;
+    sweep(size - 1024, [&](Bytes raw, std::int64_t offset) {
+        // The stop test of the finder runs at chunk boundaries.
+        if (offset >= chunkEnd) {
+            chunkEnd = (offset / kSweepChunk + 1) * kSweepChunk;
+            if (found && static_cast<int>(foundMft.size()) >= maxCount) return true;
+        }
+        NtfsEntry e;
+        e.diskOffset = offset;
+        e.ownIndex = seen++;
+        decode(e, raw);
+        recent.push_back(e);
+        if (recent.size() > 8) recent.pop_front();
+        if (recent.size() == 8 && startsWith(e.name, "$Boot")) {
+            const NtfsEntry& candidate = recent.front();
+            if (startsWith(candidate.name, "$MFT") && (candidate.name.size() < 5 || candidate.name[4] != 'M')) {
+                foundMft.push_back(candidate);
+                observer->status(formatInt("MFT ENTRY %d Found.Parsing it ...", static_cast<long long>(seen)));
+                found = true;
+            }
+        }
+        return false;
+    });
+    if (control->stopRequested()) control->reset();
+    lookForMft = false;
+    return static_cast<int>(foundMft.size());
+}
+
+bool ntfs::takeRunsFromFound(int choice) {
+    if (choice < 0 || choice >= static_cast<int>(foundMft.size())) return false;
+    std::vector<std::uint8_t> raw;
+    if (!readRecord(foundMft[static_cast<std::size_t>(choice)].diskOffset, raw)) return false;
+    mftRuns = dataRuns(raw);
+    if (mftRuns.empty()) return false;
+    mftRunsKnown = true;
+    takeRunsFromFirstEntry = false;
+    return true;
+}
+
+bool ntfs::scanAdvanced(int choice, int sectorsPerCluster) {
+    entries.clear();
+    prepare();
+    if (!takeRunsFromFound(choice)) {
+        observer->message("The chosen MFT record has no readable run list.");
+        return false;
+    }
+    if (sectorsPerCluster > 0) clusterSize = static_cast<std::int64_t>(sectorsPerCluster) * 512;
+    walkMft();
+    finishTree();
+    return true;
+}
+
+}  // namespace ondrel

@@ -1,0 +1,16 @@
+#include "results/AdapterFactory.h"
+
+#include "fs/ntfs/NtfsAdapter.h"
+
+#include <cctype>
+
+namespace ondrel {
+
+std::unique_ptr<FileSystemAdapter> createAdapter(readWriteInterface& reader, const VolumeRecord& volume) {
+    std::string fs;
+    for (char c : volume.fileSystem) fs += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (fs == "ntfs") return std::make_unique<NtfsAdapter>(reader, volume);
+    return nullptr;
+}
+
+}  // namespace ondrel

@@ -1,0 +1,79 @@
+#pragma once
+// One recovered volume as the results layer sees it, whatever its file system.
+// Entries are identified by the parser's own record index.
+#include "common/ScanObserver.h"
+#include "common/WorkControl.h"
+#include "platform/FileTimes.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ondrel {
+
+using EntryId = std::int64_t;
+inline constexpr EntryId kNoEntry = -1;
+
+// The four texts of a list row besides name and size.
+struct DisplayTexts {
+    std::string creation, access, modification, attributes;
+};
+
+// Times as stored: UTC instants (NTFS, ext, HFS+) or local wall times (FAT).
+struct EntryTimes {
+    std::optional<CivilTime> created, accessed, modified;  // in the zone the file system stores
+    bool utc = true;
+    std::optional<UnixTime> accessInstant, modifiedInstant;  // for the saved file
+};
+
+enum class WriteResult { Written, CreateFailed, ReadFailed, WriteFailed, NotAFile, NoData };
+
+class FileSystemAdapter {
+public:
+    virtual ~FileSystemAdapter() = default;
+
+    // "NTFS", "FAT16", ...
+    virtual std::string fileSystemName() const = 0;
+
+    // Runs the file system's scan for a recovery mode (1 standard, 2 advanced,
+    // 3 deep). False with a message when the volume cannot be read as this file
+    // system; a stop keeps what was found and still returns true.
+    virtual bool scan(int mode, ScanObserver& observer, WorkControl& control, std::string& failure) = 0;
+
+    // The root folder whose children form the top level; kNoEntry when none.
+    virtual EntryId rootEntry() const = 0;
+    virtual std::vector<EntryId> children(EntryId folder) const = 0;
+    virtual bool isFolder(EntryId entry) const = 0;
+    virtual bool hasChildren(EntryId entry) const = 0;
+    virtual bool isDeleted(EntryId entry) const = 0;
+    virtual std::string name(EntryId entry) const = 0;
+    virtual std::uint64_t size(EntryId entry) const = 0;
+    virtual std::string sizeText(EntryId entry) const;
+    virtual DisplayTexts displayTexts(EntryId entry) const = 0;
+    virtual EntryTimes times(EntryId entry) const = 0;
+
+    // Saving: a file counted but never read (NTFS "$BadClus"), folders not
+    // descended into (NTFS "."), and the question's wording.
+    virtual bool countedButSkipped(EntryId) const { return false; }
+    virtual bool descendInto(EntryId) const { return true; }
+    virtual bool capitalisedSaveQuestion() const { return false; }
+
+    // Writes the entry's data to hostPath (replacing it) and sets its times.
+    virtual WriteResult writeFile(EntryId entry, const std::string& hostPath) = 0;
+    // Reads up to limit bytes of the entry's data into memory.
+    virtual bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) = 0;
+    // Gives an entry a new name for the rest of the session.
+    virtual void rename(EntryId entry, const std::string& newName) = 0;
+
+    // Recycle-bin naming: whether the step runs after a scan in this mode, and
+    // whether the "$I"/"$R" pairs sit in per-user sub-folders (NTFS) or in the
+    // recycle-bin folder itself (FAT32, exFAT).
+    virtual bool namesRecycleBin(int mode) const {
+        (void)mode;
+        return false;
+    }
+    virtual bool recycleBinHasUserFolders() const { return true; }
+};
+
+}  // namespace ondrel
