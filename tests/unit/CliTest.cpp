@@ -2,6 +2,7 @@
 #include "unit/ContainerBuilders.h"
 
 #include <gtest/gtest.h>
+#include <sstream>
 #include <nlohmann/json.hpp>
 
 namespace ondrel::test {
@@ -93,6 +94,65 @@ TEST(CliTest, ExportWritesTheRawDiskAndCountsNames) {
     ASSERT_EQ(second.status, 0) << second.out;
     EXPECT_TRUE(std::filesystem::exists(out.file("1mbr-disk.vdi.img")));
     EXPECT_EQ(cli("export " + quoted(fixture("mbr-disk.vdi")) + " " + quoted(out.file("nope"))).status, 2);
+}
+
+TEST(CliTest, LsListsTheRecoveredTreeAsLinesOrJson) {
+    CliResult ls = cli("ls --volume 0 " + quoted(fixture("mbr-disk.vhd")));
+    ASSERT_EQ(ls.status, 0) << ls.out;
+    EXPECT_NE(ls.out.find("/docs/readme.txt\tf\t127\tlive\t"), std::string::npos) << ls.out;
+    EXPECT_NE(ls.out.find("/docs\td\t0\tlive\t"), std::string::npos);
+    EXPECT_NE(ls.out.find("/deleted-note.txt\tf\t6009\tdeleted\t"), std::string::npos);
+    EXPECT_NE(ls.out.find("/ORPHAN_ENTRY\td"), std::string::npos);
+
+    CliResult json = cli("ls --json --volume 0 " + quoted(fixture("mbr-disk.raw")));
+    ASSERT_EQ(json.status, 0);
+    bool seen = false;
+    std::istringstream lines(json.out);
+    for (std::string line; std::getline(lines, line);) {
+        auto o = nlohmann::json::parse(line);
+        for (const char* key : {"path", "type", "size", "deleted", "created", "accessed", "modified", "attributes"})
+            EXPECT_TRUE(o.contains(key)) << key;
+        if (o["path"] == "/docs/deep/nested.txt") {
+            seen = true;
+            EXPECT_EQ(o["size"], 440);
+            EXPECT_EQ(o["deleted"], false);
+            EXPECT_EQ(o["modified"].get<std::string>().back(), 'Z') << "NTFS stores UTC";
+        }
+    }
+    EXPECT_TRUE(seen);
+}
+
+TEST(CliTest, RecoverSavesAFolderAndSearchFindsByPattern) {
+    TempDir out;
+    CliResult r = cli("recover --volume 0 --path /docs --out " + quoted(out.path().string()) + " " + quoted(fixture("mbr-disk.raw")));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("saved 2 files, 0 failed"), std::string::npos) << r.out;
+    EXPECT_EQ(readFile(out.file("readme.txt")).size(), 127u);
+    EXPECT_EQ(readFile(out.file("deep/nested.txt")).size(), 440u);
+
+    CliResult s = cli("search --volume 0 " + quoted(fixture("mbr-disk.raw")) + " 'README|NESTED'");
+    ASSERT_EQ(s.status, 0) << s.out;
+    EXPECT_NE(s.out.find("/docs/readme.txt\t"), std::string::npos);
+    EXPECT_NE(s.out.find("/docs/deep/nested.txt\t"), std::string::npos);
+    CliResult bad = cli("search --volume 0 " + quoted(fixture("mbr-disk.raw")) + " '*.txt'");
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.out.find("not a valid regular expression"), std::string::npos);
+}
+
+TEST(CliTest, VolumeChoiceAndAdvancedModeCandidates) {
+    std::string image = quoted(fixture("mbr-disk.raw"));
+    EXPECT_EQ(cli("ls --volume 9 " + image).status, 1);
+    EXPECT_EQ(cli("ls " + image).status, 1) << "no volume chosen";
+    EXPECT_EQ(cli("ls --start-sector 2048 --size-mb 16 --fs hfsx " + image).status, 1);
+    CliResult advanced = cli("ls --mode advanced --start-sector 2048 --size-mb 16 --fs ntfs " + image);
+    ASSERT_EQ(advanced.status, 0) << advanced.out;
+    EXPECT_NE(advanced.out.find("MFT_ENTRY:0"), std::string::npos);
+    CliResult chosen = cli("ls --mode advanced --mft-entry 0 --start-sector 2048 --size-mb 16 --fs ntfs " + image);
+    ASSERT_EQ(chosen.status, 0) << chosen.out;
+    EXPECT_NE(chosen.out.find("/docs/readme.txt"), std::string::npos);
+    CliResult deep = cli("ls --mode deep --volume 0 " + image);
+    ASSERT_EQ(deep.status, 0);
+    EXPECT_NE(deep.out.find("/ORPHAN_ENTRY/"), std::string::npos);
 }
 
 }  // namespace ondrel::test

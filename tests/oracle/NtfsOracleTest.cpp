@@ -1,0 +1,147 @@
+// The Sleuth Kit as the oracle for NTFS recovery: the live files that `fls -r -p`
+// lists and `icat` reads come out of `ondrel-cli recover` with the same paths,
+// sizes and contents; deleted files whose data TSK can still read come out
+// identical too. NTFS metadata files ("$MFT", ...) are left aside.
+#include "unit/TestSupport.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <sstream>
+
+namespace ondrel::test {
+
+namespace {
+
+struct TskFile {
+    std::string inode;
+    bool deleted = false;
+};
+
+bool haveTsk() { return runCommand("command -v fls >/dev/null 2>&1 && command -v icat >/dev/null 2>&1") == 0; }
+
+// Regular files with their $DATA inode, by "/"-path.
+std::map<std::string, TskFile> tskFiles(const std::string& image, std::int64_t offset) {
+    std::string out;
+    runCommand("fls -r -p -o " + std::to_string(offset) + " '" + image + "' 2>/dev/null", &out);
+    std::map<std::string, TskFile> files;
+    std::regex row(R"(^(\S)/(\S) (\* )?(\d+)-128-\d+:\t(.*)$)");
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (!std::regex_match(line, m, row) || m[2] != "r") continue;
+        std::string path = "/" + m[5].str();
+        if (path.rfind("/$", 0) == 0 || path.find(':') != std::string::npos) continue;  // metadata, streams
+        TskFile f{m[4], m[3].matched};
+        auto [it, fresh] = files.emplace(path, f);
+        if (!fresh && it->second.deleted && !f.deleted) it->second = f;  // a live file wins over a deleted namesake
+    }
+    return files;
+}
+
+// SHA-256 of every inode's content as icat gives it; absent when icat fails.
+std::map<std::string, std::string> tskHashes(const std::string& image, std::int64_t offset,
+                                             const std::set<std::string>& inodes) {
+    std::string script;
+    for (const auto& i : inodes)
+        script += "if icat -o " + std::to_string(offset) + " '" + image + "' " + i + " > \"$t\" 2>/dev/null; then printf '" +
+                  i + " '; sha256sum < \"$t\"; fi; ";
+    std::string out;
+    runCommand("t=$(mktemp); " + script + "rm -f \"$t\"", &out);
+    std::map<std::string, std::string> hashes;
+    std::istringstream lines(out);
+    std::string inode, hash, dash;
+    while (lines >> inode >> hash >> dash) hashes[inode] = hash;
+    return hashes;
+}
+
+std::map<std::string, std::string> folderHashes(const std::filesystem::path& folder) {
+    std::string out;
+    runCommand("cd '" + folder.string() + "' && find . -type f -print0 | xargs -0 -r sha256sum", &out);
+    std::map<std::string, std::string> hashes;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.size() > 66) hashes[line.substr(66)] = line.substr(0, 64);  // "hash  ./path"
+    return hashes;
+}
+
+struct OracleCase {
+    const char* image;
+    std::int64_t offset;
+    const char* volumeArgs;  // how ondrel-cli picks the volume
+};
+
+class NtfsOracleTest : public ::testing::TestWithParam<OracleCase> {};
+
+}  // namespace
+
+TEST_P(NtfsOracleTest, RecoveredFilesEqualWhatTheSleuthKitReads) {
+    if (!haveTsk()) GTEST_SKIP() << "The Sleuth Kit (fls, icat) is not installed; install the sleuthkit package";
+    const OracleCase& c = GetParam();
+    std::string image = fixture(c.image);
+    if (image.empty()) GTEST_SKIP() << c.image << " is not among the fixtures";
+    auto theirs = tskFiles(image, c.offset);
+    ASSERT_FALSE(theirs.empty());
+    std::set<std::string> inodes;
+    for (const auto& [path, f] : theirs) inodes.insert(f.inode);
+    auto tskHash = tskHashes(image, c.offset, inodes);
+
+    TempDir live, all;
+    std::string base = std::string(ONDREL_CLI) + " recover '" + image + "' " + c.volumeArgs;
+    ASSERT_EQ(runCommand(base + " --live-only --out '" + live.path().string() + "' >/dev/null 2>&1"), 0);
+    runCommand(base + " --out '" + all.path().string() + "' >/dev/null 2>&1");
+    auto oursLive = folderHashes(live.path());
+    auto oursAll = folderHashes(all.path());
+
+    std::string listing;
+    runCommand(std::string(ONDREL_CLI) + " ls --json '" + image + "' " + c.volumeArgs, &listing);
+    std::map<std::string, std::uint64_t> sizes;
+    std::map<std::string, int> names;
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);) {
+        auto o = nlohmann::json::parse(line);
+        sizes[o["path"]] = o["size"];
+        ++names[o["path"]];
+    }
+
+    int liveCompared = 0, deletedCompared = 0;
+    for (const auto& [path, f] : theirs) {
+        auto want = tskHash.find(f.inode);
+        if (!f.deleted) {
+            ASSERT_NE(want, tskHash.end()) << "icat cannot read live " << path;
+            ASSERT_TRUE(oursLive.count("." + path)) << "not recovered: " << path;
+            EXPECT_EQ(oursLive["." + path], want->second) << path;
+            ++liveCompared;
+            continue;
+        }
+        // A deleted file TSK can still read, listed once by us under the same path.
+        if (want == tskHash.end() || names[path] != 1 || oursLive.count("." + path)) continue;
+        ASSERT_TRUE(oursAll.count("." + path)) << "deleted file not recovered: " << path;
+        EXPECT_EQ(oursAll["." + path], want->second) << "deleted " << path;
+        ++deletedCompared;
+    }
+    EXPECT_GT(liveCompared, 0);
+    RecordProperty("live_compared", liveCompared);
+    RecordProperty("deleted_compared", deletedCompared);
+    // Nothing we recovered as live is unknown to TSK, the orphan folder and metadata aside.
+    for (const auto& [path, hash] : oursLive) {
+        std::string p = path.substr(1);
+        if (p.rfind("/$", 0) == 0 || p.rfind("/ORPHAN_ENTRY", 0) == 0) continue;
+        EXPECT_TRUE(theirs.count(p)) << "we recovered " << p << " which TSK does not list";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, NtfsOracleTest,
+                         ::testing::Values(OracleCase{"mbr-disk.raw", 2048, "--volume 0"},
+                                           OracleCase{"ntfs-main.img", 0, "--start-sector 0 --fs ntfs"}),
+                         [](const auto& info) {
+                             std::string n = info.param.image;
+                             for (char& ch : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return n;
+                         });
+
+}  // namespace ondrel::test
