@@ -122,6 +122,21 @@ TEST_F(NtfsVolumeTest, StandardScanRecoversLiveAndDeletedFilesWithTheirData) {
     EXPECT_TRUE(s->observer.saw("boot sector is fine.Getting run of mft entry..."));
 }
 
+TEST_F(NtfsVolumeTest, StopKeepsWhatWasFoundAndStillCompletes) {
+    writeFile(dir.file("vol.img"), volume);
+    FileReadSeek reader;
+    ASSERT_TRUE(reader.open(dir.file("vol.img")));
+    NtfsAdapter adapter(reader, VolumeRecord{"NTFS", "", "0", "16", 0});
+    RecordingObserver observer;
+    ScanDriver driver(adapter, observer);
+    driver.stop();
+    ASSERT_TRUE(driver.run(1));
+    EXPECT_TRUE(driver.stopRequested());
+    EXPECT_TRUE(observer.saw("stop button pressed.Please wait for the process to be stopped."));
+    EXPECT_TRUE(observer.saw("Scanning processing done.Select save button to save the data."));
+    EXPECT_NE(adapter.rootEntry(), kNoEntry);
+}
+
 TEST_F(NtfsVolumeTest, SavedFilesCarryTheRecordedTimes) {
     auto s = scan(volume, 1);
     auto found = paths(*s->adapter);
