@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <unordered_map>
 
 namespace ondrel {
 
@@ -85,14 +86,24 @@ void ntfs::decode(NtfsEntry& e, Bytes raw) {
             std::uint32_t flags = le32(c, 56);
             if (flags & 0x10000000) e.kind = 'D';
             int ns = le8(c, 65);
+            std::string name = utf16leToUtf8(c, 66, le8(c, 64));
+            auto parent = static_cast<std::int64_t>(le64(c, 0) & 0xFFFFFFFFFFFFull);
+            if (e.baseRecord != 0) {
+                // A name kept in an extension record belongs to its base record.
+                extraLinks_.push_back({-1, e.baseRecord, name, parent, flags, ns});
+                continue;
+            }
+            if (e.hasName && !(nameSpace == 2 && ns != 2)) {
+                // Another long name is a hard link: the file shows in that folder too.
+                if (ns != 2 && nameSpace != 2 && (name != e.name || parent != e.parent))
+                    extraLinks_.push_back({e.ownIndex, 0, name, parent, flags, ns});
+                continue;
+            }
             // A long (Win32 or POSIX) name wins over a DOS 8.3 name, whatever the order.
-            if (e.hasName && !(nameSpace == 2 && ns != 2)) continue;
-            std::size_t length = le8(c, 64);
-            e.name = utf16leToUtf8(c, 66, length);
+            e.name = std::move(name);
             e.hasName = true;
             nameSpace = ns;
-            std::uint64_t ref = le64(c, 0) & 0xFFFFFFFFFFFFull;
-            e.parent = static_cast<std::int64_t>(ref);
+            e.parent = parent;
             e.size = static_cast<std::int64_t>(le64(c, 40));
             e.fileAttributes = flags;
         } else if (a.type == kData && a.nameLength == 0) {
@@ -185,6 +196,7 @@ bool ntfs::locateMft() {
         return true;
     });
     entries.clear();
+    extraLinks_.clear();
     return mftRunsKnown;
 }
 
@@ -192,6 +204,7 @@ void ntfs::walkMft() {
     if (!mftRunsKnown || control->stopRequested()) return;
     if (clusterSize == 0) clusterSize = 4096;
     entries.clear();
+    extraLinks_.clear();
     std::uint64_t totalBytes = 0;
     for (const auto& r : mftRuns) totalBytes += r.length * static_cast<std::uint64_t>(clusterSize);
     std::uint64_t totalRecords = totalBytes / recordSize;
@@ -401,7 +414,48 @@ void ntfs::fillSizesFromExtensions() {
     }
 }
 
+void ntfs::addHardLinks() {
+    std::unordered_map<std::uint64_t, std::int64_t> bases;
+    for (const auto& e : entries)
+        if (e.isFile() && e.baseRecord == 0) bases.emplace(e.recordNumber, e.ownIndex);
+    std::vector<int> nameSpaces(entries.size(), -1);  // of names taken from extension records
+    // Long names first, so that a DOS name only names a file that has no other.
+    std::stable_sort(extraLinks_.begin(), extraLinks_.end(),
+                     [](const HardLink& a, const HardLink& b) { return (a.nameSpace == 2) < (b.nameSpace == 2); });
+    std::size_t decoded = entries.size();
+    for (const auto& link : extraLinks_) {
+        std::int64_t index = link.index;
+        if (index < 0) {
+            auto it = bases.find(link.baseRecord);
+            if (it == bases.end()) continue;
+            index = it->second;
+        }
+        if (index < 0 || static_cast<std::size_t>(index) >= decoded) continue;
+        NtfsEntry& owner = entries[static_cast<std::size_t>(index)];
+        if (!owner.hasName) {
+            owner.name = link.name;
+            owner.parent = link.parent;
+            owner.fileAttributes = link.attributes;
+            owner.hasName = true;
+            if (link.attributes & 0x10000000) owner.kind = 'D';
+            nameSpaces[static_cast<std::size_t>(index)] = link.nameSpace;
+            continue;
+        }
+        if (link.nameSpace == 2 || (link.name == owner.name && link.parent == owner.parent)) continue;
+        NtfsEntry copy = owner;
+        copy.name = link.name;
+        copy.parent = link.parent;
+        copy.fileAttributes = link.attributes;
+        copy.ownIndex = static_cast<std::int64_t>(entries.size());
+        copy.firstChild = copy.nextSibling = 0;
+        copy.orphan = false;
+        entries.push_back(std::move(copy));
+    }
+    extraLinks_.clear();
+}
+
 void ntfs::finishTree() {
+    if (mode != 3) addHardLinks();
     NtfsEntry orphan;
     std::memcpy(orphan.magic, "FILE", 4);
     orphan.name = "ORPHAN_ENTRY";
@@ -456,6 +510,7 @@ bool ntfs::scanDeep() {
             entries.pop_back();
             return false;
         }
+        extraLinks_.clear();  // deep mode shows each record once
         recordByNumber_.emplace(e.recordNumber, offset);
         observer->status(formatInt("MFT ENTRY %d Found.Parsing it ..", static_cast<long long>(entries.size())));
         return false;

@@ -73,12 +73,23 @@ private:
     void breakCycles();
     void appendChild(std::int64_t parent, std::int64_t child, std::vector<std::int64_t>& tails);
     void fillSizesFromExtensions();
+    void addHardLinks();
     // The sector sweep shared by the corrupt-boot sweep, the deep scan and the finder.
     template <typename OnRecord>
     void sweep(std::int64_t limit, OnRecord onRecord);
 
-    std::unordered_map<std::uint64_t, std::int64_t> recordByNumber_;
-    WorkControl ownControl_;  // deep scan: record number -> disk offset
+    std::unordered_map<std::uint64_t, std::int64_t> recordByNumber_;  // deep scan: record number -> disk offset
+    // Further names of files with several (hard links), added after decoding.
+    struct HardLink {
+        std::int64_t index;         // the entry it names, or -1: the entry of baseRecord
+        std::uint64_t baseRecord;
+        std::string name;
+        std::int64_t parent;
+        std::uint32_t attributes;
+        int nameSpace;
+    };
+    std::vector<HardLink> extraLinks_;
+    WorkControl ownControl_;
 };
 
 }  // namespace ondrel
