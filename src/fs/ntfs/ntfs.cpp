@@ -414,7 +414,7 @@ void ntfs::fillSizesFromExtensions() {
     }
 }
 
-void ntfs::addHardLinks() {
+void ntfs::addHardLinks(bool copies) {
     std::unordered_map<std::uint64_t, std::int64_t> bases;
     for (const auto& e : entries)
         if (e.isFile() && e.baseRecord == 0) bases.emplace(e.recordNumber, e.ownIndex);
@@ -441,7 +441,7 @@ void ntfs::addHardLinks() {
             nameSpaces[static_cast<std::size_t>(index)] = link.nameSpace;
             continue;
         }
-        if (link.nameSpace == 2 || (link.name == owner.name && link.parent == owner.parent)) continue;
+        if (!copies || link.nameSpace == 2 || (link.name == owner.name && link.parent == owner.parent)) continue;
         NtfsEntry copy = owner;
         copy.name = link.name;
         copy.parent = link.parent;
@@ -455,7 +455,12 @@ void ntfs::addHardLinks() {
 }
 
 void ntfs::finishTree() {
-    if (mode != 3) addHardLinks();
+    // Deep mode shows each record once: extension records only name their base.
+    addHardLinks(mode != 3);
+    if (mode == 3) {
+        std::erase_if(entries, [](const NtfsEntry& e) { return !e.hasName; });
+        for (std::size_t i = 0; i < entries.size(); ++i) entries[i].ownIndex = static_cast<std::int64_t>(i);
+    }
     NtfsEntry orphan;
     std::memcpy(orphan.magic, "FILE", 4);
     orphan.name = "ORPHAN_ENTRY";
@@ -506,12 +511,14 @@ bool ntfs::scanDeep() {
     mftRunsKnown = false;
     sweep(volumeSize, [&](Bytes raw, std::int64_t offset) {
         NtfsEntry& e = addEntry(raw, offset);
-        if (!e.hasName) {
+        // Extension records are found through this map, named or not.
+        if (e.isFile()) recordByNumber_.emplace(e.recordNumber, offset);
+        // A record without a name is dropped, unless its names were moved to
+        // extension records (it then has an attribute list).
+        if (!e.hasName && !(e.hasAttributeList && e.baseRecord == 0)) {
             entries.pop_back();
             return false;
         }
-        extraLinks_.clear();  // deep mode shows each record once
-        recordByNumber_.emplace(e.recordNumber, offset);
         observer->status(formatInt("MFT ENTRY %d Found.Parsing it ..", static_cast<long long>(entries.size())));
         return false;
     });

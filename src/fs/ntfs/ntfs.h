@@ -73,7 +73,7 @@ private:
     void breakCycles();
     void appendChild(std::int64_t parent, std::int64_t child, std::vector<std::int64_t>& tails);
     void fillSizesFromExtensions();
-    void addHardLinks();
+    void addHardLinks(bool copies);
     // The sector sweep shared by the corrupt-boot sweep, the deep scan and the finder.
     template <typename OnRecord>
     void sweep(std::int64_t limit, OnRecord onRecord);
