@@ -18,11 +18,19 @@ const char* reasonText(WriteResult r) {
 }
 }  // namespace
 
-std::int64_t SaveWalk::countFiles(EntryId folder) const {
+namespace {
+// Trees rebuilt from damaged volumes can nest without end; host paths cannot.
+constexpr int kMaxDepth = 1024;
+}  // namespace
+
+std::int64_t SaveWalk::countFiles(EntryId folder) const { return countFiles(folder, 0); }
+
+std::int64_t SaveWalk::countFiles(EntryId folder, int depth) const {
     std::int64_t n = 0;
+    if (depth > kMaxDepth) return n;
     for (EntryId c : adapter_.children(folder)) {
         if (adapter_.isFolder(c)) {
-            if (adapter_.descendInto(c)) n += countFiles(c);
+            if (adapter_.descendInto(c)) n += countFiles(c, depth + 1);
         } else {
             ++n;
         }
@@ -49,7 +57,11 @@ void SaveWalk::saveOne(EntryId file, const std::string& folder, SaveOutcome& out
     }
 }
 
-void SaveWalk::walk(EntryId folder, const std::string& path, SaveOutcome& out) {
+void SaveWalk::walk(EntryId folder, const std::string& path, SaveOutcome& out, int depth) {
+    if (depth > kMaxDepth) {
+        out.failures.push_back(path + ": folders nested too deep; the rest of this branch was not saved");
+        return;
+    }
     for (EntryId c : adapter_.children(folder)) {
         if (control_.poll()) {
             out.stopped = true;
@@ -73,7 +85,7 @@ void SaveWalk::walk(EntryId folder, const std::string& path, SaveOutcome& out) {
                     continue;
                 }
             }
-            walk(c, sub, out);
+            walk(c, sub, out, depth + 1);
         } else {
             saveOne(c, path, out);
         }
@@ -118,7 +130,7 @@ SaveOutcome SaveWalk::saveFolder(EntryId folder, const std::string& outputFolder
         out.failed = out.counted;
         out.failures.push_back(outputFolder + ": the output folder could not be created");
     } else {
-        walk(folder, outputFolder, out);
+        walk(folder, outputFolder, out, 0);
     }
     observer_.progressPosition(out.counted);
     finish(out);
