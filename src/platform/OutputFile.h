@@ -3,6 +3,9 @@
 // zeros may be skipped as holes; the file still reads back byte for byte.
 #include <cstddef>
 #include <cstdint>
+#include "platform/FileTimes.h"
+
+#include <optional>
 #include <string>
 
 namespace ondrel {
@@ -18,8 +21,10 @@ public:
     bool create(const std::string& path);
     // Appends count bytes; with sparse set, an all-zero block is skipped as a hole.
     bool write(const void* data, std::size_t count, bool sparse = false);
-    // Sets the final length (needed after trailing holes) and closes.
+    // Sets the final length (needed after trailing holes) and, when given, the
+    // access and modification times, then closes.
     bool finish();
+    bool finish(std::optional<UnixTime> access, std::optional<UnixTime> modification);
     void close();
     bool isOpen() const { return fd_ >= 0; }
     std::int64_t position() const { return position_; }
@@ -31,6 +36,7 @@ public:
 private:
     int fd_ = -1;
     std::int64_t position_ = 0;
+    std::int64_t writtenEnd_ = 0;  // end of the last bytes really written
     int error_ = 0;
 };
 

@@ -15,6 +15,7 @@ bool OutputFile::create(const std::string& path) {
     close();
     error_ = 0;
     position_ = 0;
+    writtenEnd_ = 0;
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0) error_ = errno;
     return fd_ >= 0;
@@ -51,16 +52,29 @@ bool OutputFile::write(const void* data, std::size_t count, bool sparse) {
         done += static_cast<std::size_t>(n);
     }
     position_ += static_cast<std::int64_t>(count);
+    writtenEnd_ = position_;
     return true;
 }
 
-bool OutputFile::finish() {
+bool OutputFile::finish() { return finish(std::nullopt, std::nullopt); }
+
+bool OutputFile::finish(std::optional<UnixTime> access, std::optional<UnixTime> modification) {
     if (fd_ < 0) return false;
     bool ok = true;
-    struct stat st {};
-    if (::fstat(fd_, &st) == 0 && st.st_size != position_ && ::ftruncate(fd_, position_) != 0) {
+    // Trailing holes need the length set; the file was created empty.
+    if (writtenEnd_ != position_ && ::ftruncate(fd_, position_) != 0) {
         error_ = errno;
         ok = false;
+    }
+    if (access || modification) {
+        struct timespec ts[2];
+        auto fill = [](struct timespec& out, const std::optional<UnixTime>& in) {
+            out.tv_sec = in ? static_cast<time_t>(in->seconds) : 0;
+            out.tv_nsec = in ? static_cast<long>(in->hundredNanos) * 100 : UTIME_OMIT;
+        };
+        fill(ts[0], access);
+        fill(ts[1], modification);
+        ::futimens(fd_, ts);
     }
     if (::close(fd_) != 0 && ok) {
         error_ = errno;

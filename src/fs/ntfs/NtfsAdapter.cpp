@@ -160,8 +160,12 @@ WriteResult NtfsAdapter::writeFile(EntryId id, const std::string& hostPath) {
     FileSink sink(file);
     NtfsExtractor extractor(*parser_);
     WriteResult r = extractor.extract(id, sink);
-    if (!file.finish() && r == WriteResult::Written) r = WriteResult::WriteFailed;
-    if (e->hasTimes) setFileTimes(hostPath, fromFileTime(e->accessed), fromFileTime(e->modified));
+    std::optional<UnixTime> access, modification;
+    if (e->hasTimes) {
+        access = fromFileTime(e->accessed);
+        modification = fromFileTime(e->modified);
+    }
+    if (!file.finish(access, modification) && r == WriteResult::Written) r = WriteResult::WriteFailed;
     return r;
 }
 
