@@ -1,6 +1,7 @@
 // Reads a whole virtual disk through its reader in 1 MiB requests, as the
 // sweep and the parsers do, and prints a checksum so the work cannot be skipped.
 #include "diskimage/ImageKind.h"
+#include "common/IoBuffer.h"
 
 #include <cstdio>
 #include <vector>
@@ -16,7 +17,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     constexpr std::uint32_t kChunk = 1 << 20;
-    std::vector<std::uint8_t> buf(kChunk);
+    ondrel::IoBuffer buf(kChunk);
     std::uint64_t total = image.reader->sectorCount() * 512, sum = 0;
     for (std::uint64_t pos = 0; pos < total; pos += kChunk) {
         auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunk, total - pos));

@@ -1,4 +1,5 @@
 #include "volumes/DiskExport.h"
+#include "common/IoBuffer.h"
 
 #include "platform/OutputFile.h"
 
@@ -59,7 +60,7 @@ ExportOutcome DiskExport::run(const std::string& outputPath) {
 
     observer_.progressRange(0, size / 512);
     observer_.progressPosition(0);
-    std::vector<std::uint8_t> buffer(kChunk);
+    IoBuffer buffer(kChunk);
     for (std::int64_t done = 0; done < size;) {
         std::int64_t next = std::min(done + kChunk, size);
         auto n = static_cast<std::uint32_t>(next - done);

@@ -1,4 +1,5 @@
 #include "volumes/Partition.h"
+#include "common/IoBuffer.h"
 
 #include "common/Endian.h"
 #include "volumes/BootRecordTests.h"
@@ -318,7 +319,7 @@ void Partition::sweepVolumes(readWriteInterface& reader) {
     const std::int64_t endPos = customEndSector > 0 ? customEndSector * 512 : 0;
     observer_.progressRange(0, 1000);
     constexpr std::uint64_t kChunkSectors = 2048;
-    std::vector<std::uint8_t> chunk(kChunkSectors * 512);
+    IoBuffer chunk(kChunkSectors * 512);
 
     while (curSector < total) {
         auto chunkPos = static_cast<std::int64_t>(curSector * 512);

@@ -1,4 +1,5 @@
 #include "fs/ntfs/NtfsExtractor.h"
+#include "common/IoBuffer.h"
 
 #include "fs/ntfs/Lznt1.h"
 
@@ -101,7 +102,7 @@ void NtfsExtractor::collectExtents(const NtfsRecord& base, std::vector<NtfsAttri
 WriteResult NtfsExtractor::writePlain(const std::vector<Mapping>& map, std::uint64_t realSize, std::uint64_t initialized,
                                       DataSink& sink) {
     std::uint64_t cs = static_cast<std::uint64_t>(parser_.clusterSize);
-    std::vector<std::uint8_t> buf;
+    IoBuffer buf;
     std::uint64_t written = 0;
     for (const auto& m : map) {
         std::uint64_t runStart = static_cast<std::uint64_t>(m.vcn) * cs;
@@ -148,7 +149,7 @@ WriteResult NtfsExtractor::writeCompressed(const std::vector<Mapping>& map, std:
                                            DataSink& sink) {
     std::uint64_t cs = static_cast<std::uint64_t>(parser_.clusterSize);
     std::uint64_t unitBytes = unitClusters * cs;
-    std::vector<std::uint8_t> packed(unitBytes), unpacked(unitBytes);
+    IoBuffer packed(unitBytes), unpacked(unitBytes);
     std::vector<std::int64_t> lcns(unitClusters);
     std::size_t hint = 0;
     std::uint64_t written = 0;

@@ -1,4 +1,5 @@
 #include "fs/ntfs/ntfs.h"
+#include "common/IoBuffer.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -134,7 +135,7 @@ template <typename OnRecord>
 void ntfs::sweep(std::int64_t limit, OnRecord onRecord) {
     std::int64_t chunks = limit / kSweepChunk;
     observer->progressRange(0, chunks);
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kSweepChunk));
+    IoBuffer buffer(static_cast<std::size_t>(kSweepChunk));
     std::vector<std::uint8_t> spill;
     for (std::int64_t n = 0, off = 0; off < limit; ++n, off += kSweepChunk) {
         if (control->poll()) break;
@@ -214,7 +215,7 @@ void ntfs::walkMft() {
     entries.reserve(totalRecords + 1);
     observer->progressRange(0, static_cast<std::int64_t>(totalRecords));
 
-    std::vector<std::uint8_t> chunk;
+    IoBuffer chunk;
     std::vector<std::uint8_t> carry;  // a record split over two runs
     for (const auto& run : mftRuns) {
         if (control->poll() || entries.size() >= totalRecords) break;
