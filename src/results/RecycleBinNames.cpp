@@ -1,44 +1,11 @@
 #include "results/RecycleBinNames.h"
 
 #include "common/Endian.h"
+#include "common/Utf16.h"
 
 #include <map>
 
 namespace ondrel {
-
-namespace {
-
-std::string utf16ToUtf8(const std::vector<std::uint8_t>& b, std::size_t off, std::size_t maxChars) {
-    std::string out;
-    for (std::size_t i = 0; i < maxChars && off + i * 2 + 1 < b.size(); ++i) {
-        std::uint32_t c = le16(b, off + i * 2);
-        if (c == 0) break;
-        if (c >= 0xD800 && c <= 0xDBFF && off + i * 2 + 3 < b.size()) {
-            std::uint32_t low = le16(b, off + i * 2 + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        if (c < 0x80) out += static_cast<char>(c);
-        else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-}  // namespace
 
 std::optional<std::string> parseRecycleBinInfo(const std::vector<std::uint8_t>& record) {
     if (record.size() < 26) return std::nullopt;
@@ -46,9 +13,9 @@ std::optional<std::string> parseRecycleBinInfo(const std::vector<std::uint8_t>& 
     std::string path;
     if (version == 2) {
         std::uint32_t chars = le32(record, 24);
-        path = utf16ToUtf8(record, 28, chars);
+        path = utf16leToUtf8(record, 28, chars, true);
     } else if (version == 1) {
-        path = utf16ToUtf8(record, 24, 260);
+        path = utf16leToUtf8(record, 24, 260, true);
     } else {
         return std::nullopt;
     }

@@ -2,6 +2,7 @@
 #include "common/IoBuffer.h"
 
 #include "common/Endian.h"
+#include "common/Utf16.h"
 #include "volumes/BootRecordTests.h"
 
 #include <algorithm>
@@ -31,24 +32,7 @@ bool readSector(readWriteInterface& reader, std::uint64_t lba, Sector& out) {
 bool isExtended(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
 
 // UTF-16LE partition name of a GPT entry, as UTF-8.
-std::string gptName(Bytes entry) {
-    std::string out;
-    for (std::size_t i = 0; i < 36; ++i) {
-        std::uint32_t c = le16(entry, 0x38 + i * 2);
-        if (c == 0) break;
-        if (c >= 0xD800 && c <= 0xDFFF) c = '?';
-        if (c < 0x80) out += static_cast<char>(c);
-        else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
+std::string gptName(Bytes entry) { return utf16leToUtf8(entry, 0x38, 36, true); }
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 #pragma once
 // One MFT record, fixed up, and a bounds-safe view of its attributes.
 #include "common/Endian.h"
+#include "common/Utf16.h"
 
 #include <cstdint>
 #include <string>
@@ -65,8 +66,5 @@ public:
 private:
     std::vector<std::uint8_t> bytes_;
 };
-
-// A UTF-16LE name as UTF-8 (unpaired surrogates become U+FFFD).
-std::string utf16leToUtf8(Bytes b, std::size_t offset, std::size_t chars);
 
 }  // namespace ondrel

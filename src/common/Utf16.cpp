@@ -1,0 +1,49 @@
+#include "common/Utf16.h"
+
+namespace ondrel {
+
+namespace {
+void append(std::string& out, std::uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+}  // namespace
+
+std::string utf16leToUtf8(Bytes b, std::size_t offset, std::size_t chars, bool stopAtNul) {
+    std::string out;
+    out.reserve(chars);
+    for (std::size_t i = 0; i < chars; ++i) {
+        std::size_t at = offset + i * 2;
+        if (at + 1 >= b.size()) break;
+        std::uint32_t c = le16(b, at);
+        if (c == 0 && stopAtNul) break;
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < chars && at + 3 < b.size()) {
+            std::uint32_t low = le16(b, at + 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            } else {
+                c = 0xFFFD;
+            }
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        append(out, c);
+    }
+    return out;
+}
+
+}  // namespace ondrel
