@@ -1,5 +1,6 @@
 #include "cli/VolumeOptions.h"
 
+#include "fs/fat/FatParser.h"
 #include "fs/ntfs/NtfsAdapter.h"
 #include "results/AdapterFactory.h"
 #include "volumes/Partition.h"
@@ -22,6 +23,8 @@ void VolumeOptions::addTo(CLI::App& command) {
     command.add_option("--sectors-per-cluster", sectorsPerCluster, "Advanced mode: sectors per cluster");
     command.add_option("--max-found", maxFound, "Advanced mode: how many MFT records to look for");
     command.add_flag("--json", json, "JSON output, one object per line");
+    command.add_flag("--formatted", formatted,
+                     "\"Is Drive Formated..?\": FAT chains are not followed; data comes from consecutive clusters");
 }
 
 namespace {
@@ -58,6 +61,7 @@ std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
         return std::nullopt;
     }
 
+    driveFormatted = o.formatted;
     v.adapter = createAdapter(*v.reader, v.record);
     if (!v.adapter) {
         printError("not a valid drive. (file system \"" + v.record.fileSystem + "\" cannot be read)");

@@ -24,6 +24,7 @@ struct VolumeOptions {
     int sectorsPerCluster = 0;
     int maxFound = 3;
     bool json = false;
+    bool formatted = false;
 
     void addTo(CLI::App& command);
 };

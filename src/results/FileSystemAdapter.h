@@ -66,14 +66,11 @@ public:
     // Gives an entry a new name for the rest of the session.
     virtual void rename(EntryId entry, const std::string& newName) = 0;
 
-    // Recycle-bin naming: whether the step runs after a scan in this mode, and
-    // whether the "$I"/"$R" pairs sit in per-user sub-folders (NTFS) or in the
-    // recycle-bin folder itself (FAT32, exFAT).
+    // Whether the recycle-bin naming step runs after a scan in this mode.
     virtual bool namesRecycleBin(int mode) const {
         (void)mode;
         return false;
     }
-    virtual bool recycleBinHasUserFolders() const { return true; }
 };
 
 }  // namespace ondrel

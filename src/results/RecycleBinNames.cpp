@@ -30,13 +30,11 @@ int nameRecycleBinEntries(FileSystemAdapter& adapter) {
     for (EntryId top : adapter.children(root)) {
         std::string topName = adapter.name(top);
         if (!adapter.isFolder(top) || (topName != "$RECYCLE.BIN" && topName != "$RECYCLEBIN")) continue;
-        std::vector<EntryId> folders;
-        if (adapter.recycleBinHasUserFolders()) {
-            for (EntryId user : adapter.children(top))
-                if (adapter.isFolder(user)) folders.push_back(user);
-        } else {
-            folders.push_back(top);
-        }
+        // The pairs sit in per-user folders (as Windows keeps them on NTFS) or
+        // in the recycle-bin folder itself (older FAT layouts): both are looked at.
+        std::vector<EntryId> folders{top};
+        for (EntryId user : adapter.children(top))
+            if (adapter.isFolder(user)) folders.push_back(user);
         for (EntryId folder : folders) {
             std::map<std::string, std::string> names;  // "$I" name -> original name
             std::vector<EntryId> kids = adapter.children(folder);

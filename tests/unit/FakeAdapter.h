@@ -52,10 +52,8 @@ public:
         return true;
     }
     void rename(EntryId e, const std::string& n) override { nodes[static_cast<std::size_t>(e)].name = n; }
-    bool recycleBinHasUserFolders() const override { return userFolders; }
 
     std::vector<Node> nodes;
-    bool userFolders = true;
 };
 
 }  // namespace ondrel::test

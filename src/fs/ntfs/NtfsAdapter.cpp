@@ -10,28 +10,6 @@ namespace {
 // The top level: the root folder's children, or the orphan folder alone.
 constexpr EntryId kTopLevel = -2;
 
-class FileSink : public DataSink {
-public:
-    explicit FileSink(OutputFile& f) : file_(f) {}
-    bool write(const std::uint8_t* data, std::size_t count) override { return file_.write(data, count, true); }
-
-private:
-    OutputFile& file_;
-};
-
-class MemorySink : public DataSink {
-public:
-    MemorySink(std::vector<std::uint8_t>& out, std::size_t limit) : out_(out), limit_(limit) {}
-    bool write(const std::uint8_t* data, std::size_t count) override {
-        std::size_t room = limit_ > out_.size() ? limit_ - out_.size() : 0;
-        out_.insert(out_.end(), data, data + std::min(room, count));
-        return count <= room;
-    }
-
-private:
-    std::vector<std::uint8_t>& out_;
-    std::size_t limit_;
-};
 }  // namespace
 
 NtfsAdapter::NtfsAdapter(readWriteInterface& reader, const VolumeRecord& volume)

@@ -3,18 +3,13 @@
 // in large reads (sparse runs as zeros), compressed data one compression unit
 // at a time, and data spread over extension records through the attribute list.
 #include "fs/ntfs/ntfs.h"
+#include "results/DataSink.h"
 #include "results/FileSystemAdapter.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace ondrel {
-
-class DataSink {
-public:
-    virtual ~DataSink() = default;
-    virtual bool write(const std::uint8_t* data, std::size_t count) = 0;
-};
 
 class NtfsExtractor {
 public:

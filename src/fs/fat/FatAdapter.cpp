@@ -1,0 +1,141 @@
+#include "fs/fat/FatAdapter.h"
+
+#include "platform/OutputFile.h"
+#include "results/DisplayFormat.h"
+
+#include <cstdio>
+
+namespace ondrel {
+
+namespace {
+// DOS dates and times: day bits 0-4, month 5-8, year 9-15 from 1980; two
+// seconds 0-4, minute 5-10, hour 11-15. Nothing when the date is not a date.
+std::optional<CivilTime> dosTime(std::uint16_t date, std::uint16_t time) {
+    int day = date & 0x1F, month = (date >> 5) & 0x0F;
+    if (day == 0 || month == 0 || month > 12) return std::nullopt;
+    CivilTime t{1980 + (date >> 9), month, day, (time >> 11) & 0x1F, (time >> 5) & 0x3F, (time & 0x1F) * 2};
+    if (t.hour > 23 || t.minute > 59 || t.second > 59) t.hour = t.minute = t.second = 0;
+    return t;
+}
+std::optional<UnixTime> hostInstant(const std::optional<CivilTime>& local) {
+    if (!local) return std::nullopt;
+    return UnixTime{localCivilToUnix(*local), 0};  // DOS times are the local wall clock
+}
+}  // namespace
+
+FatAdapter::FatAdapter(readWriteInterface& reader, const VolumeRecord& volume, bool fat32)
+    : parser_(fat32 ? std::unique_ptr<FatParser>(std::make_unique<Fat32Class>(reader, volume))
+                    : std::unique_ptr<FatParser>(std::make_unique<Fat16Class>(reader, volume))) {}
+
+bool FatAdapter::scan(int mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
+    parser_->observer = &observer;
+    parser_->control = &control;
+    if (mode != 1) {
+        failure = "This recovery mode is not available for FAT volumes yet; use the standard mode.";
+        return false;
+    }
+    if (!parser_->scanStandard()) {
+        failure = std::string("Selected Drive is not in ") + parser_->kindText() + " Format";
+        return false;
+    }
+    return true;
+}
+
+const FatEntryRecord* FatAdapter::record(EntryId id) const {
+    if (id < 0 || id >= static_cast<EntryId>(parser_->records.size())) return nullptr;
+    return &parser_->records[static_cast<std::size_t>(id)];
+}
+
+std::vector<EntryId> FatAdapter::children(EntryId folder) const {
+    std::vector<EntryId> out;
+    const FatEntryRecord* r = record(folder);
+    if (!r) return out;
+    auto count = static_cast<std::int32_t>(parser_->records.size());
+    for (std::int32_t c = r->firstChild; c > 0 && c < count && static_cast<std::int32_t>(out.size()) < count;
+         c = parser_->records[static_cast<std::size_t>(c)].nextSibling)
+        out.push_back(c);
+    return out;
+}
+
+bool FatAdapter::isFolder(EntryId id) const {
+    const FatEntryRecord* r = record(id);
+    return r && (id == 0 || r->isDirectory());
+}
+
+bool FatAdapter::hasChildren(EntryId id) const {
+    const FatEntryRecord* r = record(id);
+    return r && r->firstChild > 0;
+}
+
+bool FatAdapter::isDeleted(EntryId id) const {
+    const FatEntryRecord* r = record(id);
+    return r && r->deleted;
+}
+
+std::string FatAdapter::name(EntryId id) const {
+    const FatEntryRecord* r = record(id);
+    return r && id != 0 ? r->name : std::string();
+}
+
+std::uint64_t FatAdapter::size(EntryId id) const {
+    const FatEntryRecord* r = record(id);
+    return r && !isFolder(id) ? r->fileSize : 0;
+}
+
+std::string FatAdapter::sizeText(EntryId id) const { return formatSize(size(id)); }
+
+EntryTimes FatAdapter::times(EntryId id) const {
+    EntryTimes t;
+    t.utc = false;
+    const FatEntryRecord* r = record(id);
+    if (!r || id == 0) return t;
+    t.created = dosTime(r->createDate, r->createTime);
+    t.accessed = dosTime(r->accessDate, 0);
+    t.modified = dosTime(r->writeDate, r->writeTime);
+    t.accessInstant = hostInstant(t.accessed);
+    t.modifiedInstant = hostInstant(t.modified);
+    return t;
+}
+
+DisplayTexts FatAdapter::displayTexts(EntryId id) const {
+    DisplayTexts d;
+    const FatEntryRecord* r = record(id);
+    if (!r || id == 0) return d;
+    EntryTimes t = times(id);
+    if (t.created) d.creation = formatTime(*t.created);
+    if (t.accessed) d.access = formatDateOnly(*t.accessed);
+    if (t.modified) d.modification = formatTime(*t.modified);
+    if (r->attributes & 0x01) d.attributes += "-R";
+    if (r->attributes & 0x02) d.attributes += "-H";
+    if (r->attributes & 0x04) d.attributes += "-S";
+    if (r->attributes & 0x20) d.attributes += "-A";
+    return d;
+}
+
+WriteResult FatAdapter::writeFile(EntryId id, const std::string& hostPath) {
+    const FatEntryRecord* r = record(id);
+    if (!r || isFolder(id)) return WriteResult::NotAFile;
+    OutputFile file;
+    if (!file.create(hostPath)) return WriteResult::CreateFailed;
+    FileSink sink(file);
+    bool complete = parser_->extract(*r, sink);
+    EntryTimes t = times(id);
+    if (!file.finish(t.accessInstant, t.modifiedInstant)) return WriteResult::WriteFailed;
+    return complete ? WriteResult::Written : WriteResult::ReadFailed;
+}
+
+bool FatAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::size_t limit) {
+    out.clear();
+    const FatEntryRecord* r = record(id);
+    if (!r || isFolder(id)) return false;
+    MemorySink sink(out, limit);
+    parser_->extract(*r, sink);
+    return true;
+}
+
+void FatAdapter::rename(EntryId id, const std::string& newName) {
+    if (id > 0 && id < static_cast<EntryId>(parser_->records.size()))
+        parser_->records[static_cast<std::size_t>(id)].name = newName;
+}
+
+}  // namespace ondrel

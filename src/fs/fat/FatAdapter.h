@@ -1,0 +1,41 @@
+#pragma once
+// A FAT16 or FAT32 volume as the results layer browses, saves and searches it.
+#include "fs/fat/FatParser.h"
+#include "results/FileSystemAdapter.h"
+
+#include <memory>
+
+namespace ondrel {
+
+class FatAdapter : public FileSystemAdapter {
+public:
+    FatAdapter(readWriteInterface& reader, const VolumeRecord& volume, bool fat32);
+
+    std::string fileSystemName() const override { return parser_->fat32() ? "FAT32" : "FAT16"; }
+    bool scan(int mode, ScanObserver& observer, WorkControl& control, std::string& failure) override;
+
+    EntryId rootEntry() const override { return parser_->records.empty() ? kNoEntry : 0; }
+    std::vector<EntryId> children(EntryId folder) const override;
+    bool isFolder(EntryId entry) const override;
+    bool hasChildren(EntryId entry) const override;
+    bool isDeleted(EntryId entry) const override;
+    std::string name(EntryId entry) const override;
+    std::uint64_t size(EntryId entry) const override;
+    std::string sizeText(EntryId entry) const override;
+    DisplayTexts displayTexts(EntryId entry) const override;
+    EntryTimes times(EntryId entry) const override;
+
+    WriteResult writeFile(EntryId entry, const std::string& hostPath) override;
+    bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) override;
+    void rename(EntryId entry, const std::string& newName) override;
+    bool namesRecycleBin(int mode) const override { return parser_->fat32() && mode != 3; }
+
+    FatParser& parser() { return *parser_; }
+
+private:
+    const FatEntryRecord* record(EntryId id) const;
+
+    std::unique_ptr<FatParser> parser_;
+};
+
+}  // namespace ondrel

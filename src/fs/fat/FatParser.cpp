@@ -1,0 +1,278 @@
+#include "fs/fat/FatParser.h"
+
+#include "common/IoBuffer.h"
+#include "common/Utf16.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace ondrel {
+
+bool driveFormatted = false;
+
+namespace {
+constexpr std::uint64_t kFatPage = 64 * 1024;
+constexpr std::size_t kCachedFatPages = 1024;  // 64 MiB of FAT at most
+constexpr std::size_t kMaxLongNameParts = 20;  // 255 characters
+
+std::uint8_t shortNameChecksum(const std::uint8_t* name) {
+    std::uint8_t sum = 0;
+    for (int i = 0; i < 11; ++i) sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + name[i]);
+    return sum;
+}
+
+// Bytes of an 8.3 name as UTF-8 (the OEM code page's upper half as Latin-1).
+void appendOem(std::string& out, std::uint8_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// "NAME.EXT" from the 11-byte short name, with the case flags of byte 12 and
+// "_" for the first character of a deleted entry.
+std::string shortName(const std::uint8_t* slot, bool deleted) {
+    std::uint8_t caseFlags = slot[12];
+    auto part = [&](int from, int length, bool lower) {
+        std::string s;
+        int end = from + length;
+        while (end > from && slot[end - 1] == ' ') --end;
+        for (int i = from; i < end; ++i) {
+            std::uint8_t c = slot[i];
+            if (i == 0 && deleted) c = '_';
+            else if (i == 0 && c == 0x05) c = 0xE5;  // a leading E5 byte, escaped
+            if (lower && c >= 'A' && c <= 'Z') c = static_cast<std::uint8_t>(c + 32);
+            appendOem(s, c);
+        }
+        return s;
+    };
+    std::string base = part(0, 8, caseFlags & 0x08);
+    std::string ext = part(8, 3, caseFlags & 0x10);
+    return ext.empty() ? base : base + "." + ext;
+}
+}  // namespace
+
+FatParser::FatParser(readWriteInterface& r, VolumeRecord v, bool fat32)
+    : observer(&silentObserver()), control(&ownControl_), reader(r), volume(std::move(v)) {
+    geometry.fat32 = fat32;
+}
+
+void FatParser::attachReader() { reader.baseOffset = volume.startSector * 512; }
+
+bool FatParser::checkBootSector() {
+    std::array<std::uint8_t, 512> boot{};
+    reader.readAt(0, boot.data(), boot.size());
+    bool fat32 = geometry.fat32;
+    return readFatGeometry(boot, fat32, geometry);
+}
+
+std::uint32_t FatParser::fatEntry(std::uint32_t c) {
+    std::uint64_t byte = geometry.fat32 ? static_cast<std::uint64_t>(c) * 4 : static_cast<std::uint64_t>(c) * 2;
+    std::uint64_t page = byte / kFatPage;
+    auto it = fatPages_.find(page);
+    if (it == fatPages_.end()) {
+        if (fatPages_.size() >= kCachedFatPages) fatPages_.clear();
+        std::vector<std::uint8_t> data(kFatPage, 0);
+        reader.readAt(geometry.fatOffset() + static_cast<std::int64_t>(page * kFatPage), data.data(),
+                      static_cast<std::uint32_t>(kFatPage));
+        it = fatPages_.emplace(page, std::move(data)).first;
+    }
+    Bytes b(it->second);
+    std::size_t at = static_cast<std::size_t>(byte % kFatPage);
+    return geometry.fat32 ? (le32(b, at) & 0x0FFFFFFF) : le16(b, at);
+}
+
+std::uint32_t FatParser::nextCluster(std::uint32_t c) {
+    if (driveFormatted || c < 2 || c >= geometry.clusterLimit()) return 0;
+    std::uint32_t next = fatEntry(c);
+    if (next < 2 || next >= geometry.clusterLimit()) return 0;  // free, bad or end of chain
+    return next;
+}
+
+std::vector<std::uint8_t> FatParser::readDirectory(std::int32_t dirIndex) {
+    std::vector<std::uint8_t> data;
+    const FatEntryRecord& dir = records[static_cast<std::size_t>(dirIndex)];
+    if (dirIndex == 0 && !geometry.fat32) {
+        data.resize(static_cast<std::size_t>(geometry.rootDirBytes()));
+        if (!data.empty()) reader.readAt(geometry.rootDirOffset(), data.data(), static_cast<std::uint32_t>(data.size()));
+        return data;
+    }
+    std::uint32_t c = dirIndex == 0 ? geometry.rootCluster : dir.firstCluster(geometry.fat32);
+    std::uint64_t cb = geometry.clusterBytes();
+    std::set<std::uint32_t> chain;
+    bool first = true;
+    while (c >= 2 && c < geometry.clusterLimit() && chain.insert(c).second) {
+        if (control->poll()) break;
+        // A cluster read for another directory is not read again: a looping or
+        // cross-linked FAT cannot make the walk go round.
+        if (!dirClustersRead_.insert(c).second) break;
+        std::size_t at = data.size();
+        data.resize(at + cb);
+        reader.readAt(geometry.clusterOffset(c), data.data() + at, static_cast<std::uint32_t>(cb));
+        // A sub-directory's first cluster starts with its "." entry; anything
+        // else means the cluster now holds other data.
+        if (first && dirIndex != 0 && data[at] != 0x2E) {
+            data.clear();
+            break;
+        }
+        first = false;
+        c = nextCluster(c);
+    }
+    return data;
+}
+
+void FatParser::parseDirectory(std::int32_t dirIndex, const std::vector<std::uint8_t>& data,
+                               std::vector<std::int32_t>& pending) {
+    PendingName name;
+    std::unordered_map<std::uint32_t, std::int32_t> dirsByCluster;  // the duplicate rule, within one folder
+    for (std::size_t off = 0; off + 32 <= data.size(); off += 32) {
+        const std::uint8_t* slot = data.data() + off;
+        std::uint8_t b0 = slot[0], attr = slot[11];
+        if (b0 == 0x00) {
+            name.clear();
+            continue;
+        }
+        if (attr == 0x0F) {
+            if (b0 != 0xE5 && (b0 & 0x40)) name.clear();  // the last part starts a live name
+            if (name.parts.size() >= kMaxLongNameParts) name.clear();
+            std::u16string part;
+            std::string text;
+            std::array<std::uint8_t, 26> units{};
+            std::memcpy(units.data(), slot + 1, 10);
+            std::memcpy(units.data() + 10, slot + 14, 12);
+            std::memcpy(units.data() + 22, slot + 28, 4);
+            std::size_t n = 0;
+            while (n < 13 && !((units[n * 2] == 0 && units[n * 2 + 1] == 0) || (units[n * 2] == 0xFF && units[n * 2 + 1] == 0xFF))) ++n;
+            name.parts.push_back(utf16leToUtf8(Bytes(units), 0, n));
+            name.deleted = b0 == 0xE5;
+            name.checksum = slot[13];
+            continue;
+        }
+        if (b0 == 0x2E || ((attr & 0x08) && !(attr & 0x10))) {  // dot entries, the volume label
+            name.clear();
+            continue;
+        }
+        FatEntryRecord r;
+        r.attributes = attr;
+        r.createTimeTenths = slot[13];
+        r.createTime = le16(Bytes(slot, 32), 14);
+        r.createDate = le16(Bytes(slot, 32), 16);
+        r.accessDate = le16(Bytes(slot, 32), 18);
+        r.firstClusterHigh = le16(Bytes(slot, 32), 20);
+        r.writeTime = le16(Bytes(slot, 32), 22);
+        r.writeDate = le16(Bytes(slot, 32), 24);
+        r.firstClusterLow = le16(Bytes(slot, 32), 26);
+        r.fileSize = le32(Bytes(slot, 32), 28);
+        r.deleted = b0 == 0xE5;
+        // The long name belongs to this entry when its checksum says so (a
+        // deleted entry has lost the byte the checksum covers).
+        bool useLong = !name.parts.empty() && (r.deleted ? name.deleted : name.checksum == shortNameChecksum(slot));
+        if (useLong) {
+            for (auto it = name.parts.rbegin(); it != name.parts.rend(); ++it) r.name += *it;
+        } else {
+            r.name = shortName(slot, r.deleted);
+        }
+        name.clear();
+        if (r.name.empty()) continue;
+        r.parentIndex = dirIndex;
+        r.ownIndex = static_cast<std::int32_t>(records.size());
+        if (r.isDirectory()) {
+            std::uint32_t c = r.firstCluster(geometry.fat32);
+            auto [it, fresh] = dirsByCluster.emplace(c, r.ownIndex);
+            if (!fresh && c != 0) {
+                // A live and a deleted folder naming one cluster are one folder,
+                // shown under the name met last.
+                FatEntryRecord& earlier = records[static_cast<std::size_t>(it->second)];
+                earlier.name = r.name;
+                if (dirIndex == 0) earlier.deleted = r.deleted;
+                continue;
+            }
+            records.push_back(std::move(r));
+            pending.push_back(records.back().ownIndex);
+        } else {
+            records.push_back(std::move(r));
+        }
+    }
+}
+
+void FatParser::walk() {
+    records.clear();
+    dirClustersRead_.clear();
+    FatEntryRecord root;
+    root.name = "DUMMY ENTRY";
+    root.attributes = 0x10;
+    records.push_back(root);
+    // Folders wait on a stack, so deep trees cannot exhaust the call stack.
+    std::vector<std::int32_t> pending{0};
+    while (!pending.empty()) {
+        if (control->poll()) break;
+        std::int32_t dir = pending.back();
+        pending.pop_back();
+        std::vector<std::uint8_t> data = readDirectory(dir);
+        std::vector<std::int32_t> found;
+        parseDirectory(dir, data, found);
+        for (auto it = found.rbegin(); it != found.rend(); ++it) pending.push_back(*it);
+        if ((records.size() & 255) == 0) observer->progressPosition(static_cast<std::int64_t>(records.size()));
+    }
+}
+
+void FatParser::link() {
+    std::vector<std::int32_t> tails(records.size(), -1);
+    for (auto& r : records) r.firstChild = r.nextSibling = -1;
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        std::int32_t p = records[i].parentIndex;
+        if (p < 0 || p >= static_cast<std::int32_t>(records.size()) || p == static_cast<std::int32_t>(i)) continue;
+        auto idx = static_cast<std::int32_t>(i);
+        if (records[static_cast<std::size_t>(p)].firstChild < 0) records[static_cast<std::size_t>(p)].firstChild = idx;
+        else records[static_cast<std::size_t>(tails[static_cast<std::size_t>(p)])].nextSibling = idx;
+        tails[static_cast<std::size_t>(p)] = idx;
+    }
+}
+
+bool FatParser::scanStandard() {
+    attachReader();
+    volumeBytes = sizeMegabytes(volume.sizeText) << 20;
+    if (!checkBootSector()) {
+        observer->message(std::string("Selected Drive is not in ") + kindText() + " Format");
+        return false;
+    }
+    observer->status(std::string("Finding ") + kindText() + " File And Directory entries recursively....");
+    walk();
+    observer->status("maintaining tree Structure in vector...");
+    link();
+    observer->status("Creating Tree Structure....");
+    observer->status("Tree Structure Created.");
+    observer->progressRange(0, 100);
+    observer->progressPosition(100);
+    return true;
+}
+
+bool FatParser::extract(const FatEntryRecord& r, DataSink& sink) {
+    std::uint64_t remaining = r.fileSize;
+    std::uint64_t cb = geometry.clusterBytes();
+    std::uint32_t c = r.firstCluster(geometry.fat32);
+    IoBuffer buf(cb);
+    std::set<std::uint32_t> seen;
+    bool complete = true;
+    // A deleted file's chain is gone: its data is taken from consecutive
+    // clusters, as it was most likely written.
+    bool consecutive = driveFormatted || r.deleted;
+    while (remaining > 0) {
+        if (c < 2 || c >= geometry.clusterLimit() || !seen.insert(c).second) {
+            complete = false;
+            break;
+        }
+        if (!reader.readAt(geometry.clusterOffset(c), buf.data(), static_cast<std::uint32_t>(cb))) complete = false;
+        std::uint64_t n = std::min<std::uint64_t>(remaining, cb);
+        if (!sink.write(buf.data(), n)) return false;
+        remaining -= n;
+        if (remaining == 0) break;
+        c = consecutive ? c + 1 : nextCluster(c);
+    }
+    return complete;
+}
+
+}  // namespace ondrel

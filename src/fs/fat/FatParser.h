@@ -1,0 +1,81 @@
+#pragma once
+// The FAT16 and FAT32 parsers: geometry from the boot sector, FAT lookups,
+// the directory walk (long names, deleted entries and folders) into a list of
+// FatEntryRecords linked as a tree, and file extraction.
+#include "common/ScanObserver.h"
+#include "common/WorkControl.h"
+#include "diskimage/readWriteInterface.h"
+#include "fs/fat/FatBootSector.h"
+#include "fs/fat/FatEntryRecord.h"
+#include "results/DataSink.h"
+#include "volumes/VolumeRecord.h"
+
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+namespace ondrel {
+
+// "Is Drive Formated..?": while set, no FAT chain is followed; file data comes
+// from consecutive clusters and directories from their first cluster.
+extern bool driveFormatted;
+
+class FatParser {
+public:
+    FatParser(readWriteInterface& reader, VolumeRecord volume, bool fat32);
+    virtual ~FatParser() = default;
+
+    void attachReader();
+    bool checkBootSector();
+    // The standard scan: false with the message when the boot sector is not FAT.
+    bool scanStandard();
+
+    // The cluster after c, or 0 at the end of the chain (or when c is invalid).
+    std::uint32_t nextCluster(std::uint32_t c);
+    // Writes a file's data; false when some of it could not be read.
+    bool extract(const FatEntryRecord& record, DataSink& sink);
+
+    bool fat32() const { return geometry.fat32; }
+    const char* kindText() const { return geometry.fat32 ? "Fat32" : "Fat16"; }
+
+    std::vector<FatEntryRecord> records;  // record 0: the root, "DUMMY ENTRY"
+    FatGeometry geometry;
+    std::int64_t volumeBytes = 0;
+    ScanObserver* observer;
+    WorkControl* control;
+    readWriteInterface& reader;
+    VolumeRecord volume;
+
+private:
+    struct PendingName {
+        std::vector<std::string> parts;  // in disk order (last part first)
+        bool deleted = false;
+        std::uint8_t checksum = 0;
+        void clear() {
+            parts.clear();
+            deleted = false;
+        }
+    };
+    void walk();
+    // The bytes of one directory: the FAT16 root region or a cluster chain.
+    std::vector<std::uint8_t> readDirectory(std::int32_t dirIndex);
+    void parseDirectory(std::int32_t dirIndex, const std::vector<std::uint8_t>& data, std::vector<std::int32_t>& pending);
+    void link();
+    std::uint32_t fatEntry(std::uint32_t c);
+
+    std::set<std::uint32_t> dirClustersRead_;
+    std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> fatPages_;
+    WorkControl ownControl_;
+};
+
+class Fat16Class : public FatParser {
+public:
+    Fat16Class(readWriteInterface& reader, VolumeRecord volume) : FatParser(reader, std::move(volume), false) {}
+};
+
+class Fat32Class : public FatParser {
+public:
+    Fat32Class(readWriteInterface& reader, VolumeRecord volume) : FatParser(reader, std::move(volume), true) {}
+};
+
+}  // namespace ondrel
