@@ -1,6 +1,6 @@
 #include "cli/VolumeOptions.h"
 
-#include "fs/fat/FatParser.h"
+#include "fs/fat/FatAdapter.h"
 #include "fs/ntfs/NtfsAdapter.h"
 #include "results/AdapterFactory.h"
 #include "volumes/Partition.h"
@@ -20,8 +20,9 @@ void VolumeOptions::addTo(CLI::App& command) {
     command.add_flag("--sweep", sweep, "Number volumes as the sector sweep finds them");
     command.add_option("--mode", mode, "Recovery mode")->check(CLI::IsMember({"standard", "advanced", "deep"}));
     command.add_option("--mft-entry", mftEntry, "Advanced mode: the found MFT record to read the MFT from");
+    command.add_option("--fat-entry", fatEntry, "Advanced mode (FAT): the found FAT copy to read chains from");
     command.add_option("--sectors-per-cluster", sectorsPerCluster, "Advanced mode: sectors per cluster");
-    command.add_option("--max-found", maxFound, "Advanced mode: how many MFT records to look for");
+    command.add_option("--max-found", maxFound, "Advanced mode: how many MFT records or FAT copies to look for");
     command.add_flag("--json", json, "JSON output, one object per line");
     command.add_flag("--formatted", formatted,
                      "\"Is Drive Formated..?\": FAT chains are not followed; data comes from consecutive clusters");
@@ -72,25 +73,44 @@ std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
     v.observer->setControl(&v.driver->control());
     int mode = modeNumber(o.mode);
     if (mode == 2) {
-        auto* ntfsAdapter = dynamic_cast<NtfsAdapter*>(v.adapter.get());
-        if (!ntfsAdapter) {
+        if (auto* fat = dynamic_cast<FatAdapter*>(v.adapter.get())) {
+            auto found = fat->findFatCopies(o.maxFound, *v.observer, v.driver->control());
+            const char* label = fat->parser().fat32() ? "FAT32" : "FAT";
+            if (!o.fatEntry) {
+                std::printf("Number of %s-ENTRY found = %zu\n", label, found.size());
+                for (std::size_t i = 0; i < found.size(); ++i)
+                    std::printf("%s_ENTRY:%zu\tbyte offset %lld in the volume\n", label, i, static_cast<long long>(found[i]));
+                if (int spc = fat->parser().bootSectorsPerCluster(); spc > 0)
+                    std::printf("sectors per cluster (from the boot sector): %d\n", spc);
+                v.listedCandidatesOnly = true;
+                return v;
+            }
+            if (*o.fatEntry < 0 || (*o.fatEntry >= static_cast<int>(found.size()) && !found.empty())) {
+                printError("no " + std::string(label) + "_ENTRY:" + std::to_string(*o.fatEntry) + " (found " +
+                           std::to_string(found.size()) + ")");
+                return std::nullopt;
+            }
+            int spc = o.sectorsPerCluster > 0 ? o.sectorsPerCluster : fat->parser().bootSectorsPerCluster();
+            fat->chooseFat(*o.fatEntry, spc);
+        } else if (auto* ntfsAdapter = dynamic_cast<NtfsAdapter*>(v.adapter.get())) {
+            int found = ntfsAdapter->findMftRecords(o.maxFound, *v.observer, v.driver->control());
+            if (!o.mftEntry) {
+                std::printf("Number of MFT-ENTRY found = %d\n", found);
+                for (int i = 0; i < found; ++i)
+                    std::printf("MFT_ENTRY:%d\tbyte offset %lld in the volume\n", i,
+                                static_cast<long long>(ntfsAdapter->foundMft()[static_cast<std::size_t>(i)].diskOffset));
+                v.listedCandidatesOnly = true;
+                return v;
+            }
+            if (*o.mftEntry < 0 || *o.mftEntry >= found) {
+                printError("no MFT_ENTRY:" + std::to_string(*o.mftEntry) + " (found " + std::to_string(found) + ")");
+                return std::nullopt;
+            }
+            ntfsAdapter->chooseMft(*o.mftEntry, o.sectorsPerCluster);
+        } else {
             printError("the advanced mode of this file system is not available");
             return std::nullopt;
         }
-        int found = ntfsAdapter->findMftRecords(o.maxFound, *v.observer, v.driver->control());
-        if (!o.mftEntry) {
-            std::printf("Number of MFT-ENTRY found = %d\n", found);
-            for (int i = 0; i < found; ++i)
-                std::printf("MFT_ENTRY:%d\tbyte offset %lld in the volume\n", i,
-                            static_cast<long long>(ntfsAdapter->foundMft()[static_cast<std::size_t>(i)].diskOffset));
-            v.listedCandidatesOnly = true;
-            return v;
-        }
-        if (*o.mftEntry < 0 || *o.mftEntry >= found) {
-            printError("no MFT_ENTRY:" + std::to_string(*o.mftEntry) + " (found " + std::to_string(found) + ")");
-            return std::nullopt;
-        }
-        ntfsAdapter->chooseMft(*o.mftEntry, o.sectorsPerCluster);
     }
     if (!v.driver->run(mode)) return std::nullopt;
     return v;

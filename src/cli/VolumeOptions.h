@@ -21,6 +21,7 @@ struct VolumeOptions {
     bool sweep = false;
     std::string mode = "standard";
     std::optional<int> mftEntry;
+    std::optional<int> fatEntry;
     int sectorsPerCluster = 0;
     int maxFound = 3;
     bool json = false;

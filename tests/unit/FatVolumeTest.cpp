@@ -24,6 +24,7 @@ struct FatCase {
     std::int64_t startSector;
     std::int64_t sectors;
     bool fat32;
+    int sectorsPerCluster;
 };
 
 std::string sha256(const std::string& path) {
@@ -53,15 +54,20 @@ protected:
         RecordingObserver observer;
         bool ok = false;
     };
-    std::unique_ptr<Scan> scan(const ByteVector& bytes) {
+    std::unique_ptr<Scan> scan(const ByteVector& bytes, int mode = 1) {
         writeFile(dir.file("vol.img"), bytes);
         auto s = std::make_unique<Scan>();
         EXPECT_TRUE(s->reader.open(dir.file("vol.img")));
         std::string mb = std::to_string(bytes.size() / 1048576);
         s->adapter = std::make_unique<FatAdapter>(s->reader, VolumeRecord{GetParam().fat32 ? "FAT32" : "FAT16", "", "0", mb, 0},
                                                   GetParam().fat32);
+        if (mode == 2) {
+            WorkControl control;
+            s->adapter->findFatCopies(3, s->observer, control);
+            s->adapter->chooseFat(0, GetParam().sectorsPerCluster);
+        }
         ScanDriver driver(*s->adapter, s->observer);
-        s->ok = driver.run(1);
+        s->ok = driver.run(mode);
         return s;
     }
     static std::map<std::string, EntryId> paths(const FileSystemAdapter& a) {
@@ -78,14 +84,45 @@ protected:
         return out;
     }
 
+    void checkManifest(const ByteVector& bytes, int mode);
+
     TempDir dir;
     ByteVector volume;
 };
 
 }  // namespace
 
-TEST_P(FatVolumeTest, StandardScanRecoversLiveAndDeletedFiles) {
-    auto s = scan(volume);
+TEST_P(FatVolumeTest, StandardScanRecoversLiveAndDeletedFiles) { checkManifest(volume, 1); }
+
+TEST_P(FatVolumeTest, AdvancedModeRecoversAVolumeWhoseBootSectorsAreGone) {
+    ByteVector zeroed = volume;
+    std::fill(zeroed.begin(), zeroed.begin() + 512, 0);
+    if (GetParam().fat32) std::fill(zeroed.begin() + 6 * 512, zeroed.begin() + 7 * 512, 0);  // the backup
+    writeFile(dir.file("z.img"), zeroed);
+    FileReadSeek reader;
+    ASSERT_TRUE(reader.open(dir.file("z.img")));
+    FatAdapter adapter(reader, VolumeRecord{"FAT", "", "0", std::to_string(zeroed.size() >> 20), 0}, GetParam().fat32);
+    RecordingObserver observer;
+    WorkControl control;
+    EXPECT_EQ(adapter.findFatCopies(3, observer, control).size(), 2u) << "both FAT copies";
+    checkManifest(zeroed, 2);
+}
+
+TEST_P(FatVolumeTest, AdvancedModeRefusesASectorsPerClusterThatIsNotAPowerOfTwo) {
+    writeFile(dir.file("v.img"), volume);
+    FileReadSeek reader;
+    ASSERT_TRUE(reader.open(dir.file("v.img")));
+    FatAdapter adapter(reader, VolumeRecord{"FAT", "", "0", std::to_string(volume.size() >> 20), 0}, GetParam().fat32);
+    RecordingObserver observer;
+    adapter.chooseFat(0, 3);
+    ScanDriver driver(adapter, observer);
+    EXPECT_FALSE(driver.run(2));
+    ASSERT_FALSE(observer.messages.empty());
+    EXPECT_NE(observer.messages.back().find("power of two"), std::string::npos);
+}
+
+void FatVolumeTest::checkManifest(const ByteVector& bytes, int mode) {
+    auto s = scan(bytes, mode);
     ASSERT_TRUE(s->ok);
     auto found = paths(*s->adapter);
     std::ifstream f(std::string(ONDREL_FIXTURE_SOURCE_DIR) + "/files.manifest");
@@ -109,8 +146,10 @@ TEST_P(FatVolumeTest, StandardScanRecoversLiveAndDeletedFiles) {
         ++checked;
     }
     EXPECT_GE(checked, 4);
-    EXPECT_TRUE(s->observer.saw(std::string("Finding ") + (GetParam().fat32 ? "Fat32" : "Fat16") +
-                                " File And Directory entries recursively...."));
+    if (mode == 1) {
+        EXPECT_TRUE(s->observer.saw(std::string("Finding ") + (GetParam().fat32 ? "Fat32" : "Fat16") +
+                                    " File And Directory entries recursively...."));
+    }
 }
 
 TEST_P(FatVolumeTest, SavedFilesGetTheLocalTimesAsHostTimes) {
@@ -168,7 +207,7 @@ TEST_P(FatVolumeTest, LoopingChainsAndGarbageNeverHang) {
 }
 
 INSTANTIATE_TEST_SUITE_P(MbrDisk, FatVolumeTest,
-                         ::testing::Values(FatCase{"FAT32", 34816, 81920, true}, FatCase{"FAT16", 118784, 32768, false}),
+                         ::testing::Values(FatCase{"FAT32", 34816, 81920, true, 1}, FatCase{"FAT16", 118784, 32768, false, 4}),
                          [](const auto& info) { return std::string(info.param.manifestName); });
 
 }  // namespace ondrel::test

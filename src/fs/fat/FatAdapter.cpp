@@ -30,8 +30,12 @@ FatAdapter::FatAdapter(readWriteInterface& reader, const VolumeRecord& volume, b
 bool FatAdapter::scan(int mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
     parser_->observer = &observer;
     parser_->control = &control;
+    if (mode == 2) {
+        if (parser_->foundFats.empty()) parser_->findFatCopies(3);
+        return parser_->scanAdvanced(fatChoice_, sectorsPerCluster_, failure);
+    }
     if (mode != 1) {
-        failure = "This recovery mode is not available for FAT volumes yet; use the standard mode.";
+        failure = "The deep mode is for NTFS volumes; use the standard or the advanced mode.";
         return false;
     }
     if (!parser_->scanStandard()) {
@@ -39,6 +43,12 @@ bool FatAdapter::scan(int mode, ScanObserver& observer, WorkControl& control, st
         return false;
     }
     return true;
+}
+
+std::vector<std::int64_t> FatAdapter::findFatCopies(int maxCount, ScanObserver& observer, WorkControl& control) {
+    parser_->observer = &observer;
+    parser_->control = &control;
+    return parser_->findFatCopies(maxCount);
 }
 
 const FatEntryRecord* FatAdapter::record(EntryId id) const {

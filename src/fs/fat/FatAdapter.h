@@ -30,12 +30,21 @@ public:
     void rename(EntryId entry, const std::string& newName) override;
     bool namesRecycleBin(int mode) const override { return parser_->fat32() && mode != 3; }
 
+    // Advanced mode: the FAT copies found on the volume and the choice the scan uses.
+    std::vector<std::int64_t> findFatCopies(int maxCount, ScanObserver& observer, WorkControl& control);
+    void chooseFat(int choice, int sectorsPerCluster) {
+        fatChoice_ = choice;
+        sectorsPerCluster_ = sectorsPerCluster;
+    }
+
     FatParser& parser() { return *parser_; }
 
 private:
     const FatEntryRecord* record(EntryId id) const;
 
     std::unique_ptr<FatParser> parser_;
+    int fatChoice_ = 0;
+    int sectorsPerCluster_ = 0;
 };
 
 }  // namespace ondrel

@@ -4,6 +4,8 @@
 #include "common/Utf16.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <map>
 #include <array>
 #include <cstring>
 
@@ -66,7 +68,9 @@ bool FatParser::checkBootSector() {
     std::array<std::uint8_t, 512> boot{};
     reader.readAt(0, boot.data(), boot.size());
     bool fat32 = geometry.fat32;
-    return readFatGeometry(boot, fat32, geometry);
+    bool ok = readFatGeometry(boot, fat32, geometry);
+    if (ok) bootSectorsPerCluster_ = static_cast<int>(geometry.sectorsPerCluster);
+    return ok;
 }
 
 std::uint32_t FatParser::fatEntry(std::uint32_t c) {
@@ -198,15 +202,8 @@ void FatParser::parseDirectory(std::int32_t dirIndex, const std::vector<std::uin
     }
 }
 
-void FatParser::walk() {
-    records.clear();
-    dirClustersRead_.clear();
-    FatEntryRecord root;
-    root.name = "DUMMY ENTRY";
-    root.attributes = 0x10;
-    records.push_back(root);
+void FatParser::walkPending(std::vector<std::int32_t>& pending) {
     // Folders wait on a stack, so deep trees cannot exhaust the call stack.
-    std::vector<std::int32_t> pending{0};
     while (!pending.empty()) {
         if (control->poll()) break;
         std::int32_t dir = pending.back();
@@ -217,6 +214,17 @@ void FatParser::walk() {
         for (auto it = found.rbegin(); it != found.rend(); ++it) pending.push_back(*it);
         if ((records.size() & 255) == 0) observer->progressPosition(static_cast<std::int64_t>(records.size()));
     }
+}
+
+void FatParser::walk() {
+    records.clear();
+    dirClustersRead_.clear();
+    FatEntryRecord root;
+    root.name = "DUMMY ENTRY";
+    root.attributes = 0x10;
+    records.push_back(root);
+    std::vector<std::int32_t> pending{0};
+    walkPending(pending);
 }
 
 void FatParser::link() {
@@ -273,6 +281,141 @@ bool FatParser::extract(const FatEntryRecord& r, DataSink& sink) {
         c = consecutive ? c + 1 : nextCluster(c);
     }
     return complete;
+}
+
+}  // namespace ondrel
+
+namespace ondrel {
+
+std::vector<std::int64_t> FatParser::findFatCopies(int maxCount) {
+    if (maxCount < 1) maxCount = 3;
+    attachReader();
+    volumeBytes = sizeMegabytes(volume.sizeText) << 20;
+    checkBootSector();
+    foundFats.clear();
+    constexpr std::int64_t kChunk = 10485760;
+    IoBuffer buffer(kChunk);
+    observer->progressRange(0, 1000);
+    const std::uint8_t want[4] = {0xF8, 0xFF, 0xFF, static_cast<std::uint8_t>(geometry.fat32 ? 0x0F : 0xFF)};
+    for (std::int64_t p = 0; p < volumeBytes && static_cast<int>(foundFats.size()) < maxCount; p += kChunk) {
+        if (control->poll()) break;
+        auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(kChunk, volumeBytes - p));
+        reader.readAt(p, buffer.data(), n);
+        observer->progressPosition(static_cast<std::int64_t>(static_cast<double>(p) / static_cast<double>(volumeBytes) * 1000));
+        if (geometry.fat32) {
+            char text[160];
+            std::snprintf(text, sizeof text, "Parsing Disk Currently at position %f of the disk of size %f",
+                          static_cast<double>(p), static_cast<double>(volumeBytes));
+            observer->status(text);
+        }
+        for (std::uint32_t o = 0; o + 512 <= n; o += 512) {
+            if (std::memcmp(buffer.data() + o, want, 4) != 0) continue;
+            foundFats.push_back(p + o);
+            observer->status("found fat entry  " + std::to_string(foundFats.size()) + " ");
+            if (static_cast<int>(foundFats.size()) >= maxCount) break;
+        }
+    }
+    observer->progressPosition(1000);
+    return foundFats;
+}
+
+bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& failure) {
+    if (sectorsPerCluster < 1 || sectorsPerCluster > 128 || (sectorsPerCluster & (sectorsPerCluster - 1)) != 0) {
+        failure = "The sectors per cluster must be a power of two from 1 to 128 (given: " +
+                  std::to_string(sectorsPerCluster) + ").";
+        return false;
+    }
+    attachReader();
+    if (volumeBytes == 0) volumeBytes = sizeMegabytes(volume.sizeText) << 20;
+    bool bootValid = checkBootSector();
+    std::uint32_t bootRootCluster = geometry.rootCluster;
+    geometry.bytesPerSector = 512;
+    geometry.sectorsPerCluster = static_cast<std::uint32_t>(sectorsPerCluster);
+    geometry.totalSectors = static_cast<std::uint64_t>(volumeBytes) / 512;
+    std::int64_t fatAt = fatChoice >= 0 && fatChoice < static_cast<int>(foundFats.size()) ? foundFats[static_cast<std::size_t>(fatChoice)] : 0;
+    geometry.reservedSectors = static_cast<std::uint32_t>(fatAt / 512);
+    std::int64_t fatBytes = foundFats.size() >= 2 ? foundFats[1] - foundFats[0] : 0;
+    const std::uint64_t cb = geometry.clusterBytes();
+
+    // Directory clusters start with "." and ".." entries; the first cluster a
+    // "." entry names tells where cluster 2 lies.
+    observer->status("Maintaining directory Structure in AdvanceScanning");
+    std::map<std::int64_t, int> votes;
+    std::vector<std::pair<std::int64_t, std::uint32_t>> dotClusters;  // offset, cluster
+    constexpr std::int64_t kChunk = 10485760;
+    IoBuffer buffer(kChunk);
+    observer->progressRange(0, 1000);
+    for (std::int64_t p = 0; p < volumeBytes; p += kChunk) {
+        if (control->poll()) break;
+        auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(kChunk, volumeBytes - p));
+        reader.readAt(p, buffer.data(), n);
+        observer->progressPosition(static_cast<std::int64_t>(static_cast<double>(p) / static_cast<double>(volumeBytes) * 1000));
+        for (std::uint32_t o = 0; o + 64 <= n; o += 512) {
+            const std::uint8_t* s0 = buffer.data() + o;
+            if (std::memcmp(s0, ".          ", 11) != 0 || std::memcmp(s0 + 32, "..         ", 11) != 0) continue;
+            if (!(s0[11] & 0x10) || !(s0[43] & 0x10)) continue;
+            std::uint32_t c = static_cast<std::uint32_t>(le16(Bytes(s0, 32), 26)) |
+                              (geometry.fat32 ? static_cast<std::uint32_t>(le16(Bytes(s0, 32), 20)) << 16 : 0);
+            if (c < 2) continue;
+            std::int64_t base = p + o - static_cast<std::int64_t>((c - 2) * cb);
+            if (base < 0) continue;
+            ++votes[base];
+            dotClusters.push_back({p + o, c});
+        }
+    }
+    std::int64_t dataOffset = 0;
+    int best = 0;
+    for (const auto& [base, count] : votes)
+        if (count > best) {
+            best = count;
+            dataOffset = base;
+        }
+    if (best == 0) {
+        // No directory found: the data area follows the FATs (and the FAT16 root).
+        std::int64_t fatsEnd = foundFats.empty() ? fatAt : foundFats.back() + std::max<std::int64_t>(fatBytes, 512);
+        dataOffset = fatsEnd + (geometry.fat32 ? 0 : 16384);
+    }
+    // Express the data offset through the geometry fields.
+    std::int64_t fatsEnd = foundFats.empty() ? fatAt : foundFats.back() + std::max<std::int64_t>(fatBytes, 0);
+    geometry.fatCount = 1;
+    if (geometry.fat32) {
+        geometry.rootEntries = 0;
+        geometry.sectorsPerFat = static_cast<std::uint64_t>(std::max<std::int64_t>(dataOffset - fatAt, 512) / 512);
+        geometry.rootCluster = bootValid ? bootRootCluster : 2;
+    } else {
+        std::int64_t root = std::max<std::int64_t>(fatsEnd, dataOffset - 16384);
+        if (root > dataOffset || root <= fatAt) root = dataOffset - 16384;
+        geometry.sectorsPerFat = static_cast<std::uint64_t>(std::max<std::int64_t>(root - fatAt, 512) / 512);
+        geometry.rootEntries = static_cast<std::uint32_t>((dataOffset - (fatAt + static_cast<std::int64_t>(geometry.sectorsPerFat) * 512)) / 32);
+    }
+    fatPages_.clear();
+
+    walk();
+    // Directories that no walk reached: under "ORPHAN ENTRY".
+    FatEntryRecord orphan;
+    orphan.name = "ORPHAN ENTRY";
+    orphan.attributes = 0x10;
+    orphan.parentIndex = 0;
+    orphan.ownIndex = static_cast<std::int32_t>(records.size());
+    std::int32_t orphanIndex = orphan.ownIndex;
+    records.push_back(orphan);
+    for (const auto& [offset, c] : dotClusters) {
+        if (control->poll()) break;
+        if (dirClustersRead_.count(c) || geometry.clusterOffset(c) != offset) continue;
+        FatEntryRecord dir;
+        dir.name = "FOLDER_" + std::to_string(c);
+        dir.attributes = 0x10;
+        dir.firstClusterLow = static_cast<std::uint16_t>(c & 0xFFFF);
+        dir.firstClusterHigh = static_cast<std::uint16_t>(c >> 16);
+        dir.parentIndex = orphanIndex;
+        dir.ownIndex = static_cast<std::int32_t>(records.size());
+        records.push_back(dir);
+        std::vector<std::int32_t> pending{dir.ownIndex};
+        walkPending(pending);
+    }
+    observer->status("Maintaining Tree Structure for Tree Control");
+    link();
+    return true;
 }
 
 }  // namespace ondrel

@@ -30,6 +30,18 @@ public:
     // The standard scan: false with the message when the boot sector is not FAT.
     bool scanStandard();
 
+    // Advanced mode, for a volume whose boot sector is lost: sectors that start
+    // like a FAT (media byte F8 and the end-of-chain entry), at most maxCount.
+    std::vector<std::int64_t> findFatCopies(int maxCount);
+    // Reads the volume with the chosen FAT copy and cluster size: the data area
+    // is located from the "." entries of directory clusters found by a sweep,
+    // the root is walked, and directories no walk reached are shown under
+    // "ORPHAN ENTRY". False with a message for an unusable choice.
+    bool scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& failure);
+    std::vector<std::int64_t> foundFats;
+    // Sectors per cluster the boot sector states, when it is still readable.
+    int bootSectorsPerCluster() const { return bootSectorsPerCluster_; }
+
     // The cluster after c, or 0 at the end of the chain (or when c is invalid).
     std::uint32_t nextCluster(std::uint32_t c);
     // Writes a file's data; false when some of it could not be read.
@@ -57,6 +69,8 @@ private:
         }
     };
     void walk();
+    // Walks the folders waiting on the stack (and what they contain).
+    void walkPending(std::vector<std::int32_t>& pending);
     // The bytes of one directory: the FAT16 root region or a cluster chain.
     std::vector<std::uint8_t> readDirectory(std::int32_t dirIndex);
     void parseDirectory(std::int32_t dirIndex, const std::vector<std::uint8_t>& data, std::vector<std::int32_t>& pending);
@@ -64,6 +78,7 @@ private:
     std::uint32_t fatEntry(std::uint32_t c);
 
     std::set<std::uint32_t> dirClustersRead_;
+    int bootSectorsPerCluster_ = 0;
     std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> fatPages_;
     WorkControl ownControl_;
 };
