@@ -1,0 +1,207 @@
+// FAT directory cases built byte by byte in a small FAT16 volume: long names,
+// deleted entries and folders, duplicate folder entries, looping chains.
+#include "diskimage/FileReadSeek.h"
+#include "diskimage/ReaderState.h"
+#include "fs/fat/FatAdapter.h"
+#include "results/ScanDriver.h"
+#include "unit/BootSectors.h"
+#include "unit/RecordingObserver.h"
+
+#include <gtest/gtest.h>
+#include <map>
+
+namespace ondrel::test {
+
+namespace {
+
+// 8400 sectors, one sector per cluster, 4 reserved, two FATs of 33 sectors,
+// 512 root entries: the data area (cluster 2) starts at sector 102.
+class TinyFat16 {
+public:
+    TinyFat16() : d(8400 * 512, 0) {
+        fatBoot(d, 0, "MSWIN4.1", 8400, 1, 33, 0);
+        setFat(0, 0xFFF8);
+        setFat(1, 0xFFFF);
+    }
+    static constexpr std::size_t kRoot = (4 + 66) * 512;
+    static constexpr std::size_t kData = 102 * 512;
+    static std::size_t cluster(std::uint32_t c) { return kData + (c - 2) * 512; }
+
+    void setFat(std::uint32_t c, std::uint16_t v) {
+        putLe(d, 4 * 512 + c * 2, v, 2);
+        putLe(d, (4 + 33) * 512 + c * 2, v, 2);
+    }
+    // A short entry at a byte offset; returns the offset of the next slot.
+    std::size_t entry(std::size_t at, const std::string& name11, std::uint8_t attr, std::uint16_t cluster,
+                      std::uint32_t size) {
+        std::memcpy(d.data() + at, name11.data(), 11);
+        d[at + 11] = attr;
+        putLe(d, at + 14, (12 << 11) | (5 << 5), 2);       // 12:05
+        putLe(d, at + 16, (44 << 9) | (3 << 5) | 5, 2);    // 2024-03-05
+        putLe(d, at + 18, (44 << 9) | (3 << 5) | 6, 2);
+        putLe(d, at + 22, (13 << 11) | (5 << 5), 2);       // 13:05
+        putLe(d, at + 24, (44 << 9) | (3 << 5) | 7, 2);
+        putLe(d, at + 26, cluster, 2);
+        putLe(d, at + 28, size, 4);
+        return at + 32;
+    }
+    // Long-name entries for name, then the short entry; deleted marks them all.
+    std::size_t longEntry(std::size_t at, const std::u16string& name, const std::string& name11, std::uint8_t attr,
+                          std::uint16_t cluster, std::uint32_t size, bool deleted = false) {
+        std::uint8_t sum = 0;
+        for (char c : name11) sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + static_cast<std::uint8_t>(c));
+        std::size_t parts = (name.size() + 12) / 13;
+        for (std::size_t k = parts; k >= 1; --k) {
+            std::uint8_t* s = d.data() + at;
+            s[0] = deleted ? 0xE5 : static_cast<std::uint8_t>(k | (k == parts ? 0x40 : 0));
+            s[11] = 0x0F;
+            s[13] = sum;
+            static const int pos[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+            for (int i = 0; i < 13; ++i) {
+                std::size_t ci = (k - 1) * 13 + static_cast<std::size_t>(i);
+                std::uint16_t ch = ci < name.size() ? name[ci] : (ci == name.size() ? 0 : 0xFFFF);
+                s[pos[i]] = static_cast<std::uint8_t>(ch);
+                s[pos[i] + 1] = static_cast<std::uint8_t>(ch >> 8);
+            }
+            at += 32;
+        }
+        std::size_t next = entry(at, name11, attr, cluster, size);
+        if (deleted) d[at] = 0xE5;
+        return next;
+    }
+    // A directory cluster with its "." and ".." entries.
+    std::size_t directory(std::uint32_t c, std::uint32_t parent) {
+        std::size_t at = cluster(c);
+        at = entry(at, ".          ", 0x10, static_cast<std::uint16_t>(c), 0);
+        return entry(at, "..         ", 0x10, static_cast<std::uint16_t>(parent), 0);
+    }
+
+    ByteVector d;
+};
+
+struct Scanned {
+    FileReadSeek reader;
+    std::unique_ptr<FatAdapter> adapter;
+    RecordingObserver observer;
+    std::map<std::string, EntryId> byPath;
+};
+
+std::unique_ptr<Scanned> scan(const TinyFat16& fs, const TempDir& dir) {
+    resetReaderState();
+    writeFile(dir.file("fat.img"), fs.d);
+    auto s = std::make_unique<Scanned>();
+    EXPECT_TRUE(s->reader.open(dir.file("fat.img")));
+    s->adapter = std::make_unique<FatAdapter>(s->reader, VolumeRecord{"FAT16", "", "0", "4", 0}, false);
+    ScanDriver driver(*s->adapter, s->observer);
+    EXPECT_TRUE(driver.run(1));
+    std::vector<std::pair<EntryId, std::string>> stack{{s->adapter->rootEntry(), ""}};
+    while (!stack.empty()) {
+        auto [e, p] = stack.back();
+        stack.pop_back();
+        for (EntryId c : s->adapter->children(e)) {
+            std::string cp = p + "/" + s->adapter->name(c) + (s->adapter->isDeleted(c) ? "*" : "");
+            s->byPath[cp] = c;
+            if (s->adapter->isFolder(c)) stack.push_back({c, cp});
+        }
+    }
+    return s;
+}
+
+std::string content(FatAdapter& a, EntryId e, const TempDir& dir) {
+    std::string out = dir.file("out.bin");
+    a.writeFile(e, out);
+    ByteVector b = readFile(out);
+    return std::string(b.begin(), b.end());
+}
+
+}  // namespace
+
+TEST(FatEdgeCaseTest, LongNamesLiveAndDeletedAndUpTo255Characters) {
+    TinyFat16 fs;
+    std::size_t at = TinyFat16::kRoot;
+    at = fs.longEntry(at, u"A rather long file name here.txt", "ARATHE~1TXT", 0x20, 3, 5);
+    at = fs.longEntry(at, u"Gone but not forgotten.txt", "GONEBU~1TXT", 0x20, 4, 5, true);
+    std::u16string longest(250, u'x');
+    longest += u".text";
+    at = fs.longEntry(at, longest, "XXXXXX~1TEX", 0x20, 5, 0);
+    fs.entry(at, "ABCDEF     ", 0x20, 0, 0);
+    std::memcpy(fs.d.data() + TinyFat16::cluster(3), "hello", 5);
+    fs.setFat(3, 0xFFFF);
+    TempDir dir;
+    auto s = scan(fs, dir);
+    EXPECT_TRUE(s->byPath.count("/A rather long file name here.txt"));
+    EXPECT_TRUE(s->byPath.count("/Gone but not forgotten.txt*")) << "all four entries deleted: long name, deleted";
+    EXPECT_TRUE(s->byPath.count("/" + std::string(250, 'x') + ".text")) << "255 characters kept whole";
+    EXPECT_TRUE(s->byPath.count("/ABCDEF"));
+    EntryId e = s->byPath.at("/A rather long file name here.txt");
+    EXPECT_EQ(content(*s->adapter, e, dir), "hello");
+    DisplayTexts t = s->adapter->displayTexts(e);
+    EXPECT_EQ(t.creation, "03/05/2024  12:05 AM");
+    EXPECT_EQ(t.modification, "03/07/2024  01:05 PM");
+    EXPECT_EQ(t.access, "03/06/2024 ");
+    EXPECT_EQ(content(*s->adapter, s->byPath.at("/ABCDEF"), dir), "") << "a file of size 0 is created empty";
+}
+
+TEST(FatEdgeCaseTest, DeletedFoldersAndOneFolderNamedTwice) {
+    TinyFat16 fs;
+    std::size_t at = TinyFat16::kRoot;
+    at = fs.entry(at, "LIVE       ", 0x10, 10, 0);
+    at = fs.entry(at, "\xE5" "LDNAME    ", 0x10, 10, 0);  // a deleted entry naming the same cluster
+    at = fs.entry(at, "\xE5" "ELDIR     ", 0x10, 11, 0);  // deleted, cluster still a folder
+    at = fs.entry(at, "\xE5" "EUSED     ", 0x10, 12, 0);  // deleted, cluster reused by a file
+    fs.setFat(10, 0xFFFF);
+    std::size_t in10 = fs.directory(10, 0);
+    fs.entry(in10, "INSIDE  TXT", 0x20, 0, 0);
+    std::size_t in11 = fs.directory(11, 0);
+    fs.entry(in11, "KEPT    TXT", 0x20, 13, 3);
+    std::memcpy(fs.d.data() + TinyFat16::cluster(13), "abc", 3);
+    std::memcpy(fs.d.data() + TinyFat16::cluster(12), "plain file data", 15);
+    TempDir dir;
+    auto s = scan(fs, dir);
+    EXPECT_TRUE(s->byPath.count("/_LDNAME*")) << "one record, with the name and state of the later entry";
+    EXPECT_FALSE(s->byPath.count("/LIVE"));
+    EXPECT_TRUE(s->byPath.count("/_LDNAME*/INSIDE.TXT"));
+    EXPECT_TRUE(s->byPath.count("/_ELDIR*/KEPT.TXT")) << "a deleted folder's entries are listed under it";
+    EXPECT_EQ(content(*s->adapter, s->byPath.at("/_ELDIR*/KEPT.TXT"), dir), "abc");
+    ASSERT_TRUE(s->byPath.count("/_EUSED*"));
+    EXPECT_TRUE(s->adapter->children(s->byPath.at("/_EUSED*")).empty()) << "a reused cluster is not read as a folder";
+}
+
+TEST(FatEdgeCaseTest, ChainsThatLoopEndAndDeletedFilesComeFromConsecutiveClusters) {
+    TinyFat16 fs;
+    std::size_t at = TinyFat16::kRoot;
+    at = fs.entry(at, "LOOP       ", 0x10, 20, 0);
+    at = fs.entry(at, "LIVE    BIN", 0x20, 30, 1500);
+    fs.entry(at, "\xE5" "ONE    BIN", 0x20, 40, 1500);
+    fs.setFat(20, 21);
+    fs.setFat(21, 20);  // the folder's chain loops
+    std::size_t in20 = fs.directory(20, 0);
+    fs.entry(in20, "A       TXT", 0x20, 0, 0);
+    fs.entry(TinyFat16::cluster(21), "B       TXT", 0x20, 0, 0);
+    // LIVE.BIN: clusters 30 -> 35 -> 31; the deleted file: 40, 41, 42 in a row.
+    fs.setFat(30, 35);
+    fs.setFat(35, 31);
+    fs.setFat(31, 0xFFFF);
+    for (std::uint32_t c : {30u, 35u, 31u, 40u, 41u, 42u})
+        std::fill(fs.d.begin() + static_cast<std::ptrdiff_t>(TinyFat16::cluster(c)),
+                  fs.d.begin() + static_cast<std::ptrdiff_t>(TinyFat16::cluster(c) + 512), static_cast<std::uint8_t>(c));
+    TempDir dir;
+    auto s = scan(fs, dir);
+    EXPECT_TRUE(s->byPath.count("/LOOP/A.TXT"));
+    EXPECT_TRUE(s->byPath.count("/LOOP/B.TXT"));
+    std::string live = content(*s->adapter, s->byPath.at("/LIVE.BIN"), dir);
+    ASSERT_EQ(live.size(), 1500u);
+    EXPECT_EQ(live[0], 30);
+    EXPECT_EQ(live[512], 35);
+    EXPECT_EQ(live[1024], 31);
+    std::string gone = content(*s->adapter, s->byPath.at("/_ONE.BIN*"), dir);
+    ASSERT_EQ(gone.size(), 1500u);
+    EXPECT_EQ(gone[1024], 42);
+    // "Is Drive Formated..?": chains are not followed, even for live files.
+    driveFormatted = true;
+    std::string formatted = content(*s->adapter, s->byPath.at("/LIVE.BIN"), dir);
+    driveFormatted = false;
+    EXPECT_EQ(formatted[512], 31);
+}
+
+}  // namespace ondrel::test
