@@ -26,9 +26,9 @@ struct TskFile {
 bool haveTsk() { return runCommand("command -v fls >/dev/null 2>&1 && command -v tsk_recover >/dev/null 2>&1") == 0; }
 
 // Regular files with their $DATA inode, by "/"-path.
-std::map<std::string, TskFile> tskFiles(const std::string& image, std::int64_t offset) {
+std::map<std::string, TskFile> tskFiles(const std::string& image, const std::string& tskArgs) {
     std::string out;
-    runCommand("fls -r -p -o " + std::to_string(offset) + " '" + image + "' 2>/dev/null", &out);
+    runCommand("fls -r -p " + tskArgs + " '" + image + "' 2>/dev/null", &out);
     std::map<std::string, TskFile> files;
     // NTFS names the $DATA attribute ("64-128-2"); FAT has plain inode numbers.
     std::regex row(R"(^(\S)/(\S) (\* )?(\d+)(-128-\d+)?:\t(.*)$)");
@@ -60,7 +60,21 @@ struct OracleCase {
     const char* image;
     std::int64_t offset;
     const char* volumeArgs;  // how ondrel-cli picks the volume
+    const char* tskType = "";  // TSK cannot tell a small FAT32 by itself
 };
+
+// TSK cuts long names short; such a file is ours under the one longer name
+// that begins with TSK's.
+std::string ourPath(const std::map<std::string, std::string>& ours, const std::string& rel) {
+    if (ours.count(rel)) return rel;
+    std::string found;
+    for (auto it = ours.lower_bound(rel); it != ours.end() && it->first.rfind(rel, 0) == 0; ++it) {
+        if (it->first.find('/', rel.size()) != std::string::npos) continue;
+        if (!found.empty()) return rel;
+        found = it->first;
+    }
+    return found.empty() ? rel : found;
+}
 
 class RecoveryOracleTest : public ::testing::TestWithParam<OracleCase> {};
 
@@ -71,12 +85,13 @@ TEST_P(RecoveryOracleTest, RecoveredFilesEqualWhatTheSleuthKitReads) {
     const OracleCase& c = GetParam();
     std::string image = fixture(c.image);
     if (image.empty()) GTEST_SKIP() << c.image << " is not among the fixtures";
-    auto listed = tskFiles(image, c.offset);
+    std::string tskArgs = "-o " + std::to_string(c.offset) + (*c.tskType ? std::string(" -f ") + c.tskType : "");
+    auto listed = tskFiles(image, tskArgs);
     ASSERT_FALSE(listed.empty());
 
     // TSK's reading: allocated files, and deleted files as far as it can read them.
     TempDir tskLive, tskDeleted, live, all;
-    std::string offset = " -o " + std::to_string(c.offset) + " '" + image + "' ";
+    std::string offset = " " + tskArgs + " '" + image + "' ";
     ASSERT_EQ(runCommand("tsk_recover -a" + offset + "'" + tskLive.path().string() + "' >/dev/null 2>&1"), 0);
     runCommand("tsk_recover" + offset + "'" + tskDeleted.path().string() + "' >/dev/null 2>&1");
     auto theirsLive = folderHashes(tskLive.path());
@@ -103,20 +118,25 @@ TEST_P(RecoveryOracleTest, RecoveredFilesEqualWhatTheSleuthKitReads) {
     for (const auto& [path, f] : listed) {
         std::string rel = "." + path;
         if (!f.deleted) {
-            ASSERT_TRUE(oursLive.count(rel)) << "not recovered: " << path;
+            std::string mine = ourPath(oursLive, rel);
+            ASSERT_TRUE(oursLive.count(mine)) << "not recovered: " << path;
             // tsk_recover writes no file for an empty one.
             static const std::string kEmpty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
             std::string want = theirsLive.count(rel) ? theirsLive[rel] : kEmpty;
-            EXPECT_EQ(oursLive[rel], want) << path;
+            EXPECT_EQ(oursLive[mine], want) << path;
             std::uint64_t wantSize = theirsLive.count(rel) ? std::filesystem::file_size(tskLive.path() / path.substr(1)) : 0;
-            EXPECT_EQ(sizes[path], wantSize) << path;
+            EXPECT_EQ(sizes[mine.substr(1)], wantSize) << path;
             ++liveCompared;
             continue;
         }
         // A deleted file TSK could still read, listed once by us under the same path.
-        if (!theirsDeleted.count(rel) || names[path] != 1 || oursLive.count(rel)) continue;
-        ASSERT_TRUE(oursAll.count(rel)) << "deleted file not recovered: " << path;
-        EXPECT_EQ(oursAll[rel], theirsDeleted[rel]) << "deleted " << path;
+        std::string mine = ourPath(oursAll, rel);
+        if (!theirsDeleted.count(rel) || names[mine.substr(1)] != 1 || oursLive.count(mine)) continue;
+        // TSK stops a deleted file at the first cluster now in use; such a
+        // file is not one it can still read.
+        if (std::filesystem::file_size(tskDeleted.path() / path.substr(1)) != sizes[mine.substr(1)]) continue;
+        ASSERT_TRUE(oursAll.count(mine)) << "deleted file not recovered: " << path;
+        EXPECT_EQ(oursAll[mine], theirsDeleted[rel]) << "deleted " << path;
         ++deletedCompared;
     }
     EXPECT_GT(liveCompared, 0);
@@ -126,7 +146,10 @@ TEST_P(RecoveryOracleTest, RecoveredFilesEqualWhatTheSleuthKitReads) {
     for (const auto& [rel, hash] : oursLive) {
         std::string p = rel.substr(1);
         if (p.rfind("/$", 0) == 0 || p.rfind("/ORPHAN_ENTRY", 0) == 0) continue;
-        EXPECT_TRUE(listed.count(p)) << "we recovered " << p << " which TSK does not list";
+        bool known = listed.count(p) > 0;
+        for (auto it = listed.lower_bound(p.substr(0, p.size() / 2)); !known && it != listed.end(); ++it)
+            known = p.rfind(it->first, 0) == 0 && it->first.size() >= 200;  // a name TSK cut short
+        EXPECT_TRUE(known) << "we recovered " << p << " which TSK does not list";
     }
 }
 
@@ -134,7 +157,16 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, RecoveryOracleTest,
                          ::testing::Values(OracleCase{"mbr-disk.raw", 2048, "--volume 0"},
                                            OracleCase{"ntfs-main.img", 0, "--start-sector 0 --fs ntfs"},
                                            OracleCase{"mbr-disk.raw", 34816, "--volume 1"},
-                                           OracleCase{"mbr-disk.raw", 118784, "--volume 2"}),
+                                           OracleCase{"mbr-disk.raw", 118784, "--volume 2"},
+                                           OracleCase{"fat16-512.img", 0, "--start-sector 0 --fs fat16", "fat16"},
+                                           OracleCase{"fat16-2k.img", 0, "--start-sector 0 --fs fat16", "fat16"},
+                                           OracleCase{"fat16-8k.img", 0, "--start-sector 0 --fs fat16", "fat16"},
+                                           OracleCase{"fat16-32k.img", 0, "--start-sector 0 --fs fat16", "fat16"},
+                                           OracleCase{"fat16-2k-msdos.img", 0, "--start-sector 0 --fs fat16", "fat16"},
+                                           OracleCase{"fat32-512.img", 0, "--start-sector 0 --fs fat32", "fat32"},
+                                           OracleCase{"fat32-4k.img", 0, "--start-sector 0 --fs fat32", "fat32"},
+                                           OracleCase{"fat32-32k.img", 0, "--start-sector 0 --fs fat32", "fat32"},
+                                           OracleCase{"fat32-4k-msdos.img", 0, "--start-sector 0 --fs fat32", "fat32"}),
                          [](const auto& info) {
                              std::string n = std::string(info.param.image) + "_" + std::to_string(info.param.offset);
                              for (char& ch : n)

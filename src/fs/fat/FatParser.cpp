@@ -265,9 +265,12 @@ bool FatParser::extract(const FatEntryRecord& r, DataSink& sink) {
     IoBuffer buf(cb);
     std::set<std::uint32_t> seen;
     bool complete = true;
-    // A deleted file's chain is gone: its data is taken from consecutive
-    // clusters, as it was most likely written.
+    // A deleted file's chain is gone. When it was written, the allocator took
+    // the free clusters after its first one and stepped over those in use;
+    // clusters in use now were most likely in use then, so they are stepped
+    // over too. With "Is Drive Formated..?" every following cluster is taken.
     bool consecutive = driveFormatted || r.deleted;
+    bool skipUsed = r.deleted && !driveFormatted;
     while (remaining > 0) {
         if (c < 2 || c >= geometry.clusterLimit() || !seen.insert(c).second) {
             complete = false;
@@ -278,7 +281,12 @@ bool FatParser::extract(const FatEntryRecord& r, DataSink& sink) {
         if (!sink.write(buf.data(), n)) return false;
         remaining -= n;
         if (remaining == 0) break;
-        c = consecutive ? c + 1 : nextCluster(c);
+        if (!consecutive) {
+            c = nextCluster(c);
+        } else {
+            ++c;
+            while (skipUsed && c < geometry.clusterLimit() && fatEntry(c) != 0) ++c;
+        }
     }
     return complete;
 }
