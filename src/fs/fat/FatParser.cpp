@@ -98,10 +98,13 @@ std::uint32_t FatParser::nextCluster(std::uint32_t c) {
 
 std::vector<std::uint8_t> FatParser::readDirectory(std::int32_t dirIndex) {
     std::vector<std::uint8_t> data;
+    dirPieces_.clear();
     const FatEntryRecord& dir = records[static_cast<std::size_t>(dirIndex)];
     if (dirIndex == 0 && !geometry.fat32) {
         data.resize(static_cast<std::size_t>(geometry.rootDirBytes()));
         if (!data.empty()) reader.readAt(geometry.rootDirOffset(), data.data(), static_cast<std::uint32_t>(data.size()));
+        dirPieces_.push_back(geometry.rootDirOffset());
+        dirPieceBytes_ = data.size();
         return data;
     }
     std::uint32_t c = dirIndex == 0 ? geometry.rootCluster : dir.firstCluster(geometry.fat32);
@@ -116,6 +119,8 @@ std::vector<std::uint8_t> FatParser::readDirectory(std::int32_t dirIndex) {
         std::size_t at = data.size();
         data.resize(at + cb);
         reader.readAt(geometry.clusterOffset(c), data.data() + at, static_cast<std::uint32_t>(cb));
+        dirPieces_.push_back(geometry.clusterOffset(c));
+        dirPieceBytes_ = cb;
         // A sub-directory's first cluster starts with its "." entry; anything
         // else means the cluster now holds other data.
         if (first && dirIndex != 0 && data[at] != 0x2E) {
@@ -134,6 +139,8 @@ void FatParser::parseDirectory(std::int32_t dirIndex, const std::vector<std::uin
     std::unordered_map<std::uint32_t, std::int32_t> dirsByCluster;  // the duplicate rule, within one folder
     for (std::size_t off = 0; off + 32 <= data.size(); off += 32) {
         const std::uint8_t* slot = data.data() + off;
+        if (dirPieceBytes_ > 0 && off / dirPieceBytes_ < dirPieces_.size())
+            visitedSlots_.insert(dirPieces_[off / dirPieceBytes_] + static_cast<std::int64_t>(off % dirPieceBytes_));
         std::uint8_t b0 = slot[0], attr = slot[11];
         if (b0 == 0x00) {
             name.clear();
@@ -219,6 +226,7 @@ void FatParser::walkPending(std::vector<std::int32_t>& pending) {
 void FatParser::walk() {
     records.clear();
     dirClustersRead_.clear();
+    visitedSlots_.clear();
     FatEntryRecord root;
     root.name = "DUMMY ENTRY";
     root.attributes = 0x10;
@@ -421,9 +429,79 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
         std::vector<std::int32_t> pending{dir.ownIndex};
         walkPending(pending);
     }
+    sweepDirectoryEntries(dataOffset, orphanIndex);
     observer->status("Maintaining Tree Structure for Tree Control");
     link();
     return true;
+}
+
+namespace {
+bool inRange(std::uint8_t c, std::uint8_t lo, std::uint8_t hi) { return c >= lo && c <= hi; }
+bool upperPlus(std::uint8_t c) { return inRange(c, 0x41, 0x5B); }
+bool lower(std::uint8_t c) { return inRange(c, 0x61, 0x7A); }
+bool lowerPlus(std::uint8_t c) { return inRange(c, 0x5F, 0x7A); }
+bool digit(std::uint8_t c) { return inRange(c, 0x30, 0x39); }
+bool oneOf(std::uint8_t c, std::initializer_list<std::uint8_t> set) {
+    for (std::uint8_t s : set)
+        if (c == s) return true;
+    return false;
+}
+bool validDate(std::uint16_t d) {
+    int day = d & 0x1F, month = (d >> 5) & 0x0F;
+    return day != 0 && month >= 1 && month <= 12;
+}
+bool validTime(std::uint16_t t) { return (t >> 11) < 24 && ((t >> 5) & 0x3F) < 60 && (t & 0x1F) < 30; }
+}  // namespace
+
+bool FatParser::fileSlotCandidate(const std::uint8_t* s, std::uint32_t clusterCount) const {
+    Bytes b(s, 32);
+    std::uint8_t a = s[11], b0 = s[0], b1 = s[1];
+    std::uint32_t c = geometry.fat32 ? (static_cast<std::uint32_t>(le16(b, 20)) << 16 | le16(b, 26)) : le16(b, 26);
+    bool dates = validDate(le16(b, 24)) && validDate(le16(b, 16)) && validDate(le16(b, 18)) && validTime(le16(b, 14)) &&
+                 validTime(le16(b, 22));
+    if (s[12] != 0 && s[12] != 0x18) return false;
+    if (!geometry.fat32) {
+        if (a != 0x20 && a != 0x26) return false;
+        if (!(upperPlus(b0) || lower(b0) || digit(b0) || oneOf(b0, {0xE5, 0x7E}))) return false;
+        if (!(upperPlus(b1) || lower(b1) || digit(b1) || oneOf(b1, {0x20, 0x7E, 0x2E, 0x29, 0xE5}))) return false;
+        return c < clusterCount && dates;
+    }
+    if (a != 0x20) return false;
+    if (!(upperPlus(b0) || lowerPlus(b0) || digit(b0) || oneOf(b0, {0xE5, 0x7E}))) return false;
+    if (!(upperPlus(b1) || lowerPlus(b1) || digit(b1) || oneOf(b1, {0x20, 0x7E, 0x2E, 0xE5, 0x5F}))) return false;
+    bool nonZero = le16(b, 18) && le16(b, 16) && le16(b, 14) && le16(b, 22) && s[13] && le16(b, 24);
+    return c != 0 && c < clusterCount && nonZero && le32(b, 28) != 0 && dates;
+}
+
+void FatParser::sweepDirectoryEntries(std::int64_t dataOffset, std::int32_t orphanIndex) {
+    // File entries in clusters no walk reached (a folder whose own clusters
+    // are gone, leftovers of a format) are listed under "ORPHAN ENTRY".
+    std::uint32_t clusterCount = geometry.clusterLimit();
+    constexpr std::int64_t kChunk = 10485760;
+    IoBuffer buffer(kChunk);
+    std::int64_t found = 0;
+    for (std::int64_t p = dataOffset; p < volumeBytes; p += kChunk) {
+        if (control->poll()) break;
+        auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(kChunk, volumeBytes - p));
+        reader.readAt(p, buffer.data(), n);
+        for (std::uint32_t o = 0; o + 32 <= n; o += 32) {
+            const std::uint8_t* s = buffer.data() + o;
+            if (!fileSlotCandidate(s, clusterCount) || visitedSlots_.count(p + o)) continue;
+            // The long-name entries just before it, when they are in this chunk.
+            std::size_t lfnStart = o;
+            int parts = 0;
+            while (lfnStart >= 32 && buffer[lfnStart - 32 + 11] == 0x0F && parts < 20) {
+                lfnStart -= 32;
+                ++parts;
+            }
+            std::vector<std::uint8_t> slots(buffer.begin() + lfnStart, buffer.begin() + o + 32);
+            std::vector<std::int32_t> none;
+            dirPieces_.assign(1, p + static_cast<std::int64_t>(lfnStart));
+            dirPieceBytes_ = slots.size();
+            parseDirectory(orphanIndex, slots, none);
+            observer->status("found file or directory =  " + std::to_string(++found) + " ");
+        }
+    }
 }
 
 }  // namespace ondrel

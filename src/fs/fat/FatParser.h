@@ -77,7 +77,15 @@ private:
     void link();
     std::uint32_t fatEntry(std::uint32_t c);
 
+    // The slot sweep of the advanced mode: a 32-byte slot that looks like a
+    // file entry, and the sweep that lists such slots no walk reached.
+    bool fileSlotCandidate(const std::uint8_t* slot, std::uint32_t clusterCount) const;
+    void sweepDirectoryEntries(std::int64_t dataOffset, std::int32_t orphanIndex);
+
     std::set<std::uint32_t> dirClustersRead_;
+    std::set<std::int64_t> visitedSlots_;     // volume offsets of slots the walks read
+    std::vector<std::int64_t> dirPieces_;     // where the bytes of the directory being parsed came from
+    std::uint64_t dirPieceBytes_ = 0;
     int bootSectorsPerCluster_ = 0;
     std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> fatPages_;
     WorkControl ownControl_;
