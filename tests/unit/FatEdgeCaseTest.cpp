@@ -204,4 +204,46 @@ TEST(FatEdgeCaseTest, ChainsThatLoopEndAndDeletedFilesComeFromConsecutiveCluster
     EXPECT_EQ(formatted[512], 31);
 }
 
+TEST(FatEdgeCaseTest, AdvancedModeListsStrayFileEntriesUnderTheOrphanFolder) {
+    TinyFat16 fs;
+    std::fill(fs.d.begin(), fs.d.begin() + 512, 0);  // the boot sector is gone
+    std::size_t at = TinyFat16::kRoot;
+    fs.entry(at, "DIR        ", 0x10, 10, 0);
+    fs.setFat(10, 0xFFFF);
+    std::size_t in10 = fs.directory(10, 0);
+    fs.entry(in10, "INDIR   TXT", 0x20, 11, 2);
+    fs.setFat(11, 0xFFFF);
+    std::memcpy(fs.d.data() + TinyFat16::cluster(11), "in", 2);
+    // A file entry left in cluster 50, which no folder leads to any more.
+    fs.longEntry(TinyFat16::cluster(50), u"Stray report.txt", "STRAYR~1TXT", 0x20, 51, 5);
+    std::memcpy(fs.d.data() + TinyFat16::cluster(51), "stray", 5);
+    fs.setFat(51, 0xFFFF);
+    TempDir dir;
+    resetReaderState();
+    writeFile(dir.file("fat.img"), fs.d);
+    FileReadSeek reader;
+    ASSERT_TRUE(reader.open(dir.file("fat.img")));
+    FatAdapter adapter(reader, VolumeRecord{"FAT16", "", "0", "4", 0}, false);
+    RecordingObserver observer;
+    WorkControl control;
+    ASSERT_EQ(adapter.findFatCopies(3, observer, control).size(), 2u);
+    adapter.chooseFat(0, 1);
+    ScanDriver driver(adapter, observer);
+    ASSERT_TRUE(driver.run(2));
+    std::map<std::string, EntryId> found;
+    std::vector<std::pair<EntryId, std::string>> stack{{adapter.rootEntry(), ""}};
+    while (!stack.empty()) {
+        auto [e, p] = stack.back();
+        stack.pop_back();
+        for (EntryId c : adapter.children(e)) {
+            found[p + "/" + adapter.name(c)] = c;
+            if (adapter.isFolder(c)) stack.push_back({c, p + "/" + adapter.name(c)});
+        }
+    }
+    EXPECT_TRUE(found.count("/DIR/INDIR.TXT"));
+    ASSERT_TRUE(found.count("/ORPHAN ENTRY/Stray report.txt"));
+    EXPECT_EQ(content(adapter, found["/ORPHAN ENTRY/Stray report.txt"], dir), "stray");
+    EXPECT_FALSE(found.count("/ORPHAN ENTRY/INDIR.TXT")) << "an entry a walk reached is not listed twice";
+}
+
 }  // namespace ondrel::test
