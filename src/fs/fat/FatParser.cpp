@@ -430,7 +430,7 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
         walkPending(pending);
     }
     sweepDirectoryEntries(dataOffset, orphanIndex);
-    observer->status("Maintaining Tree Structure for Tree Control");
+    observer->status(geometry.fat32 ? "Maintaining TreeStructure for Tree Control" : "Maintaining Tree Structure for Tree Control");
     link();
     return true;
 }
