@@ -1,6 +1,8 @@
 #include "platform/FileTimes.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,6 +38,15 @@ CivilTime civilFromDays(std::int64_t z) {
     const unsigned m = mp < 10 ? mp + 3 : mp - 9;
     return {static_cast<int>(y + (m <= 2)), static_cast<int>(m), static_cast<int>(d), 0, 0, 0};
 }
+// Without TZ, the C library looks at /etc/localtime again for every
+// conversion; naming it once makes a listing of many files cheap.
+void settleTimeZone() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!std::getenv("TZ")) ::setenv("TZ", ":/etc/localtime", 0);
+        ::tzset();
+    });
+}
 }  // namespace
 
 UnixTime fromFileTime(std::uint64_t fileTime) {
@@ -63,6 +74,7 @@ CivilTime toUtcCivil(std::int64_t s) {
 }
 
 CivilTime toLocalCivil(std::int64_t unixSeconds) {
+    settleTimeZone();
     std::time_t t = static_cast<std::time_t>(unixSeconds);
     std::tm tm{};
     if (!localtime_r(&t, &tm)) return toUtcCivil(unixSeconds);
@@ -70,6 +82,7 @@ CivilTime toLocalCivil(std::int64_t unixSeconds) {
 }
 
 std::int64_t localCivilToUnix(const CivilTime& c) {
+    settleTimeZone();
     std::tm tm{};
     tm.tm_year = c.year - 1900;
     tm.tm_mon = c.month - 1;

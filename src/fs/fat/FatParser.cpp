@@ -139,7 +139,7 @@ void FatParser::parseDirectory(std::int32_t dirIndex, const std::vector<std::uin
     std::unordered_map<std::uint32_t, std::int32_t> dirsByCluster;  // the duplicate rule, within one folder
     for (std::size_t off = 0; off + 32 <= data.size(); off += 32) {
         const std::uint8_t* slot = data.data() + off;
-        if (dirPieceBytes_ > 0 && off / dirPieceBytes_ < dirPieces_.size())
+        if (trackSlots_ && dirPieceBytes_ > 0 && off / dirPieceBytes_ < dirPieces_.size())
             visitedSlots_.insert(dirPieces_[off / dirPieceBytes_] + static_cast<std::int64_t>(off % dirPieceBytes_));
         std::uint8_t b0 = slot[0], attr = slot[11];
         if (b0 == 0x00) {
@@ -358,7 +358,12 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
     observer->status("Maintaining directory Structure in AdvanceScanning");
     std::map<std::int64_t, int> votes;
     std::vector<std::pair<std::int64_t, std::uint32_t>> dotClusters;  // offset, cluster
-    constexpr std::int64_t kChunk = 10485760;
+    // File-entry slots, collected in the same pass (cluster numbers checked
+    // against the volume's size in clusters, as the data area is not known yet).
+    std::vector<std::int64_t> candidates;
+    auto roughClusterCount = static_cast<std::uint32_t>(std::min<std::int64_t>(volumeBytes / static_cast<std::int64_t>(cb), 0x0FFFFFF7));
+    // Read in pieces that stay in the cache while they are tested.
+    constexpr std::int64_t kChunk = 1 << 20;
     IoBuffer buffer(kChunk);
     observer->progressRange(0, 1000);
     for (std::int64_t p = 0; p < volumeBytes; p += kChunk) {
@@ -366,6 +371,11 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
         auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(kChunk, volumeBytes - p));
         reader.readAt(p, buffer.data(), n);
         observer->progressPosition(static_cast<std::int64_t>(static_cast<double>(p) / static_cast<double>(volumeBytes) * 1000));
+        for (std::uint32_t slot = 0; slot + 32 <= n; slot += 32) {
+            std::uint8_t attr = buffer[slot + 11];
+            if (attr != 0x20 && attr != 0x26) continue;  // nearly every slot ends here
+            if (fileSlotCandidate(buffer.data() + slot, roughClusterCount)) candidates.push_back(p + slot);
+        }
         for (std::uint32_t o = 0; o + 64 <= n; o += 512) {
             const std::uint8_t* s0 = buffer.data() + o;
             if (std::memcmp(s0, ".          ", 11) != 0 || std::memcmp(s0 + 32, "..         ", 11) != 0) continue;
@@ -406,6 +416,7 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
     }
     fatPages_.clear();
 
+    trackSlots_ = true;
     walk();
     // Directories that no walk reached: under "ORPHAN ENTRY".
     FatEntryRecord orphan;
@@ -429,7 +440,8 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
         std::vector<std::int32_t> pending{dir.ownIndex};
         walkPending(pending);
     }
-    sweepDirectoryEntries(dataOffset, orphanIndex);
+    listStrayEntries(candidates, dataOffset, orphanIndex);
+    trackSlots_ = false;
     observer->status(geometry.fat32 ? "Maintaining TreeStructure for Tree Control" : "Maintaining Tree Structure for Tree Control");
     link();
     return true;
@@ -454,12 +466,14 @@ bool validTime(std::uint16_t t) { return (t >> 11) < 24 && ((t >> 5) & 0x3F) < 6
 }  // namespace
 
 bool FatParser::fileSlotCandidate(const std::uint8_t* s, std::uint32_t clusterCount) const {
-    Bytes b(s, 32);
     std::uint8_t a = s[11], b0 = s[0], b1 = s[1];
+    // The attribute byte rules out nearly every slot; test it first.
+    if (a != 0x20 && (geometry.fat32 || a != 0x26)) return false;
+    if (s[12] != 0 && s[12] != 0x18) return false;
+    Bytes b(s, 32);
     std::uint32_t c = geometry.fat32 ? (static_cast<std::uint32_t>(le16(b, 20)) << 16 | le16(b, 26)) : le16(b, 26);
     bool dates = validDate(le16(b, 24)) && validDate(le16(b, 16)) && validDate(le16(b, 18)) && validTime(le16(b, 14)) &&
                  validTime(le16(b, 22));
-    if (s[12] != 0 && s[12] != 0x18) return false;
     if (!geometry.fat32) {
         if (a != 0x20 && a != 0x26) return false;
         if (!(upperPlus(b0) || lower(b0) || digit(b0) || oneOf(b0, {0xE5, 0x7E}))) return false;
@@ -473,34 +487,33 @@ bool FatParser::fileSlotCandidate(const std::uint8_t* s, std::uint32_t clusterCo
     return c != 0 && c < clusterCount && nonZero && le32(b, 28) != 0 && dates;
 }
 
-void FatParser::sweepDirectoryEntries(std::int64_t dataOffset, std::int32_t orphanIndex) {
+void FatParser::listStrayEntries(const std::vector<std::int64_t>& candidates, std::int64_t dataOffset,
+                                 std::int32_t orphanIndex) {
     // File entries in clusters no walk reached (a folder whose own clusters
     // are gone, leftovers of a format) are listed under "ORPHAN ENTRY".
-    std::uint32_t clusterCount = geometry.clusterLimit();
-    constexpr std::int64_t kChunk = 10485760;
-    IoBuffer buffer(kChunk);
     std::int64_t found = 0;
-    for (std::int64_t p = dataOffset; p < volumeBytes; p += kChunk) {
+    std::vector<std::uint8_t> around(2048);
+    for (std::int64_t x : candidates) {
         if (control->poll()) break;
-        auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(kChunk, volumeBytes - p));
-        reader.readAt(p, buffer.data(), n);
-        for (std::uint32_t o = 0; o + 32 <= n; o += 32) {
-            const std::uint8_t* s = buffer.data() + o;
-            if (!fileSlotCandidate(s, clusterCount) || visitedSlots_.count(p + o)) continue;
-            // The long-name entries just before it, when they are in this chunk.
-            std::size_t lfnStart = o;
-            int parts = 0;
-            while (lfnStart >= 32 && buffer[lfnStart - 32 + 11] == 0x0F && parts < 20) {
-                lfnStart -= 32;
-                ++parts;
-            }
-            std::vector<std::uint8_t> slots(buffer.begin() + lfnStart, buffer.begin() + o + 32);
-            std::vector<std::int32_t> none;
-            dirPieces_.assign(1, p + static_cast<std::int64_t>(lfnStart));
-            dirPieceBytes_ = slots.size();
-            parseDirectory(orphanIndex, slots, none);
-            observer->status("found file or directory =  " + std::to_string(++found) + " ");
+        if (x < dataOffset || visitedSlots_.count(x)) continue;
+        // The slot and the long-name entries just before it, within 2 KiB.
+        std::int64_t start = std::max<std::int64_t>(dataOffset, x - 2016) / 32 * 32;
+        auto before = static_cast<std::size_t>(x - start);
+        reader.readAt(start, around.data(), static_cast<std::uint32_t>(before + 32));
+        std::size_t lfnStart = before;
+        int parts = 0;
+        while (lfnStart >= 32 && around[lfnStart - 32 + 11] == 0x0F && parts < 20) {
+            lfnStart -= 32;
+            ++parts;
         }
+        std::vector<std::uint8_t> slots(around.begin() + static_cast<std::ptrdiff_t>(lfnStart),
+                                        around.begin() + static_cast<std::ptrdiff_t>(before + 32));
+        if (!fileSlotCandidate(slots.data() + slots.size() - 32, geometry.clusterLimit())) continue;
+        std::vector<std::int32_t> none;
+        dirPieces_.assign(1, start + static_cast<std::int64_t>(lfnStart));
+        dirPieceBytes_ = slots.size();
+        parseDirectory(orphanIndex, slots, none);
+        observer->status("found file or directory =  " + std::to_string(++found) + " ");
     }
 }
 

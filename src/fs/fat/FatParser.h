@@ -77,10 +77,11 @@ private:
     void link();
     std::uint32_t fatEntry(std::uint32_t c);
 
-    // The slot sweep of the advanced mode: a 32-byte slot that looks like a
-    // file entry, and the sweep that lists such slots no walk reached.
+    // The slot test of the advanced mode (a 32-byte slot that looks like a file
+    // entry), and the listing of such slots that no walk reached.
     bool fileSlotCandidate(const std::uint8_t* slot, std::uint32_t clusterCount) const;
-    void sweepDirectoryEntries(std::int64_t dataOffset, std::int32_t orphanIndex);
+    void listStrayEntries(const std::vector<std::int64_t>& candidates, std::int64_t dataOffset, std::int32_t orphanIndex);
+    bool trackSlots_ = false;  // advanced mode: remember the slots the walks read
 
     std::set<std::uint32_t> dirClustersRead_;
     std::set<std::int64_t> visitedSlots_;     // volume offsets of slots the walks read
