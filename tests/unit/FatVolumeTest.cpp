@@ -6,6 +6,7 @@
 #include "fs/fat/FatAdapter.h"
 #include "results/SaveWalk.h"
 #include "results/ScanDriver.h"
+#include "unit/AdapterPaths.h"
 #include "unit/RecordingObserver.h"
 #include "unit/TestSupport.h"
 
@@ -70,19 +71,7 @@ protected:
         s->ok = driver.run(mode);
         return s;
     }
-    static std::map<std::string, EntryId> paths(const FileSystemAdapter& a) {
-        std::map<std::string, EntryId> out;
-        std::vector<std::pair<EntryId, std::string>> stack{{a.rootEntry(), ""}};
-        while (!stack.empty()) {
-            auto [e, p] = stack.back();
-            stack.pop_back();
-            for (EntryId c : a.children(e)) {
-                std::string cp = p + "/" + a.name(c);
-                if (out.emplace(cp, c).second && a.isFolder(c)) stack.push_back({c, cp});
-            }
-        }
-        return out;
-    }
+    static std::map<std::string, EntryId> paths(const FileSystemAdapter& a) { return reachablePaths(a); }
 
     void checkManifest(const ByteVector& bytes, int mode);
 

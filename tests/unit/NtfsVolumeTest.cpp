@@ -5,6 +5,7 @@
 #include "fs/ntfs/NtfsAdapter.h"
 #include "results/SaveWalk.h"
 #include "results/ScanDriver.h"
+#include "unit/AdapterPaths.h"
 #include "unit/RecordingObserver.h"
 #include "unit/TestSupport.h"
 
@@ -77,20 +78,7 @@ protected:
         return s;
     }
 
-    // Every entry reachable from the top level, by "/"-path.
-    static std::map<std::string, EntryId> paths(const FileSystemAdapter& a) {
-        std::map<std::string, EntryId> out;
-        std::vector<std::pair<EntryId, std::string>> stack{{a.rootEntry(), ""}};
-        while (!stack.empty()) {
-            auto [e, p] = stack.back();
-            stack.pop_back();
-            for (EntryId c : a.children(e)) {
-                std::string cp = p + "/" + a.name(c);
-                if (out.emplace(cp, c).second && a.isFolder(c) && a.descendInto(c)) stack.push_back({c, cp});
-            }
-        }
-        return out;
-    }
+    static std::map<std::string, EntryId> paths(const FileSystemAdapter& a) { return reachablePaths(a); }
 
     // Saves an entry and returns the SHA-256 of what was written.
     std::string saved(FileSystemAdapter& a, EntryId e) {
