@@ -60,6 +60,22 @@ bool BlockMappedReader::read(void* buffer, std::uint32_t byteCount) {
     return ok;
 }
 
+std::optional<DiskExtent> BlockMappedReader::extentAt(std::int64_t offset) {
+    std::int64_t a = offset + baseOffset;
+    DiskExtent e;
+    if (a < 0) return e;
+    Mapping m = mapAt(static_cast<std::uint64_t>(a));
+    e.length = std::max<std::uint64_t>(m.length, 1);
+    e.fileOffset = m.fileOffset;
+    e.kind = m.kind == Kind::Data ? DiskExtent::Kind::Data
+             : m.kind == Kind::Zero ? DiskExtent::Kind::Zero
+                                    : DiskExtent::Kind::Unmapped;
+    // Data past the end of a truncated file is not there to copy.
+    if (e.kind == DiskExtent::Kind::Data && e.fileOffset + static_cast<std::int64_t>(e.length) > fileLength)
+        e.kind = DiskExtent::Kind::Unmapped;
+    return e;
+}
+
 void BlockMappedReader::checkTruncation(std::int64_t dataEnd, const char* what) {
     if (dataEnd > fileLength)
         warn(std::string("The ") + what + " file is truncated: some of its data lies beyond the end of the file and reads as zeros.");

@@ -14,6 +14,9 @@ public:
     bool read(void* buffer, std::uint32_t byteCount) override;
     bool seek(std::int64_t offset, int method = 0) override;
 
+    const ReadOnlyFile* imageFile() const override { return &file_; }
+    std::optional<DiskExtent> extentAt(std::int64_t offset) override;
+
     // Offset last passed to seek (relative to baseOffset), advanced by reads.
     std::int64_t currentOffset = 0;
 

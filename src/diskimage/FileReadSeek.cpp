@@ -38,4 +38,14 @@ bool FileReadSeek::read(void* buffer, std::uint32_t byteCount) {
     return static_cast<std::uint64_t>(got) >= byteCount;
 }
 
+std::optional<DiskExtent> FileReadSeek::extentAt(std::int64_t offset) {
+    std::int64_t at = offset + baseOffset;
+    DiskExtent e;
+    if (at < 0 || at >= fileLength) return e;  // past the end: nothing to copy
+    e.kind = DiskExtent::Kind::Data;
+    e.fileOffset = at;
+    e.length = static_cast<std::uint64_t>(fileLength - at);
+    return e;
+}
+
 }  // namespace ondrel

@@ -12,6 +12,8 @@ public:
     bool seek(std::int64_t offset, int method = 0) override;
 
     bool isDevice() const { return handle.isDevice(); }
+    const ReadOnlyFile* imageFile() const override { return &handle; }
+    std::optional<DiskExtent> extentAt(std::int64_t offset) override;
 
     ReadOnlyFile handle;
 

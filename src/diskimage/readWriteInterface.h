@@ -3,10 +3,21 @@
 // byte offset relative to baseOffset) and reads with read; a file-system parser
 // sets baseOffset to its volume's start so its offsets are volume-relative.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace ondrel {
+
+class ReadOnlyFile;
+
+// Where a run of the virtual disk lives in the image file: bytes at a file
+// offset, zeros, or nothing (beyond the container's map).
+struct DiskExtent {
+    enum class Kind { Data, Zero, Unmapped } kind = Kind::Unmapped;
+    std::int64_t fileOffset = 0;
+    std::uint64_t length = 0;
+};
 
 inline constexpr std::uint32_t kSectorSize = 512;
 
@@ -23,6 +34,15 @@ public:
     // Positions at offset + baseOffset; method 0 (from the start) only.
     virtual bool seek(std::int64_t offset, int method = 0);
     virtual bool reserved() { return true; }
+
+    // The image file and where the bytes at a disk offset (relative to
+    // baseOffset) lie in it, so bulk copies can move them without passing
+    // through our buffers; nullopt when the reader cannot tell.
+    virtual const ReadOnlyFile* imageFile() const { return nullptr; }
+    virtual std::optional<DiskExtent> extentAt(std::int64_t offset) {
+        (void)offset;
+        return std::nullopt;
+    }
 
     // seek then read; the buffer is zero-filled when the seek fails.
     bool readAt(std::int64_t offset, void* buffer, std::uint32_t byteCount);

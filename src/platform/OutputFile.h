@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include "platform/FileTimes.h"
+#include "platform/ReadOnlyFile.h"
 
 #include <optional>
 #include <string>
@@ -27,6 +28,14 @@ public:
     bool finish(std::optional<UnixTime> access, std::optional<UnixTime> modification);
     void close();
     bool isOpen() const { return fd_ >= 0; }
+    // Leaves a hole of count bytes (zeros when read back).
+    void skip(std::size_t count) { position_ += static_cast<std::int64_t>(count); }
+    // Goes back to an earlier position, to write a range again.
+    void rewindTo(std::int64_t position) { position_ = position; }
+    // Appends count bytes copied from a file inside the kernel. Returns the
+    // bytes copied (short at the source's end), or -1 when the system cannot
+    // copy between these files (the caller then reads and writes).
+    std::int64_t copyFrom(const ReadOnlyFile& source, std::int64_t sourceOffset, std::size_t count);
     std::int64_t position() const { return position_; }
 
     int errorCode() const { return error_; }

@@ -56,6 +56,26 @@ bool OutputFile::write(const void* data, std::size_t count, bool sparse) {
     return true;
 }
 
+std::int64_t OutputFile::copyFrom(const ReadOnlyFile& source, std::int64_t sourceOffset, std::size_t count) {
+    if (fd_ < 0 || source.nativeHandle() < 0) return -1;
+    loff_t in = sourceOffset, out = position_;
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::copy_file_range(source.nativeHandle(), &in, fd_, &out, count - done, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) return -1;
+            error_ = errno;
+            break;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    position_ += static_cast<std::int64_t>(done);
+    writtenEnd_ = position_;
+    return static_cast<std::int64_t>(done);
+}
+
 bool OutputFile::finish() { return finish(std::nullopt, std::nullopt); }
 
 bool OutputFile::finish(std::optional<UnixTime> access, std::optional<UnixTime> modification) {

@@ -31,6 +31,8 @@ public:
     std::int64_t readAt(std::int64_t offset, void* buffer, std::size_t count) const;
 
     int errorCode() const { return error_; }
+    // The system's descriptor, for copies inside the kernel.
+    int nativeHandle() const { return fd_; }
     std::string errorText() const;
 
 private:

@@ -2,6 +2,7 @@
 #include "common/IoBuffer.h"
 
 #include "platform/OutputFile.h"
+#include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -37,6 +38,35 @@ std::string savedText(std::int64_t next, std::int64_t size) {
                   static_cast<long double>(size) / 1073741824.0L);
     return buf;
 }
+enum class DirectCopy { Done, Unsupported, ReadFailed, WriteFailed };
+
+// Copies [from, to) of the disk from the image file into the output inside the
+// kernel, run by run, leaving holes for zero runs. Unsupported when the reader
+// or the system cannot do it; nothing is written then.
+DirectCopy copyDirect(readWriteInterface& reader, OutputFile& file, std::int64_t from, std::int64_t to) {
+    const ReadOnlyFile* source = reader.imageFile();
+    if (!source) return DirectCopy::Unsupported;
+    std::int64_t start = file.position();
+    for (std::int64_t pos = from; pos < to;) {
+        std::optional<DiskExtent> e = reader.extentAt(pos);
+        if (!e) return pos == from ? DirectCopy::Unsupported : DirectCopy::ReadFailed;
+        auto n = static_cast<std::int64_t>(std::min<std::uint64_t>(e->length, static_cast<std::uint64_t>(to - pos)));
+        if (e->kind == DiskExtent::Kind::Unmapped) return DirectCopy::ReadFailed;
+        if (e->kind == DiskExtent::Kind::Zero) {
+            file.skip(static_cast<std::size_t>(n));
+        } else {
+            std::int64_t got = file.copyFrom(*source, e->fileOffset, static_cast<std::size_t>(n));
+            if (got < 0) {
+                file.rewindTo(start);  // the caller writes the whole chunk again
+                return DirectCopy::Unsupported;
+            }
+            if (got < n) return file.errorCode() ? DirectCopy::WriteFailed : DirectCopy::ReadFailed;
+        }
+        pos += n;
+    }
+    return DirectCopy::Done;
+}
+
 }  // namespace
 
 ExportOutcome DiskExport::run(const std::string& outputPath) {
@@ -61,10 +91,29 @@ ExportOutcome DiskExport::run(const std::string& outputPath) {
     observer_.progressRange(0, size / 512);
     observer_.progressPosition(0);
     IoBuffer buffer(kChunk);
+    bool tryDirect = true;
     for (std::int64_t done = 0; done < size;) {
         std::int64_t next = std::min(done + kChunk, size);
         auto n = static_cast<std::uint32_t>(next - done);
-        if (!reader_.readAt(done, buffer.data(), n)) {
+        DirectCopy direct = tryDirect ? copyDirect(reader_, file, done, next) : DirectCopy::Unsupported;
+        if (direct == DirectCopy::Unsupported) tryDirect = false;
+        if (direct == DirectCopy::WriteFailed) {
+            file.close();
+            return failWith(file.diskFull() ? std::string("Insufficient Disk Space in saving Location")
+                                            : "Error " + std::to_string(file.errorCode()) + " while writing in File");
+        }
+        if (direct == DirectCopy::Done) {
+            out.bytesWritten = next;
+            if (next % kProgressStep == 0 || next == size) observer_.progressPosition(next / 512);
+            observer_.status(savedText(next, size));
+            done = next;
+            if (control_.poll() && done < size) {
+                out.stopped = true;
+                break;
+            }
+            continue;
+        }
+        if (direct == DirectCopy::ReadFailed || !reader_.readAt(done, buffer.data(), n)) {
             int code = reader_.lastErrorCode() ? reader_.lastErrorCode() : EIO;
             observer_.status("Exit with error number " + std::to_string(code));
             out.message = "Exit with error number " + std::to_string(code);
