@@ -90,4 +90,19 @@ TEST_F(DiskExportTest, FailuresAreReportedAsFailures) {
     EXPECT_EQ(other.messages, std::vector<std::string>{"File cannot be Created"});
 }
 
+TEST_F(DiskExportTest, ReadersThatCannotHandOverTheirFileAreCopiedThroughMemory) {
+    struct OpaqueReader : FileReadSeek {
+        const ReadOnlyFile* imageFile() const override { return nullptr; }
+    };
+    ByteVector disk = patternDisk(7 << 20, 9);
+    std::fill(disk.begin() + (1 << 20), disk.begin() + (3 << 20), 0);
+    writeFile(dir.file("disk.img"), disk);
+    OpaqueReader reader;
+    ASSERT_TRUE(reader.open(dir.file("disk.img")));
+    std::string out = dir.file("copy.img");
+    ExportOutcome outcome = DiskExport(reader, observer, control).run(out);
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    EXPECT_EQ(readFile(out), disk);
+}
+
 }  // namespace ondrel::test
