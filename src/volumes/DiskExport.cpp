@@ -92,40 +92,31 @@ ExportOutcome DiskExport::run(const std::string& outputPath) {
     observer_.progressPosition(0);
     IoBuffer buffer(kChunk);
     bool tryDirect = true;
+    auto writeFailure = [&] {
+        return file.diskFull() ? std::string("Insufficient Disk Space in saving Location")
+                               : "Error " + std::to_string(file.errorCode()) + " while writing in File";
+    };
     for (std::int64_t done = 0; done < size;) {
         std::int64_t next = std::min(done + kChunk, size);
         auto n = static_cast<std::uint32_t>(next - done);
         DirectCopy direct = tryDirect ? copyDirect(reader_, file, done, next) : DirectCopy::Unsupported;
-        if (direct == DirectCopy::Unsupported) tryDirect = false;
-        if (direct == DirectCopy::WriteFailed) {
-            file.close();
-            return failWith(file.diskFull() ? std::string("Insufficient Disk Space in saving Location")
-                                            : "Error " + std::to_string(file.errorCode()) + " while writing in File");
+        if (direct == DirectCopy::Unsupported) {
+            tryDirect = false;
+            if (!reader_.readAt(done, buffer.data(), n)) direct = DirectCopy::ReadFailed;
+            // Zero runs become holes: the file reads back the same, and exporting a
+            // mostly empty container does not write gigabytes of zeros.
+            else if (!file.write(buffer.data(), n, true)) direct = DirectCopy::WriteFailed;
         }
-        if (direct == DirectCopy::Done) {
-            out.bytesWritten = next;
-            if (next % kProgressStep == 0 || next == size) observer_.progressPosition(next / 512);
-            observer_.status(savedText(next, size));
-            done = next;
-            if (control_.poll() && done < size) {
-                out.stopped = true;
-                break;
-            }
-            continue;
-        }
-        if (direct == DirectCopy::ReadFailed || !reader_.readAt(done, buffer.data(), n)) {
+        if (direct == DirectCopy::ReadFailed) {
             int code = reader_.lastErrorCode() ? reader_.lastErrorCode() : EIO;
             observer_.status("Exit with error number " + std::to_string(code));
             out.message = "Exit with error number " + std::to_string(code);
             file.finish();
             return out;
         }
-        // Zero runs become holes: the file reads back the same, and exporting a
-        // mostly empty container does not write gigabytes of zeros.
-        if (!file.write(buffer.data(), n, true)) {
+        if (direct == DirectCopy::WriteFailed) {
             file.close();
-            return failWith(file.diskFull() ? std::string("Insufficient Disk Space in saving Location")
-                                            : "Error " + std::to_string(file.errorCode()) + " while writing in File");
+            return failWith(writeFailure());
         }
         out.bytesWritten = next;
         if (next % kProgressStep == 0 || next == size) observer_.progressPosition(next / 512);
@@ -136,10 +127,7 @@ ExportOutcome DiskExport::run(const std::string& outputPath) {
             break;
         }
     }
-    if (!file.finish()) {
-        return failWith(file.diskFull() ? std::string("Insufficient Disk Space in saving Location")
-                                        : "Error " + std::to_string(file.errorCode()) + " while writing in File");
-    }
+    if (!file.finish()) return failWith(writeFailure());
     out.ok = !out.stopped;
     observer_.status("Image Saved,Choose any one of the mode and click next.");
     return out;
