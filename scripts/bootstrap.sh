@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libcli11-dev nlohmann-json3-dev
   xz-utils
   sleuthkit qemu-utils
+  qt6-base-dev xvfb xauth fonts-dejavu-core
 )
 
 missing=()

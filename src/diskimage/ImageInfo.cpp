@@ -1,0 +1,126 @@
+#include "diskimage/ImageInfo.h"
+
+#include "diskimage/FileReadSeekVmdk.h"
+#include "diskimage/VdiFormat.h"
+#include "diskimage/VhdFormat.h"
+#include "platform/ReadOnlyFile.h"
+
+#include <array>
+#include <cctype>
+
+namespace ondrel {
+
+namespace {
+constexpr std::uint64_t kMiB = 1048576;
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+ImageInfo failed(std::string message) {
+    ImageInfo info;
+    info.message = std::move(message);
+    return info;
+}
+
+ImageInfo fixedInfo(const std::string& path) {
+    ReadOnlyFile f;
+    bool opened = f.open(path);
+    // Devices carry no extension; raw images come as .img, .raw, .dd or .iso.
+    if (!(opened && f.isDevice())) {
+        bool known = path.size() <= 3;
+        for (const char* ext : {"vhd", "img", "raw", "dd", "iso"}) known = known || hasImageExtension(path, ext);
+        if (!known) return failed("not a vhd file");
+    }
+    if (!opened) return failed("invalid handle ...");
+    ImageInfo info;
+    info.ok = true;
+    info.device = f.isDevice();
+    info.sectorsPerTrack = info.heads = info.cylinders = "N/A";
+    info.sizeMb = static_cast<std::uint64_t>(f.size()) / kMiB;
+    return info;
+}
+
+ImageInfo dynamicVhdInfo(const std::string& path) {
+    const char* invalid = "Please select valid vhd file to continue the recovery process.";
+    if (!hasImageExtension(path, "vhd")) return failed(invalid);
+    ReadOnlyFile f;
+    if (!f.open(path)) return failed("invalid handle ...");
+    std::array<std::uint8_t, 512> footerBytes{};
+    std::array<std::uint8_t, 1024> headerBytes{};
+    if (f.readAt(0, footerBytes.data(), footerBytes.size()) != 512 ||
+        f.readAt(512, headerBytes.data(), headerBytes.size()) != 1024)
+        return failed(invalid);
+    VhdFooter footer = parseVhdFooter(footerBytes);
+    VhdDynamicHeader header = parseVhdDynamicHeader(headerBytes);
+    // A fixed VHD has no footer copy at the start: it is not a dynamic disk.
+    if (!footer.hasCookie || !header.hasCookie) return failed(invalid);
+    ImageInfo info;
+    info.ok = true;
+    info.version = std::to_string(footer.formatVersion);
+    info.sectorsPerTrack = std::to_string(footer.sectorsPerTrack);
+    info.heads = std::to_string(footer.heads);
+    info.cylinders = std::to_string(footer.cylinders);
+    info.sizeMb = footer.currentSize / kMiB;
+    info.maxTableEntries = header.maxTableEntries;
+    return info;
+}
+
+ImageInfo vdiInfo(const std::string& path) {
+    const char* invalid = "Please select valid vdi file to continue the recovery process.";
+    if (!hasImageExtension(path, "vdi")) return failed(invalid);
+    ReadOnlyFile f;
+    if (!f.open(path)) return failed("invalid handle ...");
+    std::array<std::uint8_t, kVdiHeaderSize> bytes{};
+    if (f.readAt(0, bytes.data(), bytes.size()) != static_cast<std::int64_t>(bytes.size())) return failed(invalid);
+    VdiHeader h = parseVdiHeader(bytes);
+    if (h.signature != kVdiSignature) return failed(invalid);
+    ImageInfo info;
+    info.ok = true;
+    info.version = std::to_string(h.version >> 16) + "." + std::to_string(h.version & 0xFFFF);
+    info.sectorsPerTrack = std::to_string(h.sectorsPerTrack);
+    info.heads = std::to_string(h.heads);
+    info.cylinders = std::to_string(h.cylinders);
+    info.sizeMb = static_cast<std::uint64_t>(h.diskSize < 0 ? 0 : h.diskSize) / kMiB;
+    return info;
+}
+
+ImageInfo vmdkInfo(const std::string& path) {
+    const char* invalid = "Please select valid vmdk file to continue the recovery process.";
+    if (!hasImageExtension(path, "vmdk")) return failed(invalid);
+    FileReadSeekVmdk reader;
+    if (!reader.open(path)) return failed(reader.lastMessage().empty() ? invalid : reader.lastMessage());
+    ImageInfo info;
+    info.ok = true;
+    const VmdkDescriptorInfo& d = reader.descriptor;
+    info.version = d.version;
+    info.sectorsPerTrack = d.sectors.empty() ? "N/A" : d.sectors;
+    info.heads = d.heads.empty() ? "N/A" : d.heads;
+    info.cylinders = d.cylinders.empty() ? "N/A" : d.cylinders;
+    std::uint64_t sectors = 0;
+    for (const VmdkExtent& e : d.extents) sectors += e.sizeSectors;
+    if (sectors == 0) sectors = reader.sectorCount();
+    info.sizeMb = sectors * 512 / kMiB;
+    return info;
+}
+}  // namespace
+
+bool hasImageExtension(const std::string& path, const std::string& ext) {
+    if (path.size() <= 3) return true;
+    std::string p = lower(path);
+    std::string e = lower(ext);
+    return p.size() >= e.size() && p.compare(p.size() - e.size(), e.size(), e) == 0;
+}
+
+ImageInfo readImageInfo(const std::string& path, ImageChoice choice) {
+    switch (choice) {
+    case ImageChoice::DynamicVhd: return dynamicVhdInfo(path);
+    case ImageChoice::Fixed: return fixedInfo(path);
+    case ImageChoice::Vdi: return vdiInfo(path);
+    case ImageChoice::Vmdk: return vmdkInfo(path);
+    }
+    return failed("not a vhd file");
+}
+
+}  // namespace ondrel

@@ -1,0 +1,30 @@
+#pragma once
+// What the image page shows about an image before anything is scanned: the
+// container's version, the geometry it records and the disk size. Reading it
+// opens the file read-only and creates no reader.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace ondrel {
+
+// The image types the user can choose on the image page.
+enum class ImageChoice { DynamicVhd, Fixed, Vdi, Vmdk };
+
+struct ImageInfo {
+    bool ok = false;
+    std::string message;  // what the page shows when ok is false
+    std::string version;
+    std::string sectorsPerTrack, heads, cylinders;
+    std::uint64_t sizeMb = 0;  // the "Size of HDD" value
+    std::optional<std::uint32_t> maxTableEntries;  // dynamic VHD only
+    bool device = false;
+};
+
+// True when path ends in ext (without regard to case); paths of up to three
+// characters pass, as they cannot carry an extension.
+bool hasImageExtension(const std::string& path, const std::string& ext);
+
+ImageInfo readImageInfo(const std::string& path, ImageChoice choice);
+
+}  // namespace ondrel

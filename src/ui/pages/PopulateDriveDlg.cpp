@@ -1,0 +1,377 @@
+#include "ui/pages/PopulateDriveDlg.h"
+
+#include "diskimage/ReaderState.h"
+#include "ui/app/GuiObserver.h"
+#include "ui/app/Prompter.h"
+#include "ui/app/Screenshots.h"
+#include "ui/pages/ParceModeNtfsDlg.h"
+#include "ui/pages/VhdInputDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace ondrel::ui {
+
+namespace {
+const char* const kFileSystemItems[] = {"EXTX", "FAT64", "FAT32", "FAT16", "NTFS", "HFS+", "RAW"};
+
+QString lowerTrimmed(const QString& s) { return s.trimmed().toLower(); }
+}  // namespace
+
+PopulateDriveDlg::PopulateDriveDlg(QWidget* parentPage, const Settings& s) : WizardPage(parentPage), settings(s) {
+    auto* layout = new QVBoxLayout(this);
+    auto* listGroup = new QGroupBox(QStringLiteral("Volume List:"), this);
+    auto* listLayout = new QVBoxLayout(listGroup);
+    volumeList = new QTableWidget(0, 4, listGroup);
+    volumeList->setHorizontalHeaderLabels(
+        {QStringLiteral("VOLUME"), QStringLiteral("FILE_SYSTEM"), QStringLiteral("VOLUME_SIZE"), QStringLiteral("START_SECTOR")});
+    volumeList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    volumeList->setSelectionMode(QAbstractItemView::SingleSelection);
+    volumeList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    volumeList->setShowGrid(true);
+    volumeList->verticalHeader()->hide();
+    volumeList->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    volumeList->horizontalHeader()->setMinimumSectionSize(80);
+    volumeList->horizontalHeader()->setStretchLastSection(true);
+    listLayout->addWidget(volumeList);
+    auto* listButtons = new QHBoxLayout;
+    filterButton = new QPushButton(QStringLiteral("Filter Entries"), listGroup);
+    filterButton->setToolTip(QStringLiteral("Filter volume entries."));
+    addCustomButton = new QPushButton(QStringLiteral("Add Custom Volume"), listGroup);
+    addCustomButton->setToolTip(QStringLiteral("Add Custom Volume entry."));
+    for (auto* b : {filterButton, addCustomButton}) b->setAutoDefault(false);
+    listButtons->addWidget(filterButton);
+    listButtons->addWidget(addCustomButton);
+    listButtons->addStretch(1);
+    listLayout->addLayout(listButtons);
+    layout->addWidget(listGroup, 1);
+
+    customSettings = new QCheckBox(QStringLiteral("Custom Settings For Selected Volume "), this);
+    layout->addWidget(customSettings);
+    auto* customGroup = new QGroupBox(this);
+    auto* grid = new QGridLayout(customGroup);
+    auto* selectedLabel = new QLabel(QStringLiteral("Selected Volume :"), customGroup);
+    selectedVolume = new QLabel(customGroup);
+    auto* startLabel = new QLabel(QStringLiteral("Start Sector:"), customGroup);
+    auto* endLabel = new QLabel(QStringLiteral("End Sector :"), customGroup);
+    startSectorBox = new QLineEdit(customGroup);
+    endSectorBox = new QLineEdit(customGroup);
+    auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,19}")), this);
+    startSectorBox->setValidator(digits);
+    endSectorBox->setValidator(digits);
+    auto spin = [&](QLineEdit* box) {
+        auto* up = new QToolButton(customGroup);
+        auto* down = new QToolButton(customGroup);
+        up->setArrowType(Qt::UpArrow);
+        down->setArrowType(Qt::DownArrow);
+        connect(up, &QToolButton::clicked, this, [this, box] { stepSector(box, 1); });
+        connect(down, &QToolButton::clicked, this, [this, box] { stepSector(box, -1); });
+        auto* row = new QHBoxLayout;
+        row->addWidget(box, 1);
+        row->addWidget(up);
+        row->addWidget(down);
+        customWidgets_ << up << down;
+        return row;
+    };
+    auto* treatLabel = new QLabel(QStringLiteral("Treat file system as:"), customGroup);
+    treatAs = new QComboBox(customGroup);
+    for (const char* item : kFileSystemItems) treatAs->addItem(QString::fromUtf8(item));
+    treatAs->setCurrentIndex(-1);
+    grid->addWidget(selectedLabel, 0, 0);
+    grid->addWidget(selectedVolume, 0, 1);
+    grid->addWidget(startLabel, 1, 0);
+    grid->addLayout(spin(startSectorBox), 1, 1);
+    grid->addWidget(endLabel, 2, 0);
+    grid->addLayout(spin(endSectorBox), 2, 1);
+    grid->addWidget(treatLabel, 3, 0);
+    grid->addWidget(treatAs, 3, 1);
+    grid->setColumnStretch(1, 1);
+    layout->addWidget(customGroup);
+    customWidgets_ << selectedLabel << selectedVolume << startLabel << startSectorBox << endLabel << endSectorBox
+                   << treatLabel << treatAs;
+
+    auto* progressRow = new QHBoxLayout;
+    progress = new LongProgressBar(this);
+    stopButton = new QPushButton(QStringLiteral("Stop"), this);
+    stopButton->setAutoDefault(false);
+    progressRow->addWidget(progress, 1);
+    progressRow->addWidget(stopButton);
+    layout->addLayout(progressRow);
+    statusLine = new QLabel(this);
+    layout->addWidget(statusLine);
+    layout->addLayout(buttonRow(true));
+
+    connect(volumeList, &QTableWidget::itemSelectionChanged, this, [this] {
+        auto rows = volumeList->selectionModel()->selectedRows();
+        if (!rows.isEmpty()) selectRow(rows.first().row());
+    });
+    connect(customSettings, &QCheckBox::toggled, this, &PopulateDriveDlg::enableCustomControls);
+    connect(addCustomButton, &QPushButton::clicked, this, &PopulateDriveDlg::addCustomVolume);
+    connect(filterButton, &QPushButton::clicked, this, &PopulateDriveDlg::filterEntries);
+    connect(stopButton, &QPushButton::clicked, this, [this] {
+        if (scanner_) scanner_->control.requestStop();
+        backButton->setEnabled(true);
+    });
+    connect(nextButton, &QPushButton::clicked, this, &PopulateDriveDlg::onNext);
+    connect(backButton, &QPushButton::clicked, this, [this] {
+        if (sweeping_) {
+            prompter().information(this, QStringLiteral("Please wait for the running process."));
+            return;
+        }
+        goBack();
+    });
+
+    customSettings->setEnabled(false);
+    addCustomButton->setEnabled(false);
+    enableCustomControls(false);
+    resize(620, 560);
+}
+
+PopulateDriveDlg::~PopulateDriveDlg() {
+    stopWorkers();
+    scanner_.reset();
+    g_reader.reset();
+    g_totalSectors = 0;
+}
+
+void PopulateDriveDlg::stopWorkers() {
+    if (scanner_) scanner_->control.requestStop();
+    if (observer_) observer_->close();
+    worker_.join();
+}
+
+void PopulateDriveDlg::start() {
+    g_reader.reset();
+    g_totalSectors = 0;
+    auto* imagePage = ancestor<VhdInputDialog>();
+    QString openFailure;
+    if (imagePage) {
+        OpenedImage opened = imagePage->openChosenImage();
+        if (opened.reader) g_reader = std::move(opened.reader);
+        else openFailure = QString::fromStdString(opened.message);
+    }
+    observer_ = std::make_unique<GuiObserver>(this);
+    observer_->onStatus = [this](const QString& t) { statusLine->setText(t); };
+    observer_->onRange = [this](qint64 lo, qint64 hi) { progress->setLongRange(lo, hi); };
+    observer_->onPosition = [this](qint64 p) { progress->setLongValue(p); };
+    observer_->onMessage = [this](const QString& t) { prompter().information(this, t); };
+
+    if (!g_reader && !imagePage) {
+        prompter().information(this, QStringLiteral("Information lost ..go back and parse again"));
+        return;
+    }
+    if (!g_reader) {
+        statusLine->setText(openFailure);
+        prompter().information(this, QStringLiteral("file not opened.."));
+        filterButton->setEnabled(true);
+        progress->hide();
+        stopButton->hide();
+        return;
+    }
+    if (settings.mode == 1) standardScan();
+    else advancedSweep();
+}
+
+void PopulateDriveDlg::insertRow(int row, std::size_t index) { insertRow(row, index, records[index]); }
+
+void PopulateDriveDlg::insertRow(int row, std::size_t index, const VolumeRecord& r) {
+    volumeList->insertRow(row);
+    auto* first = new QTableWidgetItem(QString::fromStdString(r.volumeName));
+    first->setData(Qt::UserRole, static_cast<qulonglong>(index));
+    volumeList->setItem(row, 0, first);
+    volumeList->setItem(row, 1, new QTableWidgetItem(QString::fromStdString(r.fileSystem)));
+    volumeList->setItem(row, 2, new QTableWidgetItem(QString::fromStdString(r.sizeText)));
+    volumeList->setItem(row, 3, new QTableWidgetItem(QString::number(r.startSector)));
+}
+
+void PopulateDriveDlg::standardScan() {
+    progress->setLongRange(0, 1000);
+    volumeList->setRowCount(0);
+    records.clear();
+    scanner_ = std::make_unique<Partition>(records, *observer_);
+    scanner_->gptMode = settings.gptMode;
+    scanner_->scanPartitionTables(*g_reader);
+    progress->setLongValue(1000);
+    for (std::size_t i = records.size(); i-- > 0;) {
+        records[i].volumeName = std::to_string(i);
+        insertRow(0, i);
+    }
+    if (!records.empty()) customSettings->setEnabled(true);
+    filterButton->setEnabled(true);
+    addCustomButton->setEnabled(true);
+    statusLine->setText(QStringLiteral("Finished Scanning."));
+    progress->hide();
+    stopButton->hide();
+    statusLine->setText(QStringLiteral("Select volume and click next button..."));
+    scanner_.reset();
+    screenshot(this, QStringLiteral("3-volume-list"));
+}
+
+void PopulateDriveDlg::advancedSweep() {
+    scanner_ = std::make_unique<Partition>(records, *observer_);
+    scanner_->skipVolumeSize = !settings.doNotSkip;
+    if (settings.customEndSector >= 0) {
+        scanner_->customStartSector = settings.customStartSector;
+        scanner_->customEndSector = settings.customEndSector;
+    }
+    volumeList->setRowCount(0);
+    records.clear();
+    backButton->setEnabled(false);
+    nextButton->setEnabled(false);
+    addCustomButton->setEnabled(false);
+    filterButton->setEnabled(false);
+    progress->show();
+    stopButton->show();
+    GuiObserver* observer = observer_.get();
+    // The worker appends to records; the page reads them only through the
+    // copies posted here until the sweep ends. The newest volume goes on top.
+    scanner_->onRecordListed = [this, observer](const VolumeRecord& found) {
+        std::size_t index = records.size() - 1;
+        observer->post([this, index, found] { insertRow(0, index, found); });
+    };
+    readWriteInterface* reader = g_reader.get();
+    sweeping_ = true;
+    worker_.start([this, reader, observer] {
+        scanner_->sweepVolumes(*reader);
+        observer->post([this] { sweepFinished(); });
+    });
+}
+
+void PopulateDriveDlg::sweepFinished() {
+    worker_.join();
+    sweeping_ = false;
+    backButton->setEnabled(true);
+    statusLine->setText(QStringLiteral("Scanned Partitions"));
+    prompter().information(this, QStringLiteral("populated partitions...."));
+    statusLine->setText(QStringLiteral("Finished Scanning."));
+    scanner_.reset();
+    if (!records.empty()) customSettings->setEnabled(true);
+    addCustomButton->setEnabled(true);
+    nextButton->setEnabled(true);
+    filterButton->setEnabled(true);
+    progress->hide();
+    stopButton->hide();
+    statusLine->setText(QStringLiteral("Select volume and click next button..."));
+    screenshot(this, QStringLiteral("3-volume-list-sweep"));
+}
+
+void PopulateDriveDlg::enableCustomControls(bool on) {
+    for (auto* w : customWidgets_) w->setEnabled(on);
+}
+
+void PopulateDriveDlg::stepSector(QLineEdit* box, int delta) {
+    qulonglong v = box->text().toULongLong();
+    if (delta > 0) ++v;
+    else if (v > 0) --v;
+    box->setText(QString::number(v));
+}
+
+void PopulateDriveDlg::selectRow(int row) {
+    if (row < 0 || row >= volumeList->rowCount()) return;
+    selectedVolume->setText(volumeList->item(row, 0)->text());
+    qint64 start = volumeList->item(row, 3)->text().toLongLong();
+    startSectorBox->setText(QString::number(start));
+    qint64 sizeMb = sizeMegabytes(volumeList->item(row, 2)->text().toStdString());
+    endSectorBox->setText(QString::number(sizeMb >= 1 ? start + sizeMb * 2048 - 1 : 0));
+    QString fs = lowerTrimmed(volumeList->item(row, 1)->text());
+    if (fs.isEmpty()) return;
+    for (int i = 0; i < treatAs->count(); ++i) {
+        if (treatAs->itemText(i).toLower().startsWith(fs)) {
+            treatAs->setCurrentIndex(i);
+            break;
+        }
+    }
+}
+
+void PopulateDriveDlg::addCustomVolume() {
+    VolumeRecord r;
+    r.fileSystem = "CUSTOM ";
+    r.volumeName = std::to_string(records.size());
+    r.sizeText = "0";
+    records.push_back(r);
+    customSettings->setEnabled(true);
+    customSettings->setChecked(true);
+    enableCustomControls(true);
+    int row = settings.mode == 2 ? 0 : volumeList->rowCount();
+    insertRow(row, records.size() - 1);
+    volumeList->selectRow(row);
+    startSectorBox->setText(QStringLiteral("0"));
+    endSectorBox->setText(QStringLiteral("0"));
+}
+
+void PopulateDriveDlg::filterEntries() {
+    if (sweeping_) return;
+    // Keeps the records that follow their predecessor at the next sector: the
+    // volumes the sweep found inside another one's first sectors.
+    volumeList->setRowCount(0);
+    int n = 0;
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        if (records[i].startSector != records[i - 1].startSector + 1) continue;
+        records[i].volumeName = std::to_string(n);
+        insertRow(n++, i);
+    }
+}
+
+void PopulateDriveDlg::onNext() {
+    if (sweeping_) {
+        prompter().information(this, QStringLiteral("Please wait for the running process."));
+        return;
+    }
+    auto rows = volumeList->selectionModel()->selectedRows();
+    if (rows.isEmpty()) {
+        prompter().information(this, QStringLiteral("please select a valid volume."));
+        return;
+    }
+    int row = rows.first().row();
+    std::size_t index = volumeList->item(row, 0)->data(Qt::UserRole).toULongLong();
+    if (index >= records.size()) return;
+    chosenRecord = records[index];
+    if (!customSettings->isChecked() && treatedAsRaw) {
+        chosenRecord.volumeName = volumeList->item(row, 0)->text().toStdString();
+        chosenRecord.fileSystem = volumeList->item(row, 1)->text().toStdString();
+        chosenRecord.sizeText = volumeList->item(row, 2)->text().remove(QStringLiteral("MB")).trimmed().toStdString();
+        chosenRecord.startSector = volumeList->item(row, 3)->text().toLongLong();
+    }
+    bool raw = false;
+    if (customSettings->isChecked()) {
+        qint64 start = startSectorBox->text().toLongLong();
+        qint64 end = endSectorBox->text().toLongLong();
+        chosenRecord.startSector = start;
+        chosenRecord.sizeText = start < end ? std::to_string((end - start + 1) / 2048) : "0";
+        QString item = treatAs->currentText().toUpper();
+        if (item == "NTFS") chosenRecord.fileSystem = "ntfs";
+        else if (item == "FAT16") chosenRecord.fileSystem = "fat16";
+        else if (item == "FAT32") chosenRecord.fileSystem = "fat32";
+        else if (item == "FAT64") chosenRecord.fileSystem = "fat64";
+        else if (item == "EXTX") chosenRecord.fileSystem = "extX";
+        else if (item == "HFS+") chosenRecord.fileSystem = "HFS+";
+        else if (item == "RAW") raw = true;
+    }
+    if (raw) {
+        // Signature recovery has no page in this version; say so rather than
+        // lead the user on to an empty one.
+        prompter().information(this, QStringLiteral("Signature (RAW) recovery is not available in this version."));
+        return;
+    }
+    if (lowerTrimmed(QString::fromStdString(chosenRecord.fileSystem)) == "unknown") {
+        prompter().information(this, QStringLiteral("can not parse unknown volume"));
+        return;
+    }
+    auto* next = new ParceModeNtfsDlg(this, chosenRecord);
+    forwardTo(next);
+    screenshot(next, QStringLiteral("4-recovery-mode-page"));
+    scanner_.reset();
+}
+
+}  // namespace ondrel::ui

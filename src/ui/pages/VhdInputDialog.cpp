@@ -1,0 +1,195 @@
+#include "ui/pages/VhdInputDialog.h"
+
+#include "diskimage/ReaderState.h"
+#include "ui/app/Prompter.h"
+#include "ui/app/Screenshots.h"
+#include "ui/pages/DriveParsingModes.h"
+
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+namespace ondrel::ui {
+
+VhdInputDialog::VhdInputDialog(QWidget* parent) : WizardPage(parent) {
+    closeQuestionWithInformationIcon = true;
+    auto* layout = new QVBoxLayout(this);
+
+    auto* typeRow = new QHBoxLayout;
+    dynamicDisk = new QRadioButton(QStringLiteral("Dynamic Disk"), this);
+    fixedDisk = new QRadioButton(QStringLiteral("Fixed Disk"), this);
+    vdiDisk = new QRadioButton(QStringLiteral("VDI Disk"), this);
+    vmdkDisk = new QRadioButton(QStringLiteral("VMDK Disk"), this);
+    fixedDisk->setToolTip(QStringLiteral("A fixed VHD, a raw image (.img, .raw, .dd, .iso) or a block device"));
+    for (auto* r : {dynamicDisk, fixedDisk, vdiDisk, vmdkDisk}) {
+        typeRow->addWidget(r);
+        connect(r, &QRadioButton::clicked, this, [this, r] { chooseType(r); });
+    }
+    typeRow->addStretch(1);
+    layout->addLayout(typeRow);
+
+    auto* pathGroup = new QGroupBox(QStringLiteral("File Path:"), this);
+    auto* pathRow = new QHBoxLayout(pathGroup);
+    pathBox = new QLineEdit(pathGroup);
+    pathBox->setReadOnly(true);
+    pathBox->setMinimumWidth(380);
+    browseButton = new QPushButton(QStringLiteral("..."), pathGroup);
+    browseButton->setAutoDefault(false);
+    browseButton->setFixedWidth(40);
+    pathRow->addWidget(pathBox, 1);
+    pathRow->addWidget(browseButton);
+    connect(browseButton, &QPushButton::clicked, this, &VhdInputDialog::browse);
+    layout->addWidget(pathGroup);
+
+    infoGroup = new QGroupBox(QStringLiteral("File Information:"), this);
+    auto* grid = new QGridLayout(infoGroup);
+    auto addRow = [&](int row, const char* caption, QLabel*& value) {
+        auto* label = new QLabel(QString::fromUtf8(caption), infoGroup);
+        value = new QLabel(infoGroup);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(value, row, 1, 1, 2);
+        infoWidgets_ << label << value;
+    };
+    addRow(0, "File Format Version:", versionValue);
+    addRow(1, "Sector per track:", sectorsValue);
+    addRow(2, "Head:", headValue);
+    addRow(3, "Cylinder:", cylinderValue);
+    auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,19}")), this);
+    auto* sizeLabel = new QLabel(QStringLiteral("Size of HDD:"), infoGroup);
+    sizeBox = new QLineEdit(infoGroup);
+    sizeBox->setValidator(digits);
+    auto* mbLabel = new QLabel(QStringLiteral("MB"), infoGroup);
+    grid->addWidget(sizeLabel, 4, 0);
+    grid->addWidget(sizeBox, 4, 1);
+    grid->addWidget(mbLabel, 4, 2);
+    infoWidgets_ << sizeLabel << sizeBox << mbLabel;
+    auto* tableLabel = new QLabel(QStringLiteral("MAXIMUM TABLE ENTRIES:"), infoGroup);
+    tableBox = new QLineEdit(infoGroup);
+    tableBox->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,10}")), this));
+    grid->addWidget(tableLabel, 5, 0);
+    grid->addWidget(tableBox, 5, 1);
+    tableWidgets_ << tableLabel << tableBox;
+    grid->setColumnStretch(1, 1);
+    layout->addWidget(infoGroup);
+    layout->addStretch(1);
+    layout->addLayout(buttonRow(false));
+    connect(nextButton, &QPushButton::clicked, this, &VhdInputDialog::onNext);
+
+    showInformation(false);
+    nextButton->setEnabled(false);
+    dynamicDisk->setChecked(true);
+    resize(560, 360);
+}
+
+ImageChoice VhdInputDialog::choice() const {
+    if (fixedDisk->isChecked()) return ImageChoice::Fixed;
+    if (vdiDisk->isChecked()) return ImageChoice::Vdi;
+    if (vmdkDisk->isChecked()) return ImageChoice::Vmdk;
+    return ImageChoice::DynamicVhd;
+}
+
+void VhdInputDialog::showInformation(bool visible) {
+    for (auto* w : infoWidgets_) w->setVisible(visible);
+    for (auto* w : tableWidgets_) w->setVisible(visible && choice() == ImageChoice::DynamicVhd);
+}
+
+void VhdInputDialog::chooseType(QRadioButton* radio) {
+    radio->setChecked(true);
+    pathBox->clear();
+    // Information about a file of another type would be misleading.
+    showInformation(false);
+}
+
+void VhdInputDialog::browse() {
+    QString filter;
+    switch (choice()) {
+    case ImageChoice::DynamicVhd: filter = QStringLiteral("VHD Files (*.vhd)"); break;
+    case ImageChoice::Fixed:
+        filter = QStringLiteral("Disk images (*.vhd *.img *.raw *.dd *.iso);;All files (*)");
+        break;
+    case ImageChoice::Vdi: filter = QStringLiteral("VDI Files (*.vdi)"); break;
+    case ImageChoice::Vmdk: filter = QStringLiteral("VMDK Files (*.vmdk)"); break;
+    }
+    QString path = prompter().openFile(this, filter);
+    if (path.isEmpty()) return;
+    takeImage(path);
+}
+
+void VhdInputDialog::takeImage(const QString& path) {
+    nextButton->setEnabled(true);
+    if (path.isEmpty()) return;
+    pathBox->setText(path);
+    ImageChoice c = choice();
+    if (c != ImageChoice::Fixed) {
+        imageType = c == ImageChoice::DynamicVhd ? 1 : c == ImageChoice::Vdi ? 2 : 3;
+        g_imageKind = kBlockMappedImage;
+    }
+    imagePath = path;
+    ImageInfo info = readImageInfo(path.toStdString(), c);
+    if (!info.ok) {
+        prompter().information(this, QString::fromStdString(info.message));
+        return;
+    }
+    versionValue->setText(QString::fromStdString(info.version));
+    sectorsValue->setText(QString::fromStdString(info.sectorsPerTrack));
+    headValue->setText(QString::fromStdString(info.heads));
+    cylinderValue->setText(QString::fromStdString(info.cylinders));
+    shownSizeMb = info.sizeMb;
+    sizeBox->setText(QString::number(info.sizeMb));
+    if (info.maxTableEntries) tableBox->setText(QString::number(*info.maxTableEntries));
+    showInformation(true);
+    screenshot(this, QStringLiteral("1-image-page"));
+}
+
+void VhdInputDialog::preset(const QString& given) {
+    QString path = QFileInfo(given).absoluteFilePath();
+    switch (detectImageKind(path.toStdString())) {
+    case ImageKind::DynamicVhd: dynamicDisk->setChecked(true); break;
+    case ImageKind::Vdi: vdiDisk->setChecked(true); break;
+    case ImageKind::Vmdk: vmdkDisk->setChecked(true); break;
+    case ImageKind::Raw:
+    case ImageKind::FixedVhd: fixedDisk->setChecked(true); break;
+    }
+    takeImage(path);
+}
+
+OpenedImage VhdInputDialog::openChosenImage() const {
+    std::string path = pathBox->text().toStdString();
+    switch (choice()) {
+    case ImageChoice::DynamicVhd: return openDiskImage(path, ImageKind::DynamicVhd);
+    case ImageChoice::Vdi: return openDiskImage(path, ImageKind::Vdi);
+    case ImageChoice::Vmdk: return openDiskImage(path, ImageKind::Vmdk);
+    case ImageChoice::Fixed: break;
+    }
+    // A fixed VHD ends before its footer; anything else is read byte for byte.
+    ImageKind kind = detectImageKind(path) == ImageKind::FixedVhd ? ImageKind::FixedVhd : ImageKind::Raw;
+    return openDiskImage(path, kind);
+}
+
+void VhdInputDialog::onNext() {
+    QString path = pathBox->text();
+    if (path.isEmpty() || !QFileInfo::exists(path)) {
+        prompter().information(this, QStringLiteral("Please select valid path to continue the recovery process."));
+        return;
+    }
+    if (sizeBox->text().isEmpty()) {
+        prompter().information(this, QStringLiteral("Hard disk Size cannot be left blank."));
+        return;
+    }
+    if (dynamicDisk->isChecked() && tableBox->text().isEmpty()) {
+        prompter().information(this, QStringLiteral("Maximum Table Entries Field cannot be left blank."));
+        return;
+    }
+    auto* next = new DriveParsingModes(this);
+    forwardTo(next);
+    screenshot(next, QStringLiteral("2-scan-mode-page"));
+}
+
+}  // namespace ondrel::ui

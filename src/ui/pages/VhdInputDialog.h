@@ -1,0 +1,60 @@
+#pragma once
+// The image page, first of the wizard and the main window: the image type, the
+// image file, what the file says of its geometry and size, and the size
+// corrections the readers honour.
+#include "diskimage/ImageInfo.h"
+#include "diskimage/ImageKind.h"
+#include "ui/pages/WizardPage.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+
+namespace ondrel::ui {
+
+class VhdInputDialog : public WizardPage {
+    Q_OBJECT
+public:
+    explicit VhdInputDialog(QWidget* parent = nullptr);
+
+    QRadioButton* dynamicDisk = nullptr;
+    QRadioButton* fixedDisk = nullptr;
+    QRadioButton* vdiDisk = nullptr;
+    QRadioButton* vmdkDisk = nullptr;
+    QLineEdit* pathBox = nullptr;
+    QPushButton* browseButton = nullptr;
+    QGroupBox* infoGroup = nullptr;
+    QLabel* versionValue = nullptr;
+    QLabel* sectorsValue = nullptr;
+    QLabel* headValue = nullptr;
+    QLabel* cylinderValue = nullptr;
+    QLineEdit* sizeBox = nullptr;
+    QLineEdit* tableBox = nullptr;
+
+    // 0 none yet, 1 dynamic VHD, 2 VDI, 3 VMDK; a fixed disk leaves it as it was.
+    int imageType = 0;
+    QString imagePath;
+    // The "Size of HDD" the file itself gave; an unchanged box is no correction.
+    quint64 shownSizeMb = 0;
+
+    ImageChoice choice() const;
+    // Takes an image chosen in the file dialog (or given on the command line).
+    void takeImage(const QString& path);
+    // Picks the image type from the file's content, then takes it.
+    void preset(const QString& path);
+    // Opens the chosen image with the reader of its type, honouring the overrides.
+    OpenedImage openChosenImage() const;
+
+    void onNext();
+
+private:
+    void chooseType(QRadioButton* radio);
+    void showInformation(bool visible);
+    void browse();
+
+    QList<QWidget*> infoWidgets_;
+    QList<QWidget*> tableWidgets_;
+};
+
+}  // namespace ondrel::ui

@@ -1,0 +1,611 @@
+// Walks the wizard on the fixture images, offscreen, from the image page to
+// saved files, and compares what was saved with the files the fixture scripts
+// wrote (their SHA-256 sums, as The Sleuth Kit also reads them).
+#include "ScriptedPrompter.h"
+
+#include "diskimage/ReaderState.h"
+#include "fs/fat/FatParser.h"
+#include "results/ScanDriver.h"
+#include "ui/app/Screenshots.h"
+#include "ui/controls/CCheckListCtrl.h"
+#include "ui/controls/CXHtmlTree.h"
+#include "ui/pages/DriveParsingModes.h"
+#include "ui/pages/ParceModeNtfsDlg.h"
+#include "ui/pages/PopulateDriveDlg.h"
+#include "ui/pages/VhdInputDialog.h"
+#include "ui/pages/VolumeScanDlg.h"
+#include "ui/pages/advanceOptions.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QApplication>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+#include <QDeadlineTimer>
+
+#include <functional>
+#include <map>
+
+using namespace ondrel;
+using namespace ondrel::ui;
+
+namespace {
+
+QString fixture(const QString& name) { return QStringLiteral(ONDREL_FIXTURE_DIR "/") + name; }
+
+QString sha256(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    h.addData(&f);
+    return QString::fromLatin1(h.result().toHex());
+}
+
+// FS -> path -> sha256 of the live files on the volumes of mbr-disk.
+std::map<QString, std::map<QString, QString>> manifest() {
+    std::map<QString, std::map<QString, QString>> out;
+    QFile f(QStringLiteral(ONDREL_FIXTURE_SOURCE_DIR "/files.manifest"));
+    if (!f.open(QIODevice::ReadOnly)) return out;
+    QTextStream in(&f);
+    while (!in.atEnd()) {
+        QString line = in.readLine();
+        if (line.startsWith('#')) continue;
+        QStringList cols = line.split('\t');
+        if (cols.size() == 5 && cols[1] == "live") out[cols[0]][cols[4]] = cols[3];
+    }
+    return out;
+}
+
+// Processes events until done() holds or the time is up.
+bool waitFor(const std::function<bool()>& done, int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired()) QTest::qWait(10);
+    return done();
+}
+
+void flushDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+QTreeWidgetItem* childNamed(QTreeWidgetItem* parent, const QString& name) {
+    for (int i = 0; parent && i < parent->childCount(); ++i)
+        if (parent->child(i)->text(0) == name) return parent->child(i);
+    return nullptr;
+}
+
+QStringList columnTexts(QTableWidget* table, int column) {
+    QStringList out;
+    for (int r = 0; r < table->rowCount(); ++r) out << table->item(r, column)->text();
+    return out;
+}
+
+}  // namespace
+
+class WizardTest : public QObject {
+    Q_OBJECT
+
+    test::ScriptedPrompter prompts_;
+    std::unique_ptr<VhdInputDialog> imagePage_;
+
+    VhdInputDialog* openImagePage(QRadioButton* VhdInputDialog::*radio, const QString& image) {
+        imagePage_ = std::make_unique<VhdInputDialog>();
+        imagePage_->show();
+        (imagePage_.get()->*radio)->click();
+        prompts_.file = image;
+        QTest::mouseClick(imagePage_->browseButton, Qt::LeftButton);
+        return imagePage_.get();
+    }
+
+    DriveParsingModes* toScanMode(VhdInputDialog* page) {
+        QTest::mouseClick(page->nextButton, Qt::LeftButton);
+        auto* next = page->findChild<DriveParsingModes*>();
+        return next;
+    }
+
+    PopulateDriveDlg* toVolumeList(DriveParsingModes* modes) {
+        QTest::mouseClick(modes->nextButton, Qt::LeftButton);
+        auto* list = modes->findChild<PopulateDriveDlg*>();
+        if (list && !waitFor([list] { return !list->sweeping(); }, 30000)) return nullptr;
+        return list;
+    }
+
+    ParceModeNtfsDlg* toRecoveryMode(PopulateDriveDlg* list, int row) {
+        list->volumeList->selectRow(row);
+        QTest::mouseClick(list->nextButton, Qt::LeftButton);
+        return list->findChild<ParceModeNtfsDlg*>();
+    }
+
+    VolumeScanDlg* scanned(QObject* from) {
+        auto* results = from->findChild<VolumeScanDlg*>();
+        if (!results) return nullptr;
+        if (!waitFor([results] { return !results->running(); }, 60000)) return nullptr;
+        return results;
+    }
+
+    // Image page -> scan-mode page -> volume list (partition tables) -> mode page -> results.
+    VolumeScanDlg* standardScanOf(QRadioButton* VhdInputDialog::*radio, const QString& image, int row, int mode = 1) {
+        auto* modes = toScanMode(openImagePage(radio, image));
+        if (!modes) return nullptr;
+        auto* list = toVolumeList(modes);
+        if (!list) return nullptr;
+        auto* modePage = toRecoveryMode(list, row);
+        if (!modePage) return nullptr;
+        if (mode == 3) modePage->deepMode->click();
+        QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
+        return scanned(modePage);
+    }
+
+    // Saves a top-level folder of the results and compares it with the manifest.
+    void saveAndCompare(VolumeScanDlg* results, const QString& fs, const QString& folderName) {
+        QTreeWidgetItem* root = results->tree->topLevelItem(0);
+        QTreeWidgetItem* folder = childNamed(root, folderName);
+        QVERIFY2(folder, qPrintable(folderName + " is not in the tree"));
+        results->tree->setCurrentItem(folder);
+        QTemporaryDir out;
+        prompts_.folder = out.path();
+        prompts_.questions.clear();
+        QTest::mouseClick(results->saveButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!results->running(), 30000);
+        QCOMPARE(prompts_.questions.size(), 1);
+        QVERIFY(prompts_.questions.first().contains("of files found inside this folder = "));
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("work done"));
+        int compared = 0;
+        const auto files = manifest()[fs];
+        for (const auto& [path, hash] : files) {
+            if (!path.startsWith(folderName + "/")) continue;
+            QString saved = out.path() + "/" + path.mid(folderName.size() + 1);
+            QCOMPARE(sha256(saved), hash);
+            ++compared;
+        }
+        QVERIFY(compared >= 2);
+    }
+
+private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setApplicationName(QStringLiteral("OndrelFullv22.0-test"));
+        setPrompter(&prompts_);
+        QVERIFY2(QFile::exists(fixture("mbr-disk.vhd")), "fixture images are missing");
+    }
+    void init() { prompts_.reset(); }
+    void cleanup() {
+        imagePage_.reset();
+        flushDeletes();
+        resetReaderState();
+        driveFormatted = false;
+    }
+    void cleanupTestCase() { setPrompter(nullptr); }
+
+    void imagePageShowsWhatTheFileSays() {
+        auto* page = openImagePage(&VhdInputDialog::dynamicDisk, fixture("mbr-disk.vhd"));
+        QVERIFY(prompts_.messages.isEmpty());
+        const QString diskMb = QString::number(QFileInfo(fixture("mbr-disk.raw")).size() / 1048576);
+        QCOMPARE(page->sizeBox->text(), diskMb);
+        QVERIFY(!page->tableBox->text().isEmpty());
+        QVERIFY(page->tableBox->isVisible());
+        QCOMPARE(page->imageType, 1);
+        QCOMPARE(g_imageKind, kBlockMappedImage);
+        screenshot(page, "1-image-page-dynamic");
+
+        // Clearing the table entries blocks Next.
+        page->tableBox->clear();
+        QTest::mouseClick(page->nextButton, Qt::LeftButton);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("Maximum Table Entries Field cannot be left blank."));
+        QVERIFY(!page->findChild<DriveParsingModes*>());
+
+        // Switching to a fixed disk empties the path; Next then refuses.
+        page->fixedDisk->click();
+        QVERIFY(page->pathBox->text().isEmpty());
+        QTest::mouseClick(page->nextButton, Qt::LeftButton);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("Please select valid path to continue the recovery process."));
+
+        // A fixed VHD: geometry N/A, the size without its footer.
+        prompts_.file = fixture("mbr-disk-fixed.vhd");
+        QTest::mouseClick(page->browseButton, Qt::LeftButton);
+        QCOMPARE(page->headValue->text(), QStringLiteral("N/A"));
+        QCOMPARE(page->sizeBox->text(), diskMb);
+        QVERIFY(!page->tableBox->isVisible());
+
+        // A file of the wrong type says so.
+        page->vdiDisk->click();
+        prompts_.file = fixture("mbr-disk.vhd");
+        QTest::mouseClick(page->browseButton, Qt::LeftButton);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("Please select valid vdi file to continue the recovery process."));
+    }
+
+    void everyContainerListsTheSameVolumes_data() {
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<int>("radio");
+        QTest::newRow("dynamic VHD") << "mbr-disk.vhd" << 0;
+        QTest::newRow("fixed VHD") << "mbr-disk-fixed.vhd" << 1;
+        QTest::newRow("raw") << "mbr-disk.raw" << 1;
+        QTest::newRow("VDI") << "mbr-disk.vdi" << 2;
+        QTest::newRow("VMDK") << "mbr-disk.vmdk" << 3;
+    }
+    void everyContainerListsTheSameVolumes() {
+        QFETCH(QString, image);
+        QFETCH(int, radio);
+        QRadioButton* VhdInputDialog::*radios[] = {&VhdInputDialog::dynamicDisk, &VhdInputDialog::fixedDisk,
+                                                   &VhdInputDialog::vdiDisk, &VhdInputDialog::vmdkDisk};
+        auto* modes = toScanMode(openImagePage(radios[radio], fixture(image)));
+        QVERIFY(modes);
+        QVERIFY(!modes->doNotSkip->isEnabled());
+        auto* list = toVolumeList(modes);
+        QVERIFY(list);
+        QCOMPARE(columnTexts(list->volumeList, 0), (QStringList{"0", "1", "2", "3", "4", "5"}));
+        QCOMPARE(columnTexts(list->volumeList, 1),
+                 (QStringList{"NTFS", "FAT32", "FAT16", "FAT64", "extX", "Unknown"}));
+        QCOMPARE(list->volumeList->item(0, 3)->text(), QStringLiteral("2048"));
+        QCOMPARE(list->statusLine->text(), QStringLiteral("Select volume and click next button..."));
+        if (radio == 0) screenshot(list, "3-volume-list-filled");
+
+        // Selecting a row fills the custom settings.
+        list->volumeList->selectRow(0);
+        QCOMPARE(list->startSectorBox->text(), QStringLiteral("2048"));
+        QCOMPARE(list->endSectorBox->text(), QString::number(2048 + 16 * 2048 - 1));
+        QCOMPARE(list->treatAs->currentText(), QStringLiteral("NTFS"));
+
+        // An unknown volume cannot be parsed.
+        list->volumeList->selectRow(5);
+        QTest::mouseClick(list->nextButton, Qt::LeftButton);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("can not parse unknown volume"));
+
+        // Back and Next again scans from scratch with a fresh reader.
+        QTest::mouseClick(list->backButton, Qt::LeftButton);
+        flushDeletes();
+        QVERIFY(!g_reader);
+        QVERIFY(modes->isVisible());
+        auto* again = toVolumeList(modes);
+        QVERIFY(again);
+        QCOMPARE(again->volumeList->rowCount(), 6);
+    }
+
+    void gptVolumes() {
+        auto* modes = toScanMode(openImagePage(&VhdInputDialog::dynamicDisk, fixture("gpt-disk.vhd")));
+        QVERIFY(modes);
+        modes->gptFormat->setChecked(true);
+        auto* list = toVolumeList(modes);
+        QVERIFY(list);
+        QCOMPARE(columnTexts(list->volumeList, 1), (QStringList{"NTFS", "FAT32", "FAT64", "extX", "HFS+"}));
+        QCOMPARE(list->volumeList->item(0, 3)->text(), QStringLiteral("4096"));
+    }
+
+    void sweepFindsVolumesNoTableLists() {
+        auto* modes = toScanMode(openImagePage(&VhdInputDialog::fixedDisk, fixture("swept-disk.raw")));
+        QVERIFY(modes);
+        modes->advanceScan->click();
+        QVERIFY(modes->doNotSkip->isEnabled());
+        auto* list = toVolumeList(modes);
+        QVERIFY(list);
+        QVERIFY(prompts_.messages.contains("populated partitions...."));
+        // The newest volume is on top: the list reads from the end of the disk.
+        QStringList starts = columnTexts(list->volumeList, 3);
+        QVERIFY(starts.contains("2048"));
+        QVERIFY(starts.contains("34816"));
+        QCOMPARE(starts.last(), QStringLiteral("2048"));
+        screenshot(list, "3-volume-list-sweep-filled");
+
+        // Stop at once: the sweep ends early and keeps what it found.
+        QTest::mouseClick(list->backButton, Qt::LeftButton);
+        flushDeletes();
+        prompts_.messages.clear();
+        QTest::mouseClick(modes->nextButton, Qt::LeftButton);
+        auto* stopped = modes->findChild<PopulateDriveDlg*>();
+        QVERIFY(stopped);
+        QTest::mouseClick(stopped->stopButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!stopped->sweeping(), 30000);
+        QTRY_VERIFY(prompts_.messages.contains("populated partitions...."));
+        QVERIFY(stopped->backButton->isEnabled());
+        QVERIFY(stopped->volumeList->rowCount() <= list->volumeList->rowCount());
+    }
+
+    void customVolumeTreatedAsNtfs() {
+        auto* modes = toScanMode(openImagePage(&VhdInputDialog::fixedDisk, fixture("mbr-disk.raw")));
+        auto* list = toVolumeList(modes);
+        QVERIFY(list);
+        QTest::mouseClick(list->addCustomButton, Qt::LeftButton);
+        QCOMPARE(list->volumeList->rowCount(), 7);
+        QVERIFY(list->customSettings->isChecked());
+        list->startSectorBox->setText("2048");
+        list->endSectorBox->setText("34815");
+        list->treatAs->setCurrentText("NTFS");
+        QTest::mouseClick(list->nextButton, Qt::LeftButton);
+        auto* modePage = list->findChild<ParceModeNtfsDlg*>();
+        QVERIFY(modePage);
+        QCOMPARE(modePage->record.fileSystem, std::string("ntfs"));
+        QCOMPARE(modePage->record.sizeText, std::string("16"));
+        QCOMPARE(modePage->record.startSector, qint64(2048));
+        screenshot(modePage, "4-recovery-mode-ntfs");
+        QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
+        auto* results = scanned(modePage);
+        QVERIFY(results);
+        QVERIFY(childNamed(results->tree->topLevelItem(0), "docs"));
+    }
+
+    void recoveryModesPerFileSystem() {
+        auto* modes = toScanMode(openImagePage(&VhdInputDialog::dynamicDisk, fixture("gpt-disk.vhd")));
+        modes->gptFormat->setChecked(true);
+        auto* list = toVolumeList(modes);
+        QVERIFY(list);
+        struct Case {
+            int row;
+            bool advanced, deep;
+        } cases[] = {{0, true, true}, {1, true, false}, {2, true, false}, {3, false, false}, {4, false, true}};
+        for (const Case& c : cases) {
+            auto* modePage = toRecoveryMode(list, c.row);
+            QVERIFY(modePage);
+            QCOMPARE(!modePage->advancedMode->isHidden(), c.advanced);
+            QCOMPARE(!modePage->deepMode->isHidden(), c.deep);
+            QVERIFY(!modePage->driveFormattedCheck->isEnabled());
+            if (c.row == 1) {
+                modePage->advancedMode->click();
+                QVERIFY(modePage->driveFormattedCheck->isEnabled());
+                QVERIFY(modePage->maxFileSystemsBox->isEnabled());
+            }
+            QTest::mouseClick(modePage->backButton, Qt::LeftButton);
+            flushDeletes();
+        }
+    }
+
+    void ntfsStandardBrowseSearchSave() {
+        auto* results = standardScanOf(&VhdInputDialog::dynamicDisk, fixture("mbr-disk.vhd"), 0);
+        QVERIFY(results);
+        QVERIFY(prompts_.messages.contains(QString::fromUtf8(kScanDoneText)));
+        QCOMPARE(results->statusLine->text(), QString::fromUtf8(kScanDoneText));
+        QVERIFY(results->backButton->isEnabled());
+        QTreeWidgetItem* root = results->tree->topLevelItem(0);
+        QVERIFY(root);
+        QCOMPARE(root->text(0), QString());
+        QTreeWidgetItem* docs = childNamed(root, "docs");
+        QVERIFY(docs);
+        QCOMPARE(docs->child(0)->text(0), QStringLiteral("..DUMY.."));
+
+        // A label click lists the folder's files (not its folders).
+        QRect label = results->tree->visualItemRect(docs);
+        QTest::mouseClick(results->tree->viewport(), Qt::LeftButton, {}, label.center());
+        QCOMPARE(columnTexts(results->fileList, 0), QStringList{"readme.txt"});
+        QVERIFY(childNamed(docs, "deep"));
+        QVERIFY(!childNamed(docs, "..DUMY.."));
+        QCOMPARE(results->fileList->item(0, 4)->text(), QStringLiteral("127 Bytes"));
+        QVERIFY(results->fileList->item(0, 1)->text().contains("  "));
+        screenshot(results, "6-results-folder-listed");
+
+        // The deleted file at the top level is red.
+        QTreeWidgetItem* deleted = childNamed(root, "deleted-note.txt");
+        QVERIFY(deleted);
+        QCOMPARE(deleted->foreground(0).color(), QColor(Qt::red));
+
+        // Checking a folder checks what is below it; its parent is partly checked.
+        results->tree->setCheck(docs, true);
+        QVERIFY(results->tree->getCheck(childNamed(docs, "readme.txt")));
+        QCOMPARE(results->tree->stateImage(root) & 3, 3);
+        QVERIFY(!results->tree->getCheck(root));
+
+        // Search: a regular expression, without regard to case, over the whole tree.
+        results->searchBox->setText("README|NESTED");
+        QTest::mouseClick(results->searchButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!results->running(), 30000);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("Searching Finished"));
+        QStringList found = columnTexts(results->fileList, 0);
+        QVERIFY2(found.contains("\\docs\\readme.txt"), qPrintable(found.join(',')));
+        QVERIFY(found.contains("\\docs\\deep\\nested.txt"));
+        QVERIFY(results->listShowsSearchResults);
+        screenshot(results, "6-results-search");
+
+        saveAndCompare(results, "NTFS", "docs");
+
+        // Back while idle returns to the mode page; Next scans again.
+        auto* modePage = qobject_cast<ParceModeNtfsDlg*>(results->parentWidget());
+        QTest::mouseClick(results->backButton, Qt::LeftButton);
+        flushDeletes();
+        QVERIFY(modePage->isVisible());
+        QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
+        QVERIFY(scanned(modePage));
+    }
+
+    void fat32AndFat16StandardSave_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("fs");
+        QTest::newRow("FAT32") << 1 << "FAT32";
+        QTest::newRow("FAT16") << 2 << "FAT16";
+    }
+    void fat32AndFat16StandardSave() {
+        QFETCH(int, row);
+        QFETCH(QString, fs);
+        auto* results = standardScanOf(&VhdInputDialog::vdiDisk, fixture("mbr-disk.vdi"), row);
+        QVERIFY(results);
+        QVERIFY(prompts_.messages.contains(QString::fromUtf8(kScanDoneText)));
+        saveAndCompare(results, fs, "docs");
+    }
+
+    void doubleClickSavesOneFileAfterAskingForAFolder() {
+        auto* results = standardScanOf(&VhdInputDialog::dynamicDisk, fixture("mbr-disk.vhd"), 1);
+        QVERIFY(results);
+        QTreeWidgetItem* data = childNamed(results->tree->topLevelItem(0), "data.bin");
+        QVERIFY(data);
+        QTemporaryDir out;
+        prompts_.folder = out.path();
+        results->onDoubleClicked(data);
+        QTRY_VERIFY_WITH_TIMEOUT(!results->running(), 30000);
+        QCOMPARE(sha256(out.path() + "/data.bin"), manifest()["FAT32"]["data.bin"]);
+        QVERIFY(results->statusLine->text().startsWith("file is dumped in path  :  "));
+    }
+
+    void ntfsDeepMode() {
+        auto* results = standardScanOf(&VhdInputDialog::dynamicDisk, fixture("mbr-disk.vhd"), 0, 3);
+        QVERIFY(results);
+        QVERIFY(prompts_.messages.contains(QString::fromUtf8(kScanDoneText)));
+        QVERIFY(results->tree->topLevelItem(0)->childCount() > 0);
+    }
+
+    void ntfsAdvancedWithChosenMftRecord() {
+        auto* modes = toScanMode(openImagePage(&VhdInputDialog::fixedDisk, fixture("mbr-disk.raw")));
+        auto* list = toVolumeList(modes);
+        auto* modePage = toRecoveryMode(list, 0);
+        QVERIFY(modePage);
+        modePage->advancedMode->click();
+        QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
+        auto* advanced = modePage->findChild<advanceOptions*>();
+        QVERIFY(advanced);
+        QTRY_VERIFY_WITH_TIMEOUT(!advanced->searching(), 30000);
+        QTRY_VERIFY(advanced->nextButton->isEnabled());
+        QVERIFY(advanced->tfsCombo->count() >= 1);
+        QCOMPARE(advanced->tfsCombo->itemText(0), QStringLiteral("MFT_ENTRY:0"));
+        QCOMPARE(advanced->clusterCombo->itemText(0), QStringLiteral("8"));
+        QVERIFY(prompts_.messages.last().startsWith("Number of MFT-ENTRY found = "));
+        QCOMPARE(advanced->statusLine->text(), QStringLiteral("Parsing done.Click next to continue."));
+        screenshot(advanced, "5-advanced-input-ntfs");
+        // The mirror of the MFT's first records is a candidate too; take the last.
+        advanced->tfsCombo->setCurrentIndex(advanced->tfsCombo->count() - 1);
+        QTest::mouseClick(advanced->nextButton, Qt::LeftButton);
+        auto* results = scanned(advanced);
+        QVERIFY(results);
+        QVERIFY(prompts_.messages.contains(QString::fromUtf8(kScanDoneText)));
+        QVERIFY(results->tree->topLevelItem(0)->childCount() > 0);
+    }
+
+    void fatAdvanced_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("fs");
+        QTest::newRow("FAT16") << 2 << "FAT_ENTRY:0" << "FAT16";
+        QTest::newRow("FAT32") << 1 << "FAT32_ENTRY:0" << "FAT32";
+    }
+    void fatAdvanced() {
+        QFETCH(int, row);
+        QFETCH(QString, entry);
+        QFETCH(QString, fs);
+        auto* modes = toScanMode(openImagePage(&VhdInputDialog::vmdkDisk, fixture("mbr-disk.vmdk")));
+        auto* list = toVolumeList(modes);
+        auto* modePage = toRecoveryMode(list, row);
+        QVERIFY(modePage);
+        modePage->advancedMode->click();
+        QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
+        auto* advanced = modePage->findChild<advanceOptions*>();
+        QVERIFY(advanced);
+        QTRY_VERIFY_WITH_TIMEOUT(advanced->nextButton->isEnabled(), 30000);
+        QCOMPARE(advanced->tfsCombo->itemText(0), entry);
+        QCOMPARE(advanced->statusLine->text(), QStringLiteral("Parsing done.Click Next to continue."));
+        QTest::mouseClick(advanced->nextButton, Qt::LeftButton);
+        auto* results = scanned(advanced);
+        QVERIFY(results);
+        saveAndCompare(results, fs, "docs");
+    }
+
+    void pauseHoldsTheScanAndResumeFinishesIt() {
+        auto* modes = toScanMode(openImagePage(&VhdInputDialog::dynamicDisk, fixture("mbr-disk.vhd")));
+        auto* list = toVolumeList(modes);
+        auto* modePage = toRecoveryMode(list, 0);
+        QVERIFY(modePage);
+        // Deep mode reads every sector of the volume: long enough to pause.
+        modePage->deepMode->click();
+        QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
+        auto* results = modePage->findChild<VolumeScanDlg*>();
+        QVERIFY(results);
+        results->pause();
+        QCOMPARE(results->statusLine->text(), QStringLiteral("Pause button pressed"));
+        QTest::qWait(200);
+        int position = results->progress->value();
+        QTest::qWait(400);
+        QVERIFY2(results->running(), "the scan ran on while paused");
+        QCOMPARE(results->progress->value(), position);
+        QVERIFY(!results->backButton->isEnabled());
+        // Save, Search and Back wait for the running process.
+        QTest::mouseClick(results->saveButton, Qt::LeftButton);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("Please wait for the running process."));
+        results->resume();
+        QTRY_VERIFY_WITH_TIMEOUT(!results->running(), 60000);
+        QVERIFY(prompts_.messages.contains(QString::fromUtf8(kScanDoneText)));
+    }
+
+    void stopKeepsPartialResults() {
+        auto* modes = toScanMode(openImagePage(&VhdInputDialog::dynamicDisk, fixture("mbr-disk.vhd")));
+        auto* list = toVolumeList(modes);
+        auto* modePage = toRecoveryMode(list, 0);
+        QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
+        auto* results = modePage->findChild<VolumeScanDlg*>();
+        QVERIFY(results);
+        results->pause();
+        results->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!results->running(), 30000);
+        // The scan still completes: the tree holds what was found, Back works.
+        QVERIFY(prompts_.messages.contains(QString::fromUtf8(kScanDoneText)));
+        QVERIFY(results->backButton->isEnabled());
+        QVERIFY(results->tree->topLevelItemCount() == 1);
+    }
+
+    void exportWritesThePlainDisk() {
+        auto* modes = toScanMode(openImagePage(&VhdInputDialog::dynamicDisk, fixture("mbr-disk.vhd")));
+        QVERIFY(modes);
+        QVERIFY(!modes->saveDiskImageButton->isEnabled());
+        modes->saveDiskImageCheck->setChecked(true);
+        QVERIFY(modes->saveDiskImageButton->isEnabled());
+        QTemporaryDir out;
+        prompts_.folder = out.path();
+        QTest::mouseClick(modes->saveDiskImageButton, Qt::LeftButton);
+        QCOMPARE(prompts_.messages.first(),
+                 QStringLiteral("Make sure you have sufficient disk space at saving location of Image File"));
+        QTRY_VERIFY_WITH_TIMEOUT(!modes->exportRunning(), 60000);
+        QTRY_VERIFY(modes->nextButton->isEnabled());
+        QCOMPARE(modes->statusLine->text(), QStringLiteral("Image Saved,Choose any one of the mode and click next."));
+        QString output = out.path() + "/mbr-disk.vhd.img";
+        QCOMPARE(modes->exportPathBox->text(), output);
+        QCOMPARE(sha256(output), sha256(fixture("mbr-disk.raw")));
+        QVERIFY(!g_reader);
+    }
+
+    void closeQuestionAndHelp() {
+        auto* page = openImagePage(&VhdInputDialog::dynamicDisk, fixture("mbr-disk.vhd"));
+        auto* modes = toScanMode(page);
+        prompts_.answers = {false};
+        QTest::keyClick(modes, Qt::Key_Escape);
+        QCOMPARE(prompts_.questions.last(), QStringLiteral("Do you want to Close Application ?"));
+        QCOMPARE(prompts_.quits, 0);
+        QVERIFY(modes->isVisible());
+        // Enter neither closes nor leaves the page.
+        QTest::keyClick(modes, Qt::Key_Return);
+        QVERIFY(modes->isVisible());
+        QTest::keyClick(modes, Qt::Key_Escape);
+        QCOMPARE(prompts_.quits, 1);
+        QCOMPARE(prompts_.urls.size(), 1);
+
+        // The Help menu opens the pages and the About box.
+        QMenu* menu = modes->helpButton->menu();
+        QVERIFY(menu);
+        QStringList items;
+        for (QAction* a : menu->actions()) items << a->text();
+        QCOMPARE(items, (QStringList{"Help", "Software Homepage", "About"}));
+        menu->actions().at(0)->trigger();
+        QCOMPARE(prompts_.urls.size(), 2);
+        QTimer::singleShot(300, [] {
+            if (QWidget* about = QApplication::activeModalWidget()) {
+                QCOMPARE(about->windowTitle(), QStringLiteral("About Pellimor"));
+                screenshot(about, "7-about-box");
+                about->close();
+            }
+        });
+        menu->actions().at(2)->trigger();
+    }
+};
+
+int runWizardTest(int argc, char** argv) {
+    WizardTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "WizardTest.moc"
