@@ -85,6 +85,13 @@ private slots:
         QVERIFY(!list.headCtrl()->isChecked());
         list.item(1, 0)->setCheckState(Qt::Checked);
         QVERIFY(list.headCtrl()->isChecked());
+
+        // Rows added unticked after the list was emptied clear the header.
+        list.clearRows();
+        QVERIFY(list.headCtrl()->isChecked());
+        list.appendRow({"new", "1 Bytes"}, 9, false);
+        list.updateHeader();
+        QVERIFY(!list.headCtrl()->isChecked());
     }
 };
 

@@ -8,6 +8,7 @@
 
 int runWizardTest(int argc, char** argv);
 int runControlsTest(int argc, char** argv);
+int runAppPlumbingTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     for (int i = which.isEmpty() ? 1 : 2; i < argc; ++i) rest.push_back(argv[i]);
     int n = static_cast<int>(rest.size());
     int failures = 0;
+    if (which.isEmpty() || which == "AppPlumbingTest") failures += runAppPlumbingTest(n, rest.data());
     if (which.isEmpty() || which == "ControlsTest") failures += runControlsTest(n, rest.data());
     if (which.isEmpty() || which == "WizardTest") failures += runWizardTest(n, rest.data());
     return failures;

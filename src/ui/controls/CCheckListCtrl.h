@@ -24,6 +24,8 @@ public:
     void setRowChecked(int row, bool checked);
     // A click on column 0's header.
     void clickHeader();
+    // Shows in the header whether every row is ticked (after rows were added).
+    void updateHeader() { rowsChanged(); }
 
 signals:
     // The user ticked or cleared one row's check box.

@@ -95,6 +95,8 @@ VolumeScanDlg::VolumeScanDlg(QWidget* parentPage, const VolumeRecord& r, int m, 
 
     tree->Initialize(true, true);
     tree->setIconSize(QSize(16, 16));
+    // A double click lists and opens a folder; it must not close it again.
+    tree->setExpandsOnDoubleClick(false);
     backButton->setEnabled(false);
 
     connect(searchButton, &QPushButton::clicked, this, &VolumeScanDlg::onSearch);
@@ -319,6 +321,7 @@ void VolumeScanDlg::listFiles(QTreeWidgetItem* item) {
         fileList->appendRow(rowTexts(n.entry, QString::fromStdString(n.text)), node, tree->getCheck(item),
                             icons_.file(QString::fromStdString(n.text)));
     }
+    fileList->updateHeader();
     fileList->setUpdatesEnabled(true);
 }
 
@@ -423,6 +426,7 @@ void VolumeScanDlg::onSearch() {
                                               icons_.file(QString::fromStdString(adapter_->name(hit.entry))));
                 if (adapter_->isDeleted(hit.entry)) fileList->item(row, 0)->setForeground(kDeletedColour);
             }
+            fileList->updateHeader();
             fileList->setUpdatesEnabled(true);
             endJob();
             setBusyLook(false);
