@@ -434,6 +434,48 @@ private slots:
         saveAndCompare(results, fs, "docs");
     }
 
+    // The bundled demo: from the image page to saved files of both volumes.
+    void demoImageToSavedFiles_data() {
+        QTest::addColumn<int>("row");
+        QTest::newRow("NTFS") << 0;
+        QTest::newRow("FAT32") << 1;
+    }
+    void demoImageToSavedFiles() {
+        QFETCH(int, row);
+        auto* modes = toScanMode(openImagePage(&VhdInputDialog::dynamicDisk, fixture("demo.vhd")));
+        QVERIFY(modes);
+        auto* list = toVolumeList(modes);
+        QVERIFY(list);
+        QCOMPARE(columnTexts(list->volumeList, 1), (QStringList{"NTFS", "FAT32"}));
+        auto* modePage = toRecoveryMode(list, row);
+        QVERIFY(modePage);
+        QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
+        auto* results = scanned(modePage);
+        QVERIFY(results);
+        QTreeWidgetItem* documents = childNamed(results->tree->topLevelItem(0), "Documents");
+        QVERIFY(documents);
+        results->tree->setCurrentItem(documents);
+        QTemporaryDir out;
+        prompts_.folder = out.path();
+        QTest::mouseClick(results->saveButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!results->running(), 30000);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("work done"));
+        // Every file listed for Documents/Reports is saved with its listed size.
+        results->onLabelClicked(documents);
+        QTreeWidgetItem* reports = childNamed(documents, "Reports");
+        QVERIFY(reports);
+        results->onLabelClicked(reports);
+        QVERIFY(results->fileList->rowCount() >= 2);
+        for (int r = 0; r < results->fileList->rowCount(); ++r) {
+            QString name = results->fileList->item(r, 0)->text();
+            QFileInfo saved(out.path() + "/Reports/" + name);
+            QVERIFY2(saved.exists(), qPrintable(name));
+            QString size = results->fileList->item(r, 4)->text();
+            if (size.endsWith(" Bytes")) QCOMPARE(QString::number(saved.size()) + " Bytes", size);
+            else QCOMPARE(QString::asprintf("%.2f KB", saved.size() / 1024.0), size);
+        }
+    }
+
     void doubleClickSavesOneFileAfterAskingForAFolder() {
         auto* results = standardScanOf(&VhdInputDialog::dynamicDisk, fixture("mbr-disk.vhd"), 1);
         QVERIFY(results);

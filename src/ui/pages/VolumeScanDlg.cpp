@@ -55,7 +55,8 @@ VolumeScanDlg::VolumeScanDlg(QWidget* parentPage, const VolumeRecord& r, int m, 
                                          QStringLiteral("Access Time"), QStringLiteral("Modification Time"),
                                          QStringLiteral("Size"), QStringLiteral("Attribute")});
     // Wide enough for "12/31/2024  11:59 PM" and a name; the user can resize.
-    const int widths[] = {170, 132, 132, 132, 80, 60};
+    const int timeWidth = fileList->fontMetrics().horizontalAdvance(QStringLiteral("12/31/2024  11:59 PM")) + 20;
+    const int widths[] = {170, timeWidth, timeWidth, timeWidth, 80, 70};
     for (int c = 0; c < 6; ++c) fileList->setColumnWidth(c, widths[c]);
     fileList->horizontalHeader()->setStretchLastSection(true);
     fileList->initialise();
@@ -63,7 +64,7 @@ VolumeScanDlg::VolumeScanDlg(QWidget* parentPage, const VolumeRecord& r, int m, 
     split->addWidget(fileList);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 3);
-    split->setSizes({260, 760});
+    split->setSizes({250, 870});
     layout->addWidget(split, 1);
 
     auto* controls = new QHBoxLayout;
@@ -141,7 +142,7 @@ VolumeScanDlg::VolumeScanDlg(QWidget* parentPage, const VolumeRecord& r, int m, 
 
     volumeData->setText(QString::fromStdString(record.label.empty() ? record.volumeName : record.label));
     for (auto* w : QList<QWidget*>{progress, pauseButton, resumeButton, stopButton}) w->hide();
-    resize(1040, 640);
+    resize(1140, 660);
 }
 
 VolumeScanDlg::~VolumeScanDlg() { stopWorkers(); }
@@ -427,6 +428,8 @@ void VolumeScanDlg::onSearch() {
                 if (adapter_->isDeleted(hit.entry)) fileList->item(row, 0)->setForeground(kDeletedColour);
             }
             fileList->updateHeader();
+            // Paths are longer than names: show them whole.
+            fileList->resizeColumnToContents(0);
             fileList->setUpdatesEnabled(true);
             endJob();
             setBusyLook(false);
