@@ -1,5 +1,10 @@
 #include "ui/app/GuiObserver.h"
 
+#include "ui/app/LongProgressBar.h"
+#include "ui/app/Prompter.h"
+
+#include <QLabel>
+
 #include <QMetaObject>
 #include <QThread>
 
@@ -14,7 +19,7 @@ struct GuiObserver::State {
     bool closed = false;
     std::uint64_t nextCall = 0;
     std::uint64_t lastAnswered = 0;
-    QString status, detail;
+    std::string status, detail;
     bool statusPending = false, detailPending = false, positionPending = false;
     qint64 position = 0;
 };
@@ -85,69 +90,55 @@ bool GuiObserver::call(std::function<bool()> fn) {
     return state->lastAnswered >= id && *result;
 }
 
-void GuiObserver::status(const std::string& text) {
-    if (!onStatus) return;
+template <class T, class Deliver>
+void GuiObserver::deliverLatest(T State::*latest, bool State::*pending, T value, Deliver deliver) {
     {
         std::lock_guard lock(state_->mutex);
-        state_->status = QString::fromStdString(text);
-        if (state_->statusPending) return;
-        state_->statusPending = true;
+        state_.get()->*latest = std::move(value);
+        if (state_.get()->*pending) return;
+        state_.get()->*pending = true;
     }
     auto state = state_;
-    post([this, state] {
-        QString text;
+    post([state, latest, pending, deliver] {
+        T newest;
         {
             std::lock_guard lock(state->mutex);
-            text = state->status;
-            state->statusPending = false;
+            newest = std::move(state.get()->*latest);
+            state.get()->*pending = false;
         }
-        if (onStatus) onStatus(text);
+        deliver(newest);
     });
+}
+
+// Reports may come once per record: the worker only stores the newest text
+// (no conversion, no event), the GUI thread converts what it shows.
+void GuiObserver::status(const std::string& text) {
+    if (onStatus)
+        deliverLatest(&State::status, &State::statusPending, text,
+                      [this](const std::string& t) { onStatus(QString::fromStdString(t)); });
 }
 
 void GuiObserver::detail(const std::string& text) {
-    if (!onDetail) return;
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->detail = QString::fromStdString(text);
-        if (state_->detailPending) return;
-        state_->detailPending = true;
-    }
-    auto state = state_;
-    post([this, state] {
-        QString text;
-        {
-            std::lock_guard lock(state->mutex);
-            text = state->detail;
-            state->detailPending = false;
-        }
-        if (onDetail) onDetail(text);
-    });
+    if (onDetail)
+        deliverLatest(&State::detail, &State::detailPending, text,
+                      [this](const std::string& t) { onDetail(QString::fromStdString(t)); });
 }
 
 void GuiObserver::progressRange(std::int64_t low, std::int64_t high) {
-    if (!onRange) return;
-    post([this, low, high] { onRange(low, high); });
+    if (onRange) post([this, low, high] { onRange(low, high); });
 }
 
 void GuiObserver::progressPosition(std::int64_t position) {
-    if (!onPosition) return;
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->position = position;
-        if (state_->positionPending) return;
-        state_->positionPending = true;
-    }
-    auto state = state_;
-    post([this, state] {
-        qint64 position;
-        {
-            std::lock_guard lock(state->mutex);
-            position = state->position;
-            state->positionPending = false;
-        }
-        if (onPosition) onPosition(position);
-    });
+    if (onPosition)
+        deliverLatest(&State::position, &State::positionPending, static_cast<qint64>(position),
+                      [this](const qint64& p) { onPosition(p); });
+}
+
+void GuiObserver::showOn(QWidget* page, QLabel* statusLine, LongProgressBar* progress) {
+    onStatus = [statusLine](const QString& t) { statusLine->setText(t); };
+    onRange = [progress](qint64 low, qint64 high) { progress->setLongRange(low, high); };
+    onPosition = [progress](qint64 p) { progress->setLongValue(p); };
+    onMessage = [page](const QString& t) { prompter().information(page, t); };
 }
 
 void GuiObserver::message(const std::string& text) {

@@ -12,9 +12,15 @@
 #include <QString>
 
 #include <functional>
+#include <string>
+
+class QLabel;
+class QWidget;
 #include <memory>
 
 namespace ondrel::ui {
+
+class LongProgressBar;
 
 class GuiObserver : public ScanObserver {
 public:
@@ -36,6 +42,9 @@ public:
     void message(const std::string& text) override;
     bool question(const std::string& text) override;
 
+    // The usual wiring of a page: status line, progress bar, message boxes.
+    void showOn(QWidget* page, QLabel* statusLine, LongProgressBar* progress);
+
     // Runs fn on the GUI thread, after every report queued before it.
     void post(std::function<void()> fn);
     // Runs fn on the GUI thread and waits for it; false once closed.
@@ -45,6 +54,9 @@ public:
 private:
     struct State;
     bool onGuiThread() const;
+    // Keeps only the newest value and queues one delivery while none is pending.
+    template <class T, class Deliver>
+    void deliverLatest(T State::*latest, bool State::*pending, T value, Deliver deliver);
 
     QPointer<QObject> target_;
     std::shared_ptr<State> state_;

@@ -185,10 +185,7 @@ void DriveParsingModes::saveDiskImage() {
     stopButton->show();
 
     observer_ = std::make_unique<GuiObserver>(this);
-    observer_->onStatus = [this](const QString& t) { statusLine->setText(t); };
-    observer_->onRange = [this](qint64 lo, qint64 hi) { progress->setLongRange(lo, hi); };
-    observer_->onPosition = [this](qint64 pos) { progress->setLongValue(pos); };
-    observer_->onMessage = [this](const QString& t) { prompter().information(this, t); };
+    observer_->showOn(this, statusLine, progress);
     exportControl_.reset();
     auto reader = std::shared_ptr<readWriteInterface>(std::move(opened.reader));
     std::string output = exportPath.toStdString();

@@ -162,10 +162,7 @@ void PopulateDriveDlg::start() {
         else openFailure = QString::fromStdString(opened.message);
     }
     observer_ = std::make_unique<GuiObserver>(this);
-    observer_->onStatus = [this](const QString& t) { statusLine->setText(t); };
-    observer_->onRange = [this](qint64 lo, qint64 hi) { progress->setLongRange(lo, hi); };
-    observer_->onPosition = [this](qint64 p) { progress->setLongValue(p); };
-    observer_->onMessage = [this](const QString& t) { prompter().information(this, t); };
+    observer_->showOn(this, statusLine, progress);
 
     if (!g_reader && !imagePage) {
         prompter().information(this, QStringLiteral("Information lost ..go back and parse again"));

@@ -124,10 +124,8 @@ VolumeScanDlg::VolumeScanDlg(QWidget* parentPage, const VolumeRecord& r, int m, 
     });
 
     observer_ = std::make_unique<GuiObserver>(this);
-    observer_->onStatus = [this](const QString& t) { statusLine->setText(t); };
+    observer_->showOn(this, statusLine, progress);
     observer_->onDetail = [this](const QString& t) { detailLine->setText(t); };
-    observer_->onRange = [this](qint64 lo, qint64 hi) { progress->setLongRange(lo, hi); };
-    observer_->onPosition = [this](qint64 p) { progress->setLongValue(p); };
     observer_->onQuestion = [this](const QString& t) { return prompter().question(this, t); };
     observer_->onMessage = [this](const QString& t) {
         // The tree is filled before the user is told the scan is done, and the
@@ -239,13 +237,6 @@ int VolumeScanDlg::nodeOf(const QTreeWidgetItem* item) const {
     if (!item) return -1;
     QVariant v = item->data(0, kNodeRole);
     return v.isValid() ? v.toInt() : -1;
-}
-
-QTreeWidgetItem* VolumeScanDlg::itemForEntry(EntryId entry) const {
-    if (!driver_) return nullptr;
-    for (const auto& [node, item] : nodeItems_)
-        if (driver_->tree().node(node).entry == entry) return item;
-    return nullptr;
 }
 
 QTreeWidgetItem* VolumeScanDlg::addNodeItem(QTreeWidgetItem* parent, int node) {

@@ -67,9 +67,6 @@ public:
     void resume();
     void stop();
 
-    // The tree item showing an entry's node, when it exists.
-    QTreeWidgetItem* itemForEntry(EntryId entry) const;
-
 protected:
     void stopWorkers() override;
 

@@ -142,10 +142,7 @@ void advanceOptions::start() {
         return;
     }
     observer_ = std::make_unique<GuiObserver>(this);
-    observer_->onStatus = [this](const QString& t) { statusLine->setText(t); };
-    observer_->onRange = [this](qint64 lo, qint64 hi) { progress->setLongRange(lo, hi); };
-    observer_->onPosition = [this](qint64 p) { progress->setLongValue(p); };
-    observer_->onMessage = [this](const QString& t) { prompter().information(this, t); };
+    observer_->showOn(this, statusLine, progress);
     setClusterControlsVisible(true);
     int wanted = maxFileSystems < 1 || maxFileSystems > 100000 ? 3 : static_cast<int>(maxFileSystems);
     GuiObserver* observer = observer_.get();
