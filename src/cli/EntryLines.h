@@ -1,7 +1,7 @@
 #pragma once
 // One recovered entry as ls and search print it: a tab-separated line or a
 // JSON object.
-#include "results/FileSystemAdapter.h"
+#include "fs/FileSystemAdapter.h"
 
 #include <string>
 

@@ -1,8 +1,6 @@
 #include "cli/VolumeOptions.h"
 
-#include "fs/fat/FatAdapter.h"
-#include "fs/ntfs/NtfsAdapter.h"
-#include "results/AdapterFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "volumes/Partition.h"
 
 #include <cstdio>
@@ -14,7 +12,9 @@ void VolumeOptions::addTo(CLI::App& command) {
     auto* vol = command.add_option("--volume", volume, "Volume number as `ondrel-cli volumes` lists it");
     auto* start = command.add_option("--start-sector", startSector, "First sector of the volume");
     command.add_option("--size-mb", sizeMb, "Volume size in MiB (with --start-sector)")->needs(start);
-    command.add_option("--fs", fs, "File system of the volume (with --start-sector): ntfs, fat16, fat32, ...")->needs(start);
+    std::string names;
+    for (const FileSystemEntry* e : fileSystems()) names += (names.empty() ? "" : ", ") + e->cliName;
+    command.add_option("--fs", fs, "File system of the volume (with --start-sector): " + names)->needs(start);
     vol->excludes(start);
     command.add_flag("--gpt", gpt, "Number volumes from the GPT");
     command.add_flag("--sweep", sweep, "Number volumes as the sector sweep finds them");
@@ -29,7 +29,9 @@ void VolumeOptions::addTo(CLI::App& command) {
 }
 
 namespace {
-int modeNumber(const std::string& mode) { return mode == "advanced" ? 2 : mode == "deep" ? 3 : 1; }
+RecoveryMode modeFromName(const std::string& mode) {
+    return mode == "advanced" ? RecoveryMode::Advanced : mode == "deep" ? RecoveryMode::Deep : RecoveryMode::Standard;
+}
 }  // namespace
 
 std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
@@ -51,7 +53,8 @@ std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
         }
         v.record = records[static_cast<std::size_t>(*o.volume)];
     } else if (o.startSector) {
-        v.record.fileSystem = o.fs;
+        const FileSystemEntry* named = findFileSystem(o.fs);
+        v.record.fileSystem = named ? named->listName : o.fs;
         v.record.volumeName = "0";
         v.record.startSector = *o.startSector;
         std::int64_t sizeMb = o.sizeMb.value_or(
@@ -71,44 +74,26 @@ std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
     v.observer = std::make_unique<TerminalObserver>(o.image.verbose, false);
     v.driver = std::make_unique<ScanDriver>(*v.adapter, *v.observer);
     v.observer->setControl(&v.driver->control());
-    int mode = modeNumber(o.mode);
-    if (mode == 2) {
-        if (auto* fat = dynamic_cast<FatAdapter*>(v.adapter.get())) {
-            auto found = fat->findFatCopies(o.maxFound, *v.observer, v.driver->control());
-            const char* label = fat->parser().fat32() ? "FAT32" : "FAT";
-            if (!o.fatEntry) {
-                std::printf("Number of %s-ENTRY found = %zu\n", label, found.size());
-                for (std::size_t i = 0; i < found.size(); ++i)
-                    std::printf("%s_ENTRY:%zu\tbyte offset %lld in the volume\n", label, i, static_cast<long long>(found[i]));
-                if (int spc = fat->parser().bootSectorsPerCluster(); spc > 0)
-                    std::printf("sectors per cluster (from the boot sector): %d\n", spc);
-                v.listedCandidatesOnly = true;
-                return v;
-            }
-            if (*o.fatEntry < 0 || (*o.fatEntry >= static_cast<int>(found.size()) && !found.empty())) {
-                printError("no " + std::string(label) + "_ENTRY:" + std::to_string(*o.fatEntry) + " (found " +
-                           std::to_string(found.size()) + ")");
-                return std::nullopt;
-            }
-            int spc = o.sectorsPerCluster > 0 ? o.sectorsPerCluster : fat->parser().bootSectorsPerCluster();
-            fat->chooseFat(*o.fatEntry, spc);
-        } else if (auto* ntfsAdapter = dynamic_cast<NtfsAdapter*>(v.adapter.get())) {
-            int found = ntfsAdapter->findMftRecords(o.maxFound, *v.observer, v.driver->control());
-            if (!o.mftEntry) {
-                std::printf("Number of MFT-ENTRY found = %d\n", found);
-                for (int i = 0; i < found; ++i)
-                    std::printf("MFT_ENTRY:%d\tbyte offset %lld in the volume\n", i,
-                                static_cast<long long>(ntfsAdapter->foundMft()[static_cast<std::size_t>(i)].diskOffset));
-                v.listedCandidatesOnly = true;
-                return v;
-            }
-            if (*o.mftEntry < 0 || *o.mftEntry >= found) {
-                printError("no MFT_ENTRY:" + std::to_string(*o.mftEntry) + " (found " + std::to_string(found) + ")");
-                return std::nullopt;
-            }
-            ntfsAdapter->chooseMft(*o.mftEntry, o.sectorsPerCluster);
-        } else {
-            printError("the advanced mode of this file system is not available");
+    RecoveryMode mode = modeFromName(o.mode);
+    if (!fileSystem(v.adapter->kind()).offers(mode)) {
+        printError("the " + o.mode + " mode of " + v.adapter->fileSystemName() + " is not available");
+        return std::nullopt;
+    }
+    if (mode == RecoveryMode::Advanced) {
+        AdvancedSearch search = v.adapter->findCandidates(o.maxFound, *v.observer, v.driver->control());
+        std::optional<int> choice = o.mftEntry ? o.mftEntry : o.fatEntry;
+        if (!choice) {
+            std::printf("Number of %s-ENTRY found = %zu\n", search.entryKind.c_str(), search.found.size());
+            for (const auto& c : search.found)
+                std::printf("%s\tbyte offset %lld in the volume\n", c.label.c_str(), static_cast<long long>(c.byteOffset));
+            if (search.bootSectorsPerCluster > 0)
+                std::printf("sectors per cluster (from the boot sector): %d\n", search.bootSectorsPerCluster);
+            v.listedCandidatesOnly = true;
+            return v;
+        }
+        std::string failure;
+        if (!v.adapter->chooseCandidate(*choice, o.sectorsPerCluster, failure)) {
+            printError(failure);
             return std::nullopt;
         }
     }

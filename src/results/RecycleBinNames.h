@@ -2,7 +2,7 @@
 // Windows keeps a deleted file in the recycle bin as a pair: "$R<id>.ext" holds
 // the data, "$I<id>.ext" records the path it had. After a scan the "$R" entries
 // take the names from their "$I" records.
-#include "results/FileSystemAdapter.h"
+#include "fs/FileSystemAdapter.h"
 
 #include <optional>
 #include <string>

@@ -2,7 +2,7 @@
 // The folder tree of a scan's results. Only the top level exists after a scan;
 // a folder's children are added when it is expanded or clicked, and until then
 // a folder with children carries the placeholder child "..DUMY..".
-#include "results/FileSystemAdapter.h"
+#include "fs/FileSystemAdapter.h"
 
 #include <string>
 #include <vector>

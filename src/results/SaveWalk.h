@@ -1,7 +1,7 @@
 #pragma once
 // Saving a recovered folder, depth first, into a mirror of its folder structure
 // under the output folder the user chose, and saving single files.
-#include "results/FileSystemAdapter.h"
+#include "fs/FileSystemAdapter.h"
 #include "platform/SafeNames.h"
 
 #include <string>

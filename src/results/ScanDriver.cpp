@@ -10,7 +10,7 @@ void ScanDriver::stop() {
     observer_.status("stop button pressed.Please wait for the process to be stopped.");
 }
 
-bool ScanDriver::run(int mode) {
+bool ScanDriver::run(RecoveryMode mode) {
     running_ = true;
     std::string failure;
     if (!adapter_.scan(mode, observer_, control_, failure)) {

@@ -2,7 +2,7 @@
 // Runs one file system's scan the same way for every parser: the running flag,
 // the scan itself, the top level of the results tree with its placeholders,
 // the recycle-bin naming step and the completion message.
-#include "results/FileSystemAdapter.h"
+#include "fs/FileSystemAdapter.h"
 #include "results/ResultsTree.h"
 
 #include <atomic>
@@ -17,7 +17,7 @@ public:
 
     // Runs the scan on the calling thread (the wizard calls it on its worker).
     // False when the volume could not be read as its file system.
-    bool run(int mode);
+    bool run(RecoveryMode mode);
 
     // Stop keeps the results found so far; Pause blocks the worker at its next poll.
     void stop();

@@ -2,7 +2,7 @@
 // Finding recovered files by name: an ECMAScript regular expression, without
 // regard to case, matched anywhere in the name, over the whole recovered tree
 // (deleted entries included).
-#include "results/FileSystemAdapter.h"
+#include "fs/FileSystemAdapter.h"
 
 #include <string>
 #include <vector>

@@ -166,7 +166,7 @@ void Partition::addMbrRecord(readWriteInterface& reader, std::uint8_t type, std:
             fs = "NTFS";
             observer_.status("NTFS...");
         } else {
-            fs = "Unknown";
+            fs = kUnknownFileSystem;
             observer_.status("found UNKNOWN...");
         }
     }

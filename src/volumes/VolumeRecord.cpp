@@ -5,6 +5,13 @@
 
 namespace ondrel {
 
+bool isUnknownFileSystem(const VolumeRecord& record) {
+    std::string folded;
+    for (char c : record.fileSystem)
+        if (c != ' ') folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return folded == "unknown";
+}
+
 std::int64_t sizeMegabytes(const std::string& sizeText) {
     std::size_t i = 0;
     while (i < sizeText.size() && sizeText[i] == ' ') ++i;

@@ -14,6 +14,11 @@ struct VolumeRecord {
     std::int64_t startSector = 0;
 };
 
+// What the partition-table scan lists for a partition type it does not know.
+inline constexpr const char* kUnknownFileSystem = "Unknown";
+// Whether the record is such a volume (without regard to case and blanks).
+bool isUnknownFileSystem(const VolumeRecord& record);
+
 // The leading decimal number of sizeText (megabytes); 0 when there is none.
 std::int64_t sizeMegabytes(const std::string& sizeText);
 

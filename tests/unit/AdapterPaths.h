@@ -1,6 +1,6 @@
 #pragma once
 // Every entry a recovered tree shows, by its "/"-path from the top level.
-#include "results/FileSystemAdapter.h"
+#include "fs/FileSystemAdapter.h"
 
 #include <map>
 #include <string>

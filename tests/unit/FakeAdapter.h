@@ -1,7 +1,7 @@
 #pragma once
 // An in-memory file system for the results layer's tests: folders and files
 // with names, sizes, deletion marks and contents.
-#include "results/FileSystemAdapter.h"
+#include "fs/FileSystemAdapter.h"
 
 #include <fstream>
 #include <map>
@@ -28,8 +28,9 @@ public:
         return id;
     }
 
+    FileSystemKind kind() const override { return FileSystemKind::Ntfs; }
     std::string fileSystemName() const override { return "FAKE"; }
-    bool scan(int, ScanObserver&, WorkControl&, std::string&) override { return true; }
+    bool scan(RecoveryMode, ScanObserver&, WorkControl&, std::string&) override { return true; }
     EntryId rootEntry() const override { return 0; }
     std::vector<EntryId> children(EntryId f) const override { return nodes[static_cast<std::size_t>(f)].kids; }
     bool isFolder(EntryId e) const override { return nodes[static_cast<std::size_t>(e)].folder; }

@@ -93,7 +93,7 @@ std::unique_ptr<Scanned> scan(const TinyFat16& fs, const TempDir& dir) {
     EXPECT_TRUE(s->reader.open(dir.file("fat.img")));
     s->adapter = std::make_unique<FatAdapter>(s->reader, VolumeRecord{"FAT16", "", "0", "4", 0}, false);
     ScanDriver driver(*s->adapter, s->observer);
-    EXPECT_TRUE(driver.run(1));
+    EXPECT_TRUE(driver.run(recoveryModeFromNumber(1)));
     std::vector<std::pair<EntryId, std::string>> stack{{s->adapter->rootEntry(), ""}};
     while (!stack.empty()) {
         auto [e, p] = stack.back();
@@ -226,10 +226,10 @@ TEST(FatEdgeCaseTest, AdvancedModeListsStrayFileEntriesUnderTheOrphanFolder) {
     FatAdapter adapter(reader, VolumeRecord{"FAT16", "", "0", "4", 0}, false);
     RecordingObserver observer;
     WorkControl control;
-    ASSERT_EQ(adapter.findFatCopies(3, observer, control).size(), 2u);
-    adapter.chooseFat(0, 1);
+    ASSERT_EQ(adapter.findCandidates(3, observer, control).found.size(), 2u);
+    EXPECT_TRUE(test::choose(adapter, 0, 1));
     ScanDriver driver(adapter, observer);
-    ASSERT_TRUE(driver.run(2));
+    ASSERT_TRUE(driver.run(recoveryModeFromNumber(2)));
     std::map<std::string, EntryId> found;
     std::vector<std::pair<EntryId, std::string>> stack{{adapter.rootEntry(), ""}};
     while (!stack.empty()) {

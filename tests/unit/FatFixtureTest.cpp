@@ -51,12 +51,12 @@ std::map<std::string, std::string> recoverAll(const std::string& image, bool fat
     RecordingObserver observer;
     WorkControl control;
     if (mode == 2) {
-        EXPECT_GE(adapter.findFatCopies(3, observer, control).size(), 1u);
-        adapter.chooseFat(0, sectorsPerCluster);
+        EXPECT_GE(adapter.findCandidates(3, observer, control).found.size(), 1u);
+        EXPECT_TRUE(test::choose(adapter, 0, sectorsPerCluster));
     }
     driveFormatted = formatted;
     ScanDriver driver(adapter, observer);
-    EXPECT_TRUE(driver.run(mode)) << image;
+    EXPECT_TRUE(driver.run(recoveryModeFromNumber(mode))) << image;
     TempDir out;
     SaveWalk walk(adapter, observer);
     walk.askFirst = false;

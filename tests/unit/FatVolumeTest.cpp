@@ -64,11 +64,11 @@ protected:
                                                   GetParam().fat32);
         if (mode == 2) {
             WorkControl control;
-            s->adapter->findFatCopies(3, s->observer, control);
-            s->adapter->chooseFat(0, GetParam().sectorsPerCluster);
+            s->adapter->findCandidates(3, s->observer, control);
+            EXPECT_TRUE(test::choose(*s->adapter, 0, GetParam().sectorsPerCluster));
         }
         ScanDriver driver(*s->adapter, s->observer);
-        s->ok = driver.run(mode);
+        s->ok = driver.run(recoveryModeFromNumber(mode));
         return s;
     }
     static std::map<std::string, EntryId> paths(const FileSystemAdapter& a) { return reachablePaths(a); }
@@ -93,7 +93,7 @@ TEST_P(FatVolumeTest, AdvancedModeRecoversAVolumeWhoseBootSectorsAreGone) {
     FatAdapter adapter(reader, VolumeRecord{"FAT", "", "0", std::to_string(zeroed.size() >> 20), 0}, GetParam().fat32);
     RecordingObserver observer;
     WorkControl control;
-    EXPECT_EQ(adapter.findFatCopies(3, observer, control).size(), 2u) << "both FAT copies";
+    EXPECT_EQ(adapter.findCandidates(3, observer, control).found.size(), 2u) << "both FAT copies";
     checkManifest(zeroed, 2);
 }
 
@@ -103,9 +103,9 @@ TEST_P(FatVolumeTest, AdvancedModeRefusesASectorsPerClusterThatIsNotAPowerOfTwo)
     ASSERT_TRUE(reader.open(dir.file("v.img")));
     FatAdapter adapter(reader, VolumeRecord{"FAT", "", "0", std::to_string(volume.size() >> 20), 0}, GetParam().fat32);
     RecordingObserver observer;
-    adapter.chooseFat(0, 3);
+    EXPECT_TRUE(test::choose(adapter, 0, 3));
     ScanDriver driver(adapter, observer);
-    EXPECT_FALSE(driver.run(2));
+    EXPECT_FALSE(driver.run(recoveryModeFromNumber(2)));
     ASSERT_FALSE(observer.messages.empty());
     EXPECT_NE(observer.messages.back().find("power of two"), std::string::npos);
 }

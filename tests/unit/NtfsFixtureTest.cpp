@@ -70,7 +70,7 @@ TEST(NtfsFixtureTest, RecycleBinDataFilesTakeTheirNamesFromBeforeDeletion) {
     ASSERT_FALSE(image.empty());
     Volume v(image);
     ScanDriver driver(*v.adapter, v.observer);
-    ASSERT_TRUE(driver.run(1));
+    ASSERT_TRUE(driver.run(recoveryModeFromNumber(1)));
     TempDir out;
     auto saved = v.saveAll(out);
     const std::string user1 = "$RECYCLE.BIN/S-1-5-21-1004336348-1177238915-682003330-1001/";
@@ -96,7 +96,7 @@ TEST(NtfsFixtureTest, ZeroedBootSectorsStillGiveEveryLiveFile) {
     for (int mode : {1, 3}) {
         Volume v(image);
         ScanDriver driver(*v.adapter, v.observer);
-        ASSERT_TRUE(driver.run(mode));
+        ASSERT_TRUE(driver.run(recoveryModeFromNumber(mode)));
         TempDir out;
         auto saved = v.saveAll(out);
         std::set<std::string> got;
@@ -141,22 +141,23 @@ TEST(NtfsFixtureTest, AdvancedModeFindsBothMftsOfAReformattedVolume) {
 
     Volume probe(image);
     WorkControl control;
-    int found = probe.adapter->findMftRecords(5, probe.observer, control);
+    AdvancedSearch search = probe.adapter->findCandidates(5, probe.observer, control);
+    int found = static_cast<int>(search.found.size());
     ASSERT_GE(found, 2);
     std::set<std::int64_t> offsets;
-    for (const auto& e : probe.adapter->foundMft()) offsets.insert(e.diskOffset);
+    for (const auto& c : search.found) offsets.insert(c.byteOffset);
     for (const auto& [offset, cluster] : mfts) EXPECT_TRUE(offsets.count(offset)) << "MFT at " << offset;
 
     // The older MFT, read with its own cluster size, gives the older tree.
     int oldChoice = -1;
     for (int i = 0; i < found; ++i)
-        if (probe.adapter->foundMft()[static_cast<std::size_t>(i)].diskOffset == mfts.rbegin()->first) oldChoice = i;
+        if (search.found[static_cast<std::size_t>(i)].byteOffset == mfts.rbegin()->first) oldChoice = i;
     ASSERT_GE(oldChoice, 0);
     Volume v(image);
-    v.adapter->findMftRecords(5, v.observer, control);
-    v.adapter->chooseMft(oldChoice, static_cast<int>(mfts.rbegin()->second / 512));
+    v.adapter->findCandidates(5, v.observer, control);
+    EXPECT_TRUE(test::choose(*v.adapter, oldChoice, static_cast<int>(mfts.rbegin()->second / 512)));
     ScanDriver driver(*v.adapter, v.observer);
-    ASSERT_TRUE(driver.run(2));
+    ASSERT_TRUE(driver.run(recoveryModeFromNumber(2)));
     TempDir out;
     auto saved = v.saveAll(out);
     for (const auto& [path, hash] : oldFiles) EXPECT_EQ(saved[path], hash) << path;

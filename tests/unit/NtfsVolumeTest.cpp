@@ -72,9 +72,11 @@ protected:
         s->driver = std::make_unique<ScanDriver>(*s->adapter, s->observer);
         if (mode == 2) {
             WorkControl control;
-            if (s->adapter->findMftRecords(3, s->observer, control) > 0) s->adapter->chooseMft(0, 0);
+            if (!s->adapter->findCandidates(3, s->observer, control).found.empty()) {
+                EXPECT_TRUE(test::choose(*s->adapter, 0, 0));
+            }
         }
-        s->ok = s->driver->run(mode);
+        s->ok = s->driver->run(recoveryModeFromNumber(mode));
         return s;
     }
 
@@ -118,7 +120,7 @@ TEST_F(NtfsVolumeTest, StopKeepsWhatWasFoundAndStillCompletes) {
     RecordingObserver observer;
     ScanDriver driver(adapter, observer);
     driver.stop();
-    ASSERT_TRUE(driver.run(1));
+    ASSERT_TRUE(driver.run(recoveryModeFromNumber(1)));
     EXPECT_TRUE(driver.stopRequested());
     EXPECT_TRUE(observer.saw("stop button pressed.Please wait for the process to be stopped."));
     EXPECT_TRUE(observer.saw("Scanning processing done.Select save button to save the data."));
@@ -185,10 +187,10 @@ TEST_F(NtfsVolumeTest, AdvancedModeReadsTheMftFromAFoundCopy) {
     NtfsAdapter adapter(reader, VolumeRecord{"NTFS", "", "0", "16", 0});
     RecordingObserver observer;
     WorkControl control;
-    ASSERT_EQ(adapter.findMftRecords(3, observer, control), 1) << "the mirror holds no $Boot, so it is no candidate";
-    adapter.chooseMft(0, 8);
+    ASSERT_EQ(static_cast<int>(adapter.findCandidates(3, observer, control).found.size()), 1) << "the mirror holds no $Boot, so it is no candidate";
+    EXPECT_TRUE(test::choose(adapter, 0, 8));
     ScanDriver driver(adapter, observer);
-    ASSERT_TRUE(driver.run(2));
+    ASSERT_TRUE(driver.run(recoveryModeFromNumber(2)));
     EXPECT_TRUE(paths(adapter).count("/docs/deep/nested.txt"));
 }
 

@@ -1,4 +1,4 @@
-#include "results/DisplayFormat.h"
+#include "fs/DisplayFormat.h"
 #include "results/RecycleBinNames.h"
 #include "results/ResultsTree.h"
 #include "results/SaveWalk.h"

@@ -77,4 +77,11 @@ int runCommand(const std::string& command, std::string* out) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+bool choose(FileSystemAdapter& adapter, int choice, int sectorsPerCluster) {
+    std::string failure;
+    bool ok = adapter.chooseCandidate(choice, sectorsPerCluster, failure);
+    if (!ok) std::fprintf(stderr, "choice refused: %s\n", failure.c_str());
+    return ok;
+}
+
 }  // namespace ondrel::test

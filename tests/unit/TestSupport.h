@@ -1,6 +1,7 @@
 #pragma once
 // Shared helpers of the test suites: temporary folders, files, fixture paths.
 #include "diskimage/readWriteInterface.h"
+#include "fs/FileSystemAdapter.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -39,6 +40,9 @@ ByteVector patternDisk(std::size_t bytes, std::uint32_t seed = 1);
 // Puts a little-endian or big-endian value into a buffer.
 void putLe(ByteVector& b, std::size_t off, std::uint64_t value, int bytes);
 void putBe(ByteVector& b, std::size_t off, std::uint64_t value, int bytes);
+
+// Chooses an advanced-mode candidate; false (with the reason printed) when refused.
+bool choose(FileSystemAdapter& adapter, int choice, int sectorsPerCluster);
 
 // Runs a command; returns its exit status and fills out with its stdout.
 int runCommand(const std::string& command, std::string* out = nullptr);

@@ -1,8 +1,9 @@
 #include "fs/fat/FatAdapter.h"
 
 #include "platform/OutputFile.h"
-#include "results/DisplayFormat.h"
+#include "fs/DisplayFormat.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace ondrel {
@@ -27,14 +28,14 @@ FatAdapter::FatAdapter(readWriteInterface& reader, const VolumeRecord& volume, b
     : parser_(fat32 ? std::unique_ptr<FatParser>(std::make_unique<Fat32Class>(reader, volume))
                     : std::unique_ptr<FatParser>(std::make_unique<Fat16Class>(reader, volume))) {}
 
-bool FatAdapter::scan(int mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
+bool FatAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
     parser_->observer = &observer;
     parser_->control = &control;
-    if (mode == 2) {
+    if (mode == RecoveryMode::Advanced) {
         if (parser_->foundFats.empty()) parser_->findFatCopies(3);
         return parser_->scanAdvanced(fatChoice_, sectorsPerCluster_, failure);
     }
-    if (mode != 1) {
+    if (mode != RecoveryMode::Standard) {
         failure = "The deep mode is for NTFS volumes; use the standard or the advanced mode.";
         return false;
     }
@@ -45,10 +46,51 @@ bool FatAdapter::scan(int mode, ScanObserver& observer, WorkControl& control, st
     return true;
 }
 
-std::vector<std::int64_t> FatAdapter::findFatCopies(int maxCount, ScanObserver& observer, WorkControl& control) {
+namespace {
+// Cluster sizes to offer: the boot sector's own value first when it is a sane
+// one (any power of two up to 128, one sector included), then the usual ones.
+std::vector<int> clusterChoices(int bootValue, std::initializer_list<int> usual) {
+    std::vector<int> out;
+    if (bootValue > 0 && bootValue <= 128 && (bootValue & (bootValue - 1)) == 0) out.push_back(bootValue);
+    for (int v : usual)
+        if (std::find(out.begin(), out.end(), v) == out.end()) out.push_back(v);
+    return out;
+}
+}  // namespace
+
+AdvancedSearch FatAdapter::findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) {
     parser_->observer = &observer;
     parser_->control = &control;
-    return parser_->findFatCopies(maxCount);
+    bool fat32 = parser_->fat32();
+    if (!fat32) observer.status("Finding Fat entries....");
+    std::vector<std::int64_t> found = parser_->findFatCopies(maxCount);
+    AdvancedSearch out;
+    out.entryKind = fat32 ? "FAT32" : "FAT";
+    for (std::size_t i = 0; i < found.size(); ++i)
+        out.found.push_back({out.entryKind + "_ENTRY:" + std::to_string(i), found[i]});
+    out.bootSectorsPerCluster = parser_->bootSectorsPerCluster();
+    out.clusterChoices = fat32 ? clusterChoices(out.bootSectorsPerCluster, {2, 4, 16, 32, 64, 8})
+                               : clusterChoices(out.bootSectorsPerCluster, {4, 8, 16, 2, 32, 64, 128});
+    if (fat32 && found.empty())
+        out.message = "NO FAT  FAT32-ENTRY found ..";
+    else
+        out.message = "Number of " + out.entryKind + "-ENTRY found = " + std::to_string(found.size()) +
+                      " . Please select the choice from combo box and click Parse button to proceed.";
+    out.doneStatus = "Parsing done.Click Next to continue.";
+    return out;
+}
+
+bool FatAdapter::chooseCandidate(int choice, int sectorsPerCluster, std::string& failure) {
+    // With no copy found, the scan reads the FAT from the volume's start.
+    auto found = static_cast<int>(parser_->foundFats.size());
+    if (choice < 0 || (choice >= found && found > 0)) {
+        failure = std::string("no ") + (parser_->fat32() ? "FAT32" : "FAT") + "_ENTRY:" + std::to_string(choice) +
+                  " (found " + std::to_string(found) + ")";
+        return false;
+    }
+    fatChoice_ = choice;
+    sectorsPerCluster_ = sectorsPerCluster > 0 ? sectorsPerCluster : parser_->bootSectorsPerCluster();
+    return true;
 }
 
 const FatEntryRecord* FatAdapter::record(EntryId id) const {

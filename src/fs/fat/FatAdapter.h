@@ -1,7 +1,7 @@
 #pragma once
 // A FAT16 or FAT32 volume as the results layer browses, saves and searches it.
 #include "fs/fat/FatParser.h"
-#include "results/FileSystemAdapter.h"
+#include "fs/FileSystemAdapter.h"
 
 #include <memory>
 
@@ -11,8 +11,12 @@ class FatAdapter : public FileSystemAdapter {
 public:
     FatAdapter(readWriteInterface& reader, const VolumeRecord& volume, bool fat32);
 
+    FileSystemKind kind() const override { return parser_->fat32() ? FileSystemKind::Fat32 : FileSystemKind::Fat16; }
     std::string fileSystemName() const override { return parser_->fat32() ? "FAT32" : "FAT16"; }
-    bool scan(int mode, ScanObserver& observer, WorkControl& control, std::string& failure) override;
+    bool scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) override;
+    // Sectors that start like a FAT; the choice the advanced scan reads chains from.
+    AdvancedSearch findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) override;
+    bool chooseCandidate(int choice, int sectorsPerCluster, std::string& failure) override;
 
     EntryId rootEntry() const override { return parser_->records.empty() ? kNoEntry : 0; }
     std::vector<EntryId> children(EntryId folder) const override;
@@ -28,16 +32,9 @@ public:
     WriteResult writeFile(EntryId entry, const std::string& hostPath) override;
     bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) override;
     void rename(EntryId entry, const std::string& newName) override;
-    bool namesRecycleBin(int mode) const override { return parser_->fat32() && mode != 3; }
+    bool namesRecycleBin(RecoveryMode mode) const override { return parser_->fat32() && mode != RecoveryMode::Deep; }
 
-    // Advanced mode: the FAT copies found on the volume and the choice the scan uses.
-    std::vector<std::int64_t> findFatCopies(int maxCount, ScanObserver& observer, WorkControl& control);
-    void chooseFat(int choice, int sectorsPerCluster) {
-        fatChoice_ = choice;
-        sectorsPerCluster_ = sectorsPerCluster;
-    }
-
-    FatParser& parser() { return *parser_; }
+    const FatParser& parser() const { return *parser_; }
 
 private:
     const FatEntryRecord* record(EntryId id) const;

@@ -11,8 +11,6 @@
 
 namespace ondrel {
 
-bool driveFormatted = false;
-
 namespace {
 constexpr std::uint64_t kFatPage = 64 * 1024;
 constexpr std::size_t kCachedFatPages = 1024;  // 64 MiB of FAT at most
@@ -251,10 +249,7 @@ void FatParser::link() {
 bool FatParser::scanStandard() {
     attachReader();
     volumeBytes = sizeMegabytes(volume.sizeText) << 20;
-    if (!checkBootSector()) {
-        observer->message(std::string("Selected Drive is not in ") + kindText() + " Format");
-        return false;
-    }
+    if (!checkBootSector()) return false;
     observer->status(std::string("Finding ") + kindText() + " File And Directory entries recursively....");
     walk();
     observer->status("maintaining tree Structure in vector...");

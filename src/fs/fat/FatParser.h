@@ -5,9 +5,10 @@
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
 #include "diskimage/readWriteInterface.h"
+#include "fs/FileSystemKind.h"
 #include "fs/fat/FatBootSector.h"
 #include "fs/fat/FatEntryRecord.h"
-#include "results/DataSink.h"
+#include "fs/DataSink.h"
 #include "volumes/VolumeRecord.h"
 
 #include <set>
@@ -15,10 +16,6 @@
 #include <vector>
 
 namespace ondrel {
-
-// "Is Drive Formated..?": while set, no FAT chain is followed; file data comes
-// from consecutive clusters and directories from their first cluster.
-extern bool driveFormatted;
 
 class FatParser {
 public:

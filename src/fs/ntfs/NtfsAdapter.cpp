@@ -2,7 +2,7 @@
 
 #include "fs/ntfs/NtfsExtractor.h"
 #include "platform/OutputFile.h"
-#include "results/DisplayFormat.h"
+#include "fs/DisplayFormat.h"
 
 namespace ondrel {
 
@@ -15,28 +15,50 @@ constexpr EntryId kTopLevel = -2;
 NtfsAdapter::NtfsAdapter(readWriteInterface& reader, const VolumeRecord& volume)
     : parser_(std::make_unique<ntfs>(reader, volume)) {}
 
-bool NtfsAdapter::scan(int mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
+bool NtfsAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
     ntfs& p = *parser_;
     p.observer = &observer;
     p.control = &control;
-    p.mode = mode;
-    bool ok = false;
-    if (mode == 3) {
-        ok = p.scanDeep();
-    } else if (mode == 2) {
+    p.mode = static_cast<int>(mode);
+    if (mode == RecoveryMode::Advanced) {
         if (p.foundMft.empty()) p.findMftRecords(3);
-        ok = p.scanAdvanced(mftChoice_, sectorsPerCluster_);
-    } else {
-        ok = p.scanStandard();
+        if (!p.scanAdvanced(mftChoice_, sectorsPerCluster_)) {
+            failure = "The chosen MFT record has no readable run list.";
+            return false;
+        }
+        return true;
     }
-    if (!ok) failure = "Selected Drive is not in NTFS Format";
-    return ok;
+    if (!(mode == RecoveryMode::Deep ? p.scanDeep() : p.scanStandard())) {
+        failure = "Selected Drive is not in NTFS Format";
+        return false;
+    }
+    return true;
 }
 
-int NtfsAdapter::findMftRecords(int maxCount, ScanObserver& observer, WorkControl& control) {
+AdvancedSearch NtfsAdapter::findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) {
     parser_->observer = &observer;
     parser_->control = &control;
-    return parser_->findMftRecords(maxCount);
+    int n = parser_->findMftRecords(maxCount);
+    AdvancedSearch out;
+    out.entryKind = "MFT";
+    for (int i = 0; i < n; ++i)
+        out.found.push_back({"MFT_ENTRY:" + std::to_string(i), parser_->foundMft[static_cast<std::size_t>(i)].diskOffset});
+    out.clusterChoices = {8, 4, 2, 16, 32, 64};
+    out.message = "Number of MFT-ENTRY found = " + std::to_string(n) +
+                  " . Please select the choice from combo box and click Parse button to proceed.";
+    out.doneStatus = "Parsing done.Click next to continue.";
+    return out;
+}
+
+bool NtfsAdapter::chooseCandidate(int choice, int sectorsPerCluster, std::string& failure) {
+    int found = static_cast<int>(parser_->foundMft.size());
+    if (choice < 0 || choice >= found) {
+        failure = "no MFT_ENTRY:" + std::to_string(choice) + " (found " + std::to_string(found) + ")";
+        return false;
+    }
+    mftChoice_ = choice;
+    sectorsPerCluster_ = sectorsPerCluster;  // 0: the boot sector's
+    return true;
 }
 
 const NtfsEntry* NtfsAdapter::entry(EntryId id) const {

@@ -1,7 +1,7 @@
 #pragma once
 // The NTFS parser as the results layer browses, saves and searches it.
 #include "fs/ntfs/ntfs.h"
-#include "results/FileSystemAdapter.h"
+#include "fs/FileSystemAdapter.h"
 
 #include <memory>
 
@@ -11,8 +11,12 @@ class NtfsAdapter : public FileSystemAdapter {
 public:
     NtfsAdapter(readWriteInterface& reader, const VolumeRecord& volume);
 
+    FileSystemKind kind() const override { return FileSystemKind::Ntfs; }
     std::string fileSystemName() const override { return "NTFS"; }
-    bool scan(int mode, ScanObserver& observer, WorkControl& control, std::string& failure) override;
+    bool scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) override;
+    // Copies of the MFT's own record; the choice the advanced scan then reads the MFT along.
+    AdvancedSearch findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) override;
+    bool chooseCandidate(int choice, int sectorsPerCluster, std::string& failure) override;
 
     EntryId rootEntry() const override;
     std::vector<EntryId> children(EntryId folder) const override;
@@ -31,18 +35,8 @@ public:
     WriteResult writeFile(EntryId entry, const std::string& hostPath) override;
     bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) override;
     void rename(EntryId entry, const std::string& newName) override;
-    bool namesRecycleBin(int) const override { return true; }
+    bool namesRecycleBin(RecoveryMode) const override { return true; }
 
-    // Advanced mode: the copies of the MFT's own record found on the volume,
-    // and the choice the scan then uses.
-    int findMftRecords(int maxCount, ScanObserver& observer, WorkControl& control);
-    const std::vector<NtfsEntry>& foundMft() const { return parser_->foundMft; }
-    void chooseMft(int choice, int sectorsPerCluster) {
-        mftChoice_ = choice;
-        sectorsPerCluster_ = sectorsPerCluster;
-    }
-
-    ntfs& parser() { return *parser_; }
     const ntfs& parser() const { return *parser_; }
 
 private:

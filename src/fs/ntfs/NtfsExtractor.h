@@ -3,8 +3,8 @@
 // in large reads (sparse runs as zeros), compressed data one compression unit
 // at a time, and data spread over extension records through the attribute list.
 #include "fs/ntfs/ntfs.h"
-#include "results/DataSink.h"
-#include "results/FileSystemAdapter.h"
+#include "fs/DataSink.h"
+#include "fs/FileSystemAdapter.h"
 
 #include <cstddef>
 #include <cstdint>

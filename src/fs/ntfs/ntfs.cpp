@@ -489,10 +489,7 @@ void ntfs::finishTree() {
 
 bool ntfs::scanStandard() {
     prepare();
-    if (!readBootSector()) {
-        observer->message("Selected Drive is not in NTFS Format");
-        return false;
-    }
+    if (!readBootSector()) return false;
     observer->status(" ParsingBasedOnMFT is going on....");
     locateMft();
     walkMft();
@@ -502,10 +499,7 @@ bool ntfs::scanStandard() {
 
 bool ntfs::scanDeep() {
     prepare();
-    if (!readBootSector()) {
-        observer->message("Selected Drive is not in NTFS Format");
-        return false;
-    }
+    if (!readBootSector()) return false;
     if (clusterSize == 0) clusterSize = 4096;
     observer->status(" scanning for mft entries in deep mode ....");
     entries.clear();
@@ -583,10 +577,7 @@ bool ntfs::takeRunsFromFound(int choice) {
 bool ntfs::scanAdvanced(int choice, int sectorsPerCluster) {
     entries.clear();
     prepare();
-    if (!takeRunsFromFound(choice)) {
-        observer->message("The chosen MFT record has no readable run list.");
-        return false;
-    }
+    if (!takeRunsFromFound(choice)) return false;
     if (sectorsPerCluster > 0) clusterSize = static_cast<std::int64_t>(sectorsPerCluster) * 512;
     walkMft();
     finishTree();

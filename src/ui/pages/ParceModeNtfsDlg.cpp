@@ -1,6 +1,6 @@
 #include "ui/pages/ParceModeNtfsDlg.h"
 
-#include "fs/fat/FatParser.h"
+#include "fs/FileSystemRegistry.h"
 #include "ui/app/Screenshots.h"
 #include "ui/pages/VolumeScanDlg.h"
 #include "ui/pages/advanceOptions.h"
@@ -51,13 +51,11 @@ ParceModeNtfsDlg::ParceModeNtfsDlg(QWidget* parentPage, const VolumeRecord& chos
     maxFileSystemsBox->setText(QStringLiteral("3"));
     maxFileSystemsBox->setEnabled(false);
     driveFormattedCheck->setEnabled(false);
-    fsPrefix = QString::fromStdString(record.fileSystem).trimmed().left(3).toLower();
-    if (fsPrefix == "fat" || fsPrefix == "exf") deepMode->hide();
-    if (fsPrefix == "ext") {
-        deepMode->hide();
-        advancedMode->hide();
-    }
-    if (fsPrefix == "hfs") advancedMode->hide();
+    // A file system the registry does not know keeps every mode on offer; the
+    // results page then says it cannot be read.
+    fileSystemEntry = findFileSystem(record.fileSystem);
+    if (fileSystemEntry && !fileSystemEntry->offers(RecoveryMode::Deep)) deepMode->hide();
+    if (fileSystemEntry && !fileSystemEntry->offers(RecoveryMode::Advanced)) advancedMode->hide();
     setMode(1);
     resize(480, 280);
 }
@@ -67,7 +65,7 @@ void ParceModeNtfsDlg::setMode(int mode) {
     driveFormattedCheck->blockSignals(true);
     driveFormattedCheck->setChecked(false);
     driveFormattedCheck->blockSignals(false);
-    driveFormattedCheck->setEnabled(mode == 2 && fsPrefix == "fat");
+    driveFormattedCheck->setEnabled(mode == 2 && fileSystemEntry && fileSystemEntry->formattedFlag);
     maxFileSystemsBox->setEnabled(mode == 2);
     standardMode->setChecked(mode == 1);
     advancedMode->setChecked(mode == 2);

@@ -2,6 +2,7 @@
 // The recovery-mode page (for every file system, despite its name): Standard,
 // Advanced or Deep, the number of structures the advanced search looks for,
 // and "Is Drive Formated..?".
+#include "fs/FileSystemEntry.h"
 #include "ui/pages/WizardPage.h"
 #include "volumes/VolumeRecord.h"
 
@@ -23,7 +24,8 @@ public:
     QCheckBox* driveFormattedCheck = nullptr;
 
     VolumeRecord record;
-    QString fsPrefix;
+    // The chosen volume's file system; null when the registry does not know it.
+    const FileSystemEntry* fileSystemEntry = nullptr;
     int recoveryMode = 1;
 
     void setMode(int mode);

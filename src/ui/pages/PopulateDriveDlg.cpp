@@ -1,6 +1,7 @@
 #include "ui/pages/PopulateDriveDlg.h"
 
 #include "diskimage/ReaderState.h"
+#include "fs/FileSystemRegistry.h"
 #include "ui/app/GuiObserver.h"
 #include "ui/app/Prompter.h"
 #include "ui/app/Screenshots.h"
@@ -24,9 +25,9 @@
 namespace ondrel::ui {
 
 namespace {
-const char* const kFileSystemItems[] = {"EXTX", "FAT64", "FAT32", "FAT16", "NTFS", "HFS+", "RAW"};
+// The last item of "Treat file system as:" leads to signature recovery, not to a file system.
+const char* const kRawItem = "RAW";
 
-QString lowerTrimmed(const QString& s) { return s.trimmed().toLower(); }
 }  // namespace
 
 PopulateDriveDlg::PopulateDriveDlg(QWidget* parentPage, const Settings& s) : WizardPage(parentPage), settings(s) {
@@ -86,7 +87,8 @@ PopulateDriveDlg::PopulateDriveDlg(QWidget* parentPage, const Settings& s) : Wiz
     };
     auto* treatLabel = new QLabel(QStringLiteral("Treat file system as:"), customGroup);
     treatAs = new QComboBox(customGroup);
-    for (const char* item : kFileSystemItems) treatAs->addItem(QString::fromUtf8(item));
+    for (const FileSystemEntry* e : fileSystems()) treatAs->addItem(QString::fromStdString(e->treatAsItem));
+    treatAs->addItem(QString::fromUtf8(kRawItem));
     treatAs->setCurrentIndex(-1);
     grid->addWidget(selectedLabel, 0, 0);
     grid->addWidget(selectedVolume, 0, 1);
@@ -281,14 +283,8 @@ void PopulateDriveDlg::selectRow(int row) {
     startSectorBox->setText(QString::number(start));
     qint64 sizeMb = sizeMegabytes(volumeList->item(row, 2)->text().toStdString());
     endSectorBox->setText(QString::number(sizeMb >= 1 ? start + sizeMb * 2048 - 1 : 0));
-    QString fs = lowerTrimmed(volumeList->item(row, 1)->text());
-    if (fs.isEmpty()) return;
-    for (int i = 0; i < treatAs->count(); ++i) {
-        if (treatAs->itemText(i).toLower().startsWith(fs)) {
-            treatAs->setCurrentIndex(i);
-            break;
-        }
-    }
+    if (const FileSystemEntry* e = findFileSystem(volumeList->item(row, 1)->text().toStdString()))
+        treatAs->setCurrentIndex(treatAs->findText(QString::fromStdString(e->treatAsItem)));
 }
 
 void PopulateDriveDlg::addCustomVolume() {
@@ -346,14 +342,9 @@ void PopulateDriveDlg::onNext() {
         qint64 end = endSectorBox->text().toLongLong();
         chosenRecord.startSector = start;
         chosenRecord.sizeText = start < end ? std::to_string((end - start + 1) / 2048) : "0";
-        QString item = treatAs->currentText().toUpper();
-        if (item == "NTFS") chosenRecord.fileSystem = "ntfs";
-        else if (item == "FAT16") chosenRecord.fileSystem = "fat16";
-        else if (item == "FAT32") chosenRecord.fileSystem = "fat32";
-        else if (item == "FAT64") chosenRecord.fileSystem = "fat64";
-        else if (item == "EXTX") chosenRecord.fileSystem = "extX";
-        else if (item == "HFS+") chosenRecord.fileSystem = "HFS+";
-        else if (item == "RAW") raw = true;
+        QString item = treatAs->currentText();
+        if (const FileSystemEntry* e = findFileSystem(item.toStdString())) chosenRecord.fileSystem = e->treatAsName;
+        else raw = item == QString::fromUtf8(kRawItem);
     }
     if (raw) {
         // Signature recovery has no page in this version; say so rather than
@@ -361,7 +352,7 @@ void PopulateDriveDlg::onNext() {
         prompter().information(this, QStringLiteral("Signature (RAW) recovery is not available in this version."));
         return;
     }
-    if (lowerTrimmed(QString::fromStdString(chosenRecord.fileSystem)) == "unknown") {
+    if (isUnknownFileSystem(chosenRecord)) {
         prompter().information(this, QStringLiteral("can not parse unknown volume"));
         return;
     }

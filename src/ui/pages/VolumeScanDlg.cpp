@@ -1,7 +1,7 @@
 #include "ui/pages/VolumeScanDlg.h"
 
 #include "diskimage/ReaderState.h"
-#include "results/AdapterFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "results/SaveWalk.h"
 #include "ui/app/GuiObserver.h"
 #include "ui/app/Prompter.h"
@@ -177,8 +177,8 @@ void VolumeScanDlg::endJob() {
 }
 
 void VolumeScanDlg::start() {
-    QString fs = QString::fromStdString(record.fileSystem).trimmed().toLower();
-    if (fs == "ntfs") statusLine->setText(QStringLiteral("ntfs partition selected...."));
+    const FileSystemEntry* entry = findFileSystem(record.fileSystem);
+    if (entry && !entry->selectedStatus.empty()) statusLine->setText(QString::fromStdString(entry->selectedStatus));
     if (!g_reader) {
         prompter().information(this, QStringLiteral("Please Restart the program to re begin necessary initialization..."));
         backButton->setEnabled(true);
@@ -191,8 +191,8 @@ void VolumeScanDlg::start() {
         statusLine->setText(QStringLiteral("Not a valid Drive .Go back"));
         return;
     }
-    // Only NTFS has a deep mode: the page stays, with Back to choose again.
-    if (mode == 3 && fs != "ntfs") {
+    // A mode the file system does not offer: the page stays, with Back to choose again.
+    if (!fileSystem(adapter_->kind()).offers(recoveryModeFromNumber(mode))) {
         backButton->setEnabled(true);
         return;
     }
@@ -200,7 +200,7 @@ void VolumeScanDlg::start() {
     beginJob(Job::Scan, &driver_->control());
     ScanDriver* driver = driver_.get();
     GuiObserver* observer = observer_.get();
-    int scanMode = mode;
+    RecoveryMode scanMode = recoveryModeFromNumber(mode);
     worker_.start([this, driver, observer, scanMode] {
         bool ok = driver->run(scanMode);
         observer->post([this, ok] {

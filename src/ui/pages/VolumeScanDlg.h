@@ -2,7 +2,7 @@
 // The results page: runs the chosen volume's scan on a worker, then shows the
 // recovered folders in a check-box tree (deeper levels added when a folder is
 // opened) and a folder's files in a check-box list, and saves and searches.
-#include "results/FileSystemAdapter.h"
+#include "fs/FileSystemAdapter.h"
 #include "results/SaveWalk.h"
 #include "results/ScanDriver.h"
 #include "results/Search.h"

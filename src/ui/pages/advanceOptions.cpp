@@ -1,9 +1,7 @@
 #include "ui/pages/advanceOptions.h"
 
 #include "diskimage/ReaderState.h"
-#include "fs/fat/FatAdapter.h"
-#include "fs/ntfs/NtfsAdapter.h"
-#include "results/AdapterFactory.h"
+#include "fs/FileSystemRegistry.h"
 #include "ui/app/GuiObserver.h"
 #include "ui/app/Prompter.h"
 #include "ui/app/Screenshots.h"
@@ -22,19 +20,6 @@
 #include <QVBoxLayout>
 
 namespace ondrel::ui {
-
-namespace {
-// Cluster sizes to offer: the boot sector's own value first when it is a
-// sane one (any power of two up to 128, one sector included), then the usual
-// ones in the given order.
-QList<int> clusterChoices(int bootValue, std::initializer_list<int> usual) {
-    QList<int> out;
-    if (bootValue > 0 && bootValue <= 128 && (bootValue & (bootValue - 1)) == 0) out << bootValue;
-    for (int v : usual)
-        if (!out.contains(v)) out << v;
-    return out;
-}
-}  // namespace
 
 advanceOptions::advanceOptions(ParceModeNtfsDlg* modePage) : WizardPage(modePage), modePage_(modePage) {
     auto* layout = new QVBoxLayout(this);
@@ -126,16 +111,17 @@ void advanceOptions::keyPressEvent(QKeyEvent* event) {
 }
 
 void advanceOptions::start() {
-    QString fs = QString::fromStdString(record.fileSystem).trimmed().toLower();
+    const FileSystemEntry* entry = findFileSystem(record.fileSystem);
     if (!g_reader) {
-        if (fs == "ntfs")
+        if (entry && entry->kind == FileSystemKind::Ntfs)
             prompter().information(this,
                                    QStringLiteral("Please Restart the program to re begin necessary initialization..."));
         backButton->setEnabled(true);
         return;
     }
     parser = std::shared_ptr<FileSystemAdapter>(createAdapter(*g_reader, record));
-    if (!parser) {
+    if (!parser || !entry->offers(RecoveryMode::Advanced)) {
+        parser.reset();
         prompter().information(this, QStringLiteral("unKnown Partition Cant be parsed..."));
         statusLine->setText(QStringLiteral("Not a valid Drive .Go back"));
         backButton->setEnabled(true);
@@ -147,48 +133,17 @@ void advanceOptions::start() {
     int wanted = maxFileSystems < 1 || maxFileSystems > 100000 ? 3 : static_cast<int>(maxFileSystems);
     GuiObserver* observer = observer_.get();
     searching_ = true;
-
-    if (auto* ntfsParser = dynamic_cast<NtfsAdapter*>(parser.get())) {
-        statusLine->setText(QStringLiteral("ntfs partition selected...."));
-        worker_.start([this, ntfsParser, observer, wanted] {
-            int n = ntfsParser->findMftRecords(wanted, *observer, control_);
-            QStringList entries;
-            for (int i = 0; i < n; ++i) entries << QStringLiteral("MFT_ENTRY:%1").arg(i);
-            QString message = QStringLiteral("Number of MFT-ENTRY found = %1 . Please select the choice from combo box "
-                                             "and click Parse button to proceed.")
-                                  .arg(n);
-            observer->post([this, entries, message] {
-                searchFinished(entries, {8, 4, 2, 16, 32, 64}, message, QStringLiteral("Parsing done.Click next to continue."));
-            });
-        });
-        return;
-    }
-    auto* fat = dynamic_cast<FatAdapter*>(parser.get());
-    if (!fat) {
-        searching_ = false;
-        return;
-    }
-    bool fat32 = fat->parser().fat32();
-    if (!fat32) tfsLabel->setText(QStringLiteral("Total fat16 Entries Found:"));
-    worker_.start([this, fat, fat32, observer, wanted] {
-        if (!fat32) observer->status("Finding Fat entries....");
-        auto found = fat->findFatCopies(wanted, *observer, control_);
-        int boot = fat->parser().bootSectorsPerCluster();
+    if (!entry->selectedStatus.empty()) statusLine->setText(QString::fromStdString(entry->selectedStatus));
+    if (!entry->candidateLabel.empty()) tfsLabel->setText(QString::fromStdString(entry->candidateLabel));
+    FileSystemAdapter* adapter = parser.get();
+    worker_.start([this, adapter, observer, wanted] {
+        AdvancedSearch search = adapter->findCandidates(wanted, *observer, control_);
         QStringList entries;
-        for (std::size_t i = 0; i < found.size(); ++i)
-            entries << (fat32 ? QStringLiteral("FAT32_ENTRY:%1") : QStringLiteral("FAT_ENTRY:%1")).arg(i);
-        QList<int> clusters = fat32 ? clusterChoices(boot, {2, 4, 16, 32, 64, 8})
-                                    : clusterChoices(boot, {4, 8, 16, 2, 32, 64, 128});
-        QString message;
-        if (fat32 && found.empty()) message = QStringLiteral("NO FAT  FAT32-ENTRY found ..");
-        else
-            message = QStringLiteral("Number of %1-ENTRY found = %2 . Please select the choice from combo box and click "
-                                     "Parse button to proceed.")
-                          .arg(fat32 ? QStringLiteral("FAT32") : QStringLiteral("FAT"))
-                          .arg(found.size());
-        observer->post([this, entries, clusters, message] {
-            searchFinished(entries, clusters, message, QStringLiteral("Parsing done.Click Next to continue."));
-        });
+        for (const auto& c : search.found) entries << QString::fromStdString(c.label);
+        QList<int> clusters(search.clusterChoices.begin(), search.clusterChoices.end());
+        QString message = QString::fromStdString(search.message);
+        QString done = QString::fromStdString(search.doneStatus);
+        observer->post([this, entries, clusters, message, done] { searchFinished(entries, clusters, message, done); });
     });
 }
 
@@ -220,8 +175,11 @@ void advanceOptions::onNext() {
     if (clusterCombo->currentIndex() < 0 || !parser) return;
     int choice = tfsCombo->currentIndex();
     int sectorsPerCluster = clusterCombo->currentText().toInt();
-    if (auto* n = dynamic_cast<NtfsAdapter*>(parser.get())) n->chooseMft(choice, sectorsPerCluster);
-    else if (auto* f = dynamic_cast<FatAdapter*>(parser.get())) f->chooseFat(choice, sectorsPerCluster);
+    std::string failure;
+    if (!parser->chooseCandidate(choice, sectorsPerCluster, failure)) {
+        prompter().information(this, QString::fromStdString(failure));
+        return;
+    }
     auto* next = new VolumeScanDlg(this, record, 2, parser);
     forwardTo(next);
     next->start();

@@ -3,7 +3,7 @@
 // (copies of the MFT's own record, FAT copies) runs on a worker, and the user
 // picks one candidate and a cluster size before the results page opens.
 #include "common/WorkControl.h"
-#include "results/FileSystemAdapter.h"
+#include "fs/FileSystemAdapter.h"
 #include "ui/app/LongProgressBar.h"
 #include "ui/app/WorkerThread.h"
 #include "ui/pages/WizardPage.h"

@@ -1,4 +1,4 @@
-#include "results/DisplayFormat.h"
+#include "fs/DisplayFormat.h"
 
 #include <cstdio>
 

@@ -1,8 +1,9 @@
 #pragma once
-// One recovered volume as the results layer sees it, whatever its file system.
-// Entries are identified by the parser's own record index.
+// One recovered volume as the results layer and the front ends see it, whatever
+// its file system. Entries are identified by the parser's own record index.
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
+#include "fs/FileSystemKind.h"
 #include "platform/FileTimes.h"
 
 #include <cstdint>
@@ -29,17 +30,40 @@ struct EntryTimes {
 
 enum class WriteResult { Written, CreateFailed, ReadFailed, WriteFailed, NotAFile, NoData };
 
+// One place the advanced mode's search found (an MFT record, a FAT copy, a heap start).
+struct AdvancedCandidate {
+    std::string label;            // "MFT_ENTRY:0", "FAT32_ENTRY:1", ...
+    std::int64_t byteOffset = 0;  // from the volume's start
+};
+
+// What the advanced mode's search found, and how the front ends offer it.
+struct AdvancedSearch {
+    std::string entryKind;                 // "MFT", "FAT32", "FAT": "Number of %s-ENTRY found"
+    std::vector<AdvancedCandidate> found;
+    std::vector<int> clusterChoices;       // sectors per cluster, in the order offered
+    int bootSectorsPerCluster = 0;         // the boot sector's value while it is still readable
+    std::string message;                   // the notice when the search ends
+    std::string doneStatus;                // the status line after it
+};
+
 class FileSystemAdapter {
 public:
     virtual ~FileSystemAdapter() = default;
 
+    virtual FileSystemKind kind() const = 0;
     // "NTFS", "FAT16", ...
     virtual std::string fileSystemName() const = 0;
 
-    // Runs the file system's scan for a recovery mode (1 standard, 2 advanced,
-    // 3 deep). False with a message when the volume cannot be read as this file
+    // Runs the file system's scan for a recovery mode. False with a message
+    // (shown once, by the caller) when the volume cannot be read as this file
     // system; a stop keeps what was found and still returns true.
-    virtual bool scan(int mode, ScanObserver& observer, WorkControl& control, std::string& failure) = 0;
+    virtual bool scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) = 0;
+
+    // The advanced mode: look for what a damaged boot sector no longer leads
+    // to, then choose one of the candidates with a cluster size (0 or less:
+    // the file system's own default). False with a message for a bad choice.
+    virtual AdvancedSearch findCandidates(int maxCount, ScanObserver& observer, WorkControl& control);
+    virtual bool chooseCandidate(int choice, int sectorsPerCluster, std::string& failure);
 
     // The root folder whose children form the top level; kNoEntry when none.
     virtual EntryId rootEntry() const = 0;
@@ -67,7 +91,7 @@ public:
     virtual void rename(EntryId entry, const std::string& newName) = 0;
 
     // Whether the recycle-bin naming step runs after a scan in this mode.
-    virtual bool namesRecycleBin(int mode) const {
+    virtual bool namesRecycleBin(RecoveryMode mode) const {
         (void)mode;
         return false;
     }

@@ -1,0 +1,18 @@
+#include "fs/FileSystemAdapter.h"
+
+#include "fs/DisplayFormat.h"
+
+namespace ondrel {
+
+bool driveFormatted = false;
+
+std::string FileSystemAdapter::sizeText(EntryId entry) const { return formatSize(size(entry)); }
+
+AdvancedSearch FileSystemAdapter::findCandidates(int, ScanObserver&, WorkControl&) { return {}; }
+
+bool FileSystemAdapter::chooseCandidate(int, int, std::string& failure) {
+    failure = "the advanced mode of this file system is not available";
+    return false;
+}
+
+}  // namespace ondrel

@@ -1,0 +1,40 @@
+#pragma once
+// What the registry knows of one file system: the names it goes by, how its
+// volumes are recognised, how its parser is made, and what the parser offers.
+// Each file system defines its entry in its own folder.
+#include "common/Endian.h"
+#include "diskimage/readWriteInterface.h"
+#include "fs/FileSystemAdapter.h"
+#include "volumes/VolumeRecord.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ondrel {
+
+struct FileSystemEntry {
+    FileSystemKind kind;
+    std::string listName;              // as the volume list shows it: "NTFS", "FAT64", "extX", ...
+    std::string treatAsItem;           // the item of "Treat file system as:"
+    std::string treatAsName;           // the volume's file-system name when treated as it
+    std::string cliName;               // `--fs` of ondrel-cli
+    std::vector<std::string> aliases;  // other names it is known by (without regard to case)
+    // Recognises the volume from its first sector and the sector 1024 bytes in.
+    bool (*recognises)(Bytes bootSector, Bytes sectorAt1024, std::int64_t& sizeBytes) = nullptr;
+    // Null while no parser reads this file system.
+    std::unique_ptr<FileSystemAdapter> (*create)(readWriteInterface& reader, const VolumeRecord& volume) = nullptr;
+    std::vector<RecoveryMode> modes;   // the recovery modes offered
+    bool formattedFlag = false;        // "Is Drive Formated..?" applies in the advanced mode
+    std::string selectedStatus;        // the status line when a volume of it is opened ("" none)
+    std::string candidateLabel;        // the advanced input's combo label ("" the default)
+
+    bool offers(RecoveryMode mode) const {
+        for (RecoveryMode m : modes)
+            if (m == mode) return true;
+        return false;
+    }
+    bool readable() const { return create != nullptr; }
+};
+
+}  // namespace ondrel

@@ -1,0 +1,23 @@
+#pragma once
+// The one table of file systems. Front ends and the results layer ask it
+// (names, modes, parsers) instead of knowing any file system themselves.
+#include "fs/FileSystemEntry.h"
+
+#include <string_view>
+
+namespace ondrel {
+
+// Every known file system, in the order "Treat file system as:" lists them.
+const std::vector<const FileSystemEntry*>& fileSystems();
+
+const FileSystemEntry& fileSystem(FileSystemKind kind);
+// By any of its names, without regard to case or surrounding blanks; null when unknown.
+const FileSystemEntry* findFileSystem(std::string_view name);
+// The first file system whose test recognises the volume's first sectors; null when none.
+const FileSystemEntry* recogniseFileSystem(Bytes bootSector, Bytes sectorAt1024);
+
+// The parser for a volume, chosen by its file-system name; null when no parser
+// reads that file system ("not a valid drive.").
+std::unique_ptr<FileSystemAdapter> createAdapter(readWriteInterface& reader, const VolumeRecord& volume);
+
+}  // namespace ondrel

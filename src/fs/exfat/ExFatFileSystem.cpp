@@ -1,0 +1,26 @@
+// The registry's entry for exFAT ("FAT64" in the volume list). Its volumes are
+// recognised and listed; no parser reads them yet.
+#include "fs/FileSystemEntry.h"
+#include "volumes/BootRecordTests.h"
+
+namespace ondrel {
+
+const FileSystemEntry& exfatFileSystem() {
+    static const FileSystemEntry entry{
+        .kind = FileSystemKind::ExFat,
+        .listName = "FAT64",
+        .treatAsItem = "FAT64",
+        .treatAsName = "fat64",
+        .cliName = "exfat",
+        .aliases = {"exFat"},
+        .recognises = [](Bytes boot, Bytes, std::int64_t& size) { return isExfatBootSector(boot, size); },
+        .create = nullptr,
+        .modes = {RecoveryMode::Standard, RecoveryMode::Advanced},
+        .formattedFlag = true,
+        .selectedStatus = "",
+        .candidateLabel = "Total fat64 Entries Found:",
+    };
+    return entry;
+}
+
+}  // namespace ondrel

@@ -1,0 +1,28 @@
+// The registry's entry for NTFS.
+#include "fs/FileSystemEntry.h"
+#include "fs/ntfs/NtfsAdapter.h"
+#include "volumes/BootRecordTests.h"
+
+namespace ondrel {
+
+const FileSystemEntry& ntfsFileSystem() {
+    static const FileSystemEntry entry{
+        .kind = FileSystemKind::Ntfs,
+        .listName = "NTFS",
+        .treatAsItem = "NTFS",
+        .treatAsName = "ntfs",
+        .cliName = "ntfs",
+        .aliases = {},
+        .recognises = [](Bytes boot, Bytes, std::int64_t& size) { return isNtfsBootSector(boot, true, size); },
+        .create = [](readWriteInterface& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
+            return std::make_unique<NtfsAdapter>(reader, volume);
+        },
+        .modes = {RecoveryMode::Standard, RecoveryMode::Advanced, RecoveryMode::Deep},
+        .formattedFlag = false,
+        .selectedStatus = "ntfs partition selected....",
+        .candidateLabel = "",
+    };
+    return entry;
+}
+
+}  // namespace ondrel
