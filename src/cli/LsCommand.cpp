@@ -3,29 +3,29 @@
 #include "cli/EntryLines.h"
 #include "cli/VolumeOptions.h"
 
-#include <unordered_set>
+#include "results/TreeWalk.h"
 
 namespace ondrel::cli {
 
 namespace {
 
-void list(const FileSystemAdapter& adapter, EntryId folder, const std::string& path, bool json,
-          std::unordered_set<EntryId>& seen, int depth) {
-    if (depth > 4096) return;
-    for (EntryId c : adapter.children(folder)) {
-        if (!seen.insert(c).second) continue;
-        std::string p = path + "/" + adapter.name(c);
-        printEntry(adapter, c, p, json);
-        if (adapter.isFolder(c) && adapter.descendInto(c)) list(adapter, c, p, json, seen, depth + 1);
-    }
-}
-
 int runLs(VolumeOptions& o) {
     auto v = scanVolume(o);
     if (!v) return kExitFailure;
     if (v->listedCandidatesOnly) return kExitOk;
-    std::unordered_set<EntryId> seen;
-    if (v->adapter->rootEntry() != kNoEntry) list(*v->adapter, v->adapter->rootEntry(), "", o.json, seen, 0);
+    const FileSystemAdapter& adapter = *v->adapter;
+    if (adapter.rootEntry() != kNoEntry) {
+        std::vector<std::string> paths{""};  // paths[d - 1]: the folder of the entries at depth d
+        TreeVisitor list;
+        list.onEntry = [&](EntryId c, int depth) {
+            std::string path = paths[static_cast<std::size_t>(depth - 1)] + "/" + adapter.name(c);
+            printEntry(adapter, c, path, o.json);
+            paths.resize(static_cast<std::size_t>(depth));
+            paths.push_back(std::move(path));
+            return Visit::Enter;
+        };
+        walkTree(adapter, adapter.rootEntry(), list);
+    }
     return o.image.hadWarnings ? kExitFailure : kExitOk;
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/Endian.h"
 #include "common/Utf16.h"
+#include "results/TreeWalk.h"
 
 #include <map>
 
@@ -33,8 +34,12 @@ int nameRecycleBinEntries(FileSystemAdapter& adapter) {
         // The pairs sit in per-user folders (as Windows keeps them on NTFS) or
         // in the recycle-bin folder itself (older FAT layouts): both are looked at.
         std::vector<EntryId> folders{top};
-        for (EntryId user : adapter.children(top))
+        TreeVisitor users;
+        users.onEntry = [&](EntryId user, int) {
             if (adapter.isFolder(user)) folders.push_back(user);
+            return Visit::Skip;
+        };
+        walkTree(adapter, top, users);
         for (EntryId folder : folders) {
             std::map<std::string, std::string> names;  // "$I" name -> original name
             std::vector<EntryId> kids = adapter.children(folder);

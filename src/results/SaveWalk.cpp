@@ -1,5 +1,7 @@
 #include "results/SaveWalk.h"
 
+#include "results/TreeWalk.h"
+
 #include <cstdio>
 
 namespace ondrel {
@@ -18,23 +20,14 @@ const char* reasonText(WriteResult r) {
 }
 }  // namespace
 
-namespace {
-// Trees rebuilt from damaged volumes can nest without end; host paths cannot.
-constexpr int kMaxDepth = 1024;
-}  // namespace
-
-std::int64_t SaveWalk::countFiles(EntryId folder) const { return countFiles(folder, 0); }
-
-std::int64_t SaveWalk::countFiles(EntryId folder, int depth) const {
+std::int64_t SaveWalk::countFiles(EntryId folder) const {
     std::int64_t n = 0;
-    if (depth > kMaxDepth) return n;
-    for (EntryId c : adapter_.children(folder)) {
-        if (adapter_.isFolder(c)) {
-            if (adapter_.descendInto(c)) n += countFiles(c, depth + 1);
-        } else {
-            ++n;
-        }
-    }
+    TreeVisitor count;
+    count.onEntry = [&](EntryId c, int) {
+        if (!adapter_.isFolder(c)) ++n;
+        return Visit::Enter;
+    };
+    walkTree(adapter_, folder, count);
     return n;
 }
 
@@ -57,39 +50,44 @@ void SaveWalk::saveOne(EntryId file, const std::string& folder, SaveOutcome& out
     }
 }
 
-void SaveWalk::walk(EntryId folder, const std::string& path, SaveOutcome& out, int depth) {
-    if (depth > kMaxDepth) {
-        out.failures.push_back(path + ": folders nested too deep; the rest of this branch was not saved");
-        return;
-    }
-    for (EntryId c : adapter_.children(folder)) {
+void SaveWalk::walk(EntryId folder, const std::string& path, SaveOutcome& out) {
+    std::vector<std::string> paths{path};  // paths[d - 1]: the host folder of the entries at depth d
+    TreeVisitor save;
+    save.onEntry = [&](EntryId c, int depth) {
         if (control_.poll()) {
             out.stopped = true;
-            return;
+            return Visit::Stop;
         }
         observer_.progressPosition(out.saved + out.failed + out.skipped);
-        if (adapter_.isFolder(c)) {
-            if (!adapter_.descendInto(c)) continue;
-            if (liveOnly && adapter_.isDeleted(c)) {
-                out.skipped += countFiles(c);
-                continue;
-            }
-            std::string name = adapter_.name(c);
-            std::string sub = path;
-            if (!name.empty()) {
-                sub = joinPath(path, names_.claim(path, sanitizeName(name)));
-                if (!makeFolder(sub)) {
-                    std::int64_t lost = countFiles(c);
-                    out.failed += lost;
-                    out.failures.push_back(sub + ": the folder could not be created");
-                    continue;
-                }
-            }
-            walk(c, sub, out, depth + 1);
-        } else {
-            saveOne(c, path, out);
+        const std::string here = paths[static_cast<std::size_t>(depth - 1)];
+        if (!adapter_.isFolder(c)) {
+            saveOne(c, here, out);
+            return Visit::Skip;
         }
-    }
+        if (!adapter_.descendInto(c)) return Visit::Skip;
+        if (liveOnly && adapter_.isDeleted(c)) {
+            out.skipped += countFiles(c);
+            return Visit::Skip;
+        }
+        std::string name = adapter_.name(c);
+        std::string sub = here;
+        if (!name.empty()) {
+            sub = joinPath(here, names_.claim(here, sanitizeName(name)));
+            if (!makeFolder(sub)) {
+                out.failed += countFiles(c);
+                out.failures.push_back(sub + ": the folder could not be created");
+                return Visit::Skip;
+            }
+        }
+        paths.resize(static_cast<std::size_t>(depth));
+        paths.push_back(sub);
+        return Visit::Enter;
+    };
+    save.onTooDeep = [&](EntryId, int depth) {
+        out.failures.push_back(paths[static_cast<std::size_t>(depth)] +
+                               ": folders nested too deep; the rest of this branch was not saved");
+    };
+    walkTree(adapter_, folder, save);
 }
 
 void SaveWalk::finish(const SaveOutcome& out) {
@@ -130,7 +128,7 @@ SaveOutcome SaveWalk::saveFolder(EntryId folder, const std::string& outputFolder
         out.failed = out.counted;
         out.failures.push_back(outputFolder + ": the output folder could not be created");
     } else {
-        walk(folder, outputFolder, out, 0);
+        walk(folder, outputFolder, out);
     }
     observer_.progressPosition(out.counted);
     finish(out);

@@ -37,8 +37,7 @@ public:
     SaveOutcome saveFile(EntryId file, const std::string& outputFolder);
 
 private:
-    void walk(EntryId folder, const std::string& path, SaveOutcome& out, int depth);
-    std::int64_t countFiles(EntryId folder, int depth) const;
+    void walk(EntryId folder, const std::string& path, SaveOutcome& out);
     void saveOne(EntryId file, const std::string& folder, SaveOutcome& out);
     void finish(const SaveOutcome& out);
 

@@ -1,42 +1,10 @@
 #include "results/Search.h"
 
+#include "results/TreeWalk.h"
+
 #include <regex>
 
 namespace ondrel {
-
-namespace {
-
-struct Walker {
-    const FileSystemAdapter& adapter;
-    const std::regex& pattern;
-    ScanObserver& observer;
-    WorkControl& control;
-    SearchOutcome& out;
-
-    void match(EntryId file, const std::string& path) {
-        if (!std::regex_search(adapter.name(file), pattern)) return;
-        out.hits.push_back({file, path + "\\" + adapter.name(file)});
-        observer.status("searched file " + std::to_string(out.hits.size()));
-    }
-
-    void walk(EntryId folder, const std::string& path, int depth) {
-        // Trees rebuilt from damaged volumes can be deep; a bound keeps the stack safe.
-        if (depth > 4096) return;
-        for (EntryId c : adapter.children(folder)) {
-            if (control.poll()) return;
-            observer.progressPosition(static_cast<std::int64_t>(out.hits.size()));
-            if (adapter.isFolder(c)) {
-                if (!adapter.descendInto(c)) continue;
-                std::string name = adapter.name(c);
-                walk(c, name.empty() ? path : path + "\\" + name, depth + 1);
-            } else {
-                match(c, path);
-            }
-        }
-    }
-};
-
-}  // namespace
 
 SearchOutcome searchNames(const FileSystemAdapter& adapter, const std::string& text, ScanObserver& observer,
                           WorkControl& control) {
@@ -51,15 +19,35 @@ SearchOutcome searchNames(const FileSystemAdapter& adapter, const std::string& t
                              "). Use for example jpg|png to find several kinds of files.");
             return out;
         }
-        Walker walker{adapter, pattern, observer, control, out};
+        auto match = [&](EntryId file, const std::string& path) {
+            if (!std::regex_search(adapter.name(file), pattern)) return;
+            out.hits.push_back({file, path + "\\" + adapter.name(file)});
+            observer.status("searched file " + std::to_string(out.hits.size()));
+        };
+        std::vector<std::string> paths;  // paths[d - 1]: the folder of the entries at depth d
+        TreeVisitor search;
+        search.onEntry = [&](EntryId c, int depth) {
+            if (control.poll()) return Visit::Stop;
+            observer.progressPosition(static_cast<std::int64_t>(out.hits.size()));
+            const std::string here = paths[static_cast<std::size_t>(depth - 1)];
+            if (!adapter.isFolder(c)) {
+                match(c, here);
+                return Visit::Skip;
+            }
+            std::string name = adapter.name(c);
+            paths.resize(static_cast<std::size_t>(depth));
+            paths.push_back(name.empty() ? here : here + "\\" + name);
+            return Visit::Enter;
+        };
         for (EntryId top : adapter.children(adapter.rootEntry())) {
             if (adapter.isFolder(top)) {
                 if (!adapter.descendInto(top)) continue;
-                walker.walk(top, "\\" + adapter.name(top), 1);
+                paths.assign(1, "\\" + adapter.name(top));
+                walkTree(adapter, top, search);
                 // Stop ends the folder being searched; the search goes on with the next one.
                 if (control.stopRequested()) control.reset();
             } else {
-                walker.match(top, "");
+                match(top, "");
             }
         }
     }

@@ -99,14 +99,8 @@ const FatEntryRecord* FatAdapter::record(EntryId id) const {
 }
 
 std::vector<EntryId> FatAdapter::children(EntryId folder) const {
-    std::vector<EntryId> out;
-    const FatEntryRecord* r = record(folder);
-    if (!r) return out;
-    auto count = static_cast<std::int32_t>(parser_->records.size());
-    for (std::int32_t c = r->firstChild; c > 0 && c < count && static_cast<std::int32_t>(out.size()) < count;
-         c = parser_->records[static_cast<std::size_t>(c)].nextSibling)
-        out.push_back(c);
-    return out;
+    if (!record(folder)) return {};
+    return parser_->tree().children(folder);
 }
 
 bool FatAdapter::isFolder(EntryId id) const {
@@ -115,8 +109,7 @@ bool FatAdapter::isFolder(EntryId id) const {
 }
 
 bool FatAdapter::hasChildren(EntryId id) const {
-    const FatEntryRecord* r = record(id);
-    return r && r->firstChild > 0;
+    return record(id) && parser_->tree().hasChildren(id);
 }
 
 bool FatAdapter::isDeleted(EntryId id) const {

@@ -18,10 +18,8 @@ struct FatEntryRecord {
     std::uint32_t fileSize = 0;
     bool deleted = false;
     std::string name;  // UTF-8
-    std::int32_t parentIndex = 0;
+    std::int32_t parentIndex = 0;   // the record of the folder it was read from
     std::int32_t ownIndex = 0;
-    std::int32_t firstChild = -1;   // -1: none
-    std::int32_t nextSibling = -1;  // -1: none
 
     std::uint32_t firstCluster(bool fat32) const {
         return fat32 ? (static_cast<std::uint32_t>(firstClusterHigh) << 16 | firstClusterLow) : firstClusterLow;

@@ -234,16 +234,11 @@ void FatParser::walk() {
 }
 
 void FatParser::link() {
-    std::vector<std::int32_t> tails(records.size(), -1);
-    for (auto& r : records) r.firstChild = r.nextSibling = -1;
-    for (std::size_t i = 1; i < records.size(); ++i) {
-        std::int32_t p = records[i].parentIndex;
-        if (p < 0 || p >= static_cast<std::int32_t>(records.size()) || p == static_cast<std::int32_t>(i)) continue;
-        auto idx = static_cast<std::int32_t>(i);
-        if (records[static_cast<std::size_t>(p)].firstChild < 0) records[static_cast<std::size_t>(p)].firstChild = idx;
-        else records[static_cast<std::size_t>(tails[static_cast<std::size_t>(p)])].nextSibling = idx;
-        tails[static_cast<std::size_t>(p)] = idx;
-    }
+    // Every record names the folder it was read from (an earlier record), so
+    // the tree cannot loop; record 0 is the root.
+    std::vector<EntryTree::Index> parentOf(records.size(), EntryTree::kOutside);
+    for (std::size_t i = 1; i < records.size(); ++i) parentOf[i] = records[i].parentIndex;
+    tree_.build(parentOf, 0, EntryTree::kNone);
 }
 
 bool FatParser::scanStandard() {

@@ -5,6 +5,7 @@
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
 #include "diskimage/readWriteInterface.h"
+#include "fs/EntryTree.h"
 #include "fs/FileSystemKind.h"
 #include "fs/fat/FatBootSector.h"
 #include "fs/fat/FatEntryRecord.h"
@@ -48,6 +49,8 @@ public:
     const char* kindText() const { return geometry.fat32 ? "Fat32" : "Fat16"; }
 
     std::vector<FatEntryRecord> records;  // record 0: the root, "DUMMY ENTRY"
+    // The folder tree over records, built at the end of a scan.
+    const EntryTree& tree() const { return tree_; }
     FatGeometry geometry;
     std::int64_t volumeBytes = 0;
     ScanObserver* observer;
@@ -80,6 +83,7 @@ private:
     void listStrayEntries(const std::vector<std::int64_t>& candidates, std::int64_t dataOffset, std::int32_t orphanIndex);
     bool trackSlots_ = false;  // advanced mode: remember the slots the walks read
 
+    EntryTree tree_;
     std::set<std::uint32_t> dirClustersRead_;
     std::set<std::int64_t> visitedSlots_;     // volume offsets of slots the walks read
     std::vector<std::int64_t> dirPieces_;     // where the bytes of the directory being parsed came from

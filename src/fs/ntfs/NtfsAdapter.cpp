@@ -81,11 +81,8 @@ std::vector<EntryId> NtfsAdapter::children(EntryId folder) const {
         out.push_back(p.orphanIndex);
         return out;
     }
-    const NtfsEntry* e = entry(folder);
-    if (!e) return out;
-    auto count = static_cast<std::int64_t>(p.entries.size());
-    for (std::int64_t c = e->firstChild; c > 0 && c < count && static_cast<std::int64_t>(out.size()) < count;
-         c = p.entries[static_cast<std::size_t>(c)].nextSibling) {
+    if (!entry(folder)) return out;
+    for (EntryId c : p.tree().children(folder)) {
         const NtfsEntry& child = p.entries[static_cast<std::size_t>(c)];
         if (child.hasName && !child.name.empty()) out.push_back(c);
     }
@@ -100,8 +97,7 @@ bool NtfsAdapter::isFolder(EntryId id) const {
 
 bool NtfsAdapter::hasChildren(EntryId id) const {
     if (id == kTopLevel) return true;
-    const NtfsEntry* e = entry(id);
-    return e && e->firstChild > 0;
+    return entry(id) && parser_->tree().hasChildren(id);
 }
 
 bool NtfsAdapter::isDeleted(EntryId id) const {

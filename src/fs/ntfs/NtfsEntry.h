@@ -11,14 +11,11 @@ struct NtfsEntry {
     std::int64_t diskOffset = 0;   // of the record, from the volume start
     std::string name;              // UTF-8; empty when the record has no name
     bool hasName = false;
-    std::int64_t parent = -1;      // index of the parent entry
+    std::int64_t parent = -1;      // the parent's record number, as the name states it
     std::int64_t size = 0;         // allocated size from the file name
     std::uint16_t recordFlags = 0; // 0x0001 in use, 0x0002 directory
     char kind = 0;                 // 'D' for a directory
     std::int64_t ownIndex = 0;
-    bool orphan = false;
-    std::int64_t firstChild = 0;   // 0: none
-    std::int64_t nextSibling = 0;  // 0 or -1: end of the chain
 
     // Decoded for listing.
     std::uint64_t created = 0, modified = 0, accessed = 0;  // FILETIME, $STANDARD_INFORMATION

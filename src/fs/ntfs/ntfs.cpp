@@ -270,130 +270,39 @@ std::int64_t ntfs::recordOffset(std::uint64_t recordNumber) const {
     return -1;
 }
 
-void ntfs::appendChild(std::int64_t parent, std::int64_t child, std::vector<std::int64_t>& tails) {
-    auto p = static_cast<std::size_t>(parent);
-    entries[static_cast<std::size_t>(child)].nextSibling = 0;
-    entries[static_cast<std::size_t>(child)].parent = parent;
-    if (entries[p].firstChild <= 0) entries[p].firstChild = child;
-    else entries[static_cast<std::size_t>(tails[p])].nextSibling = child;
-    tails[p] = child;
-}
-
 void ntfs::link() {
-    std::vector<std::int64_t> tails(entries.size(), 0);
+    // Records name their parent by record number, which is the entry's index
+    // here; a parent that is no folder record makes the entry an orphan.
     auto count = static_cast<std::int64_t>(entries.size());
+    std::vector<EntryTree::Index> parentOf(entries.size(), EntryTree::kOutside);
     for (std::int64_t a = 1; a < count; ++a) {
-        NtfsEntry& e = entries[static_cast<std::size_t>(a)];
-        if (!e.isFile() || !e.hasName || a == orphanIndex || a == rootIndex) continue;
+        const NtfsEntry& e = entries[static_cast<std::size_t>(a)];
+        if (!e.isFile() || !e.hasName) continue;
         std::int64_t parent = e.parent;
-        bool linkable = parent >= 0 && parent < count && parent != a && parent != orphanIndex &&
+        bool linkable = parent >= 0 && parent < count && parent != a &&
                         entries[static_cast<std::size_t>(parent)].isFile() &&
                         entries[static_cast<std::size_t>(parent)].kind == 'D';
-        if (linkable) appendChild(parent, a, tails);
-        else e.orphan = true;
+        parentOf[static_cast<std::size_t>(a)] = linkable ? parent : EntryTree::kLost;
     }
-    // The orphan folder is the root's last child.
-    if (rootIndex > 0 && rootIndex < count) appendChild(rootIndex, orphanIndex, tails);
-}
-
-void ntfs::attachOrphans() {
-    NtfsEntry& folder = entries[static_cast<std::size_t>(orphanIndex)];
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        NtfsEntry& e = entries[i];
-        if (!e.orphan || static_cast<std::int64_t>(i) == orphanIndex) continue;
-        e.parent = orphanIndex;
-        e.nextSibling = folder.firstChild > 0 ? folder.firstChild : -1;
-        folder.firstChild = static_cast<std::int64_t>(i);
-    }
+    tree_.build(parentOf, rootIndex, orphanIndex);
 }
 
 void ntfs::linkDeep() {
-    for (auto& e : entries) {
-        if (e.ownIndex == orphanIndex || e.ownIndex == rootIndex) continue;
-        e.firstChild = e.nextSibling = 0;
-        e.parent = 0;
-    }
-    NtfsEntry& folder = entries[static_cast<std::size_t>(orphanIndex)];
-    folder.firstChild = 0;
+    // Every folder under the orphan folder (the first 100 001 of them), every
+    // file under the folder found last before it.
+    tree_.reset(entries.size());
     std::int64_t lastFolder = orphanIndex;
     std::int64_t folders = 0;
-    auto putInFront = [&](std::int64_t parent, std::int64_t child) {
-        NtfsEntry& p = entries[static_cast<std::size_t>(parent)];
-        NtfsEntry& c = entries[static_cast<std::size_t>(child)];
-        c.nextSibling = p.firstChild > 0 ? p.firstChild : (parent == orphanIndex ? -1 : 0);
-        c.parent = parent;
-        p.firstChild = child;
-    };
     for (std::size_t i = 0; i < entries.size(); ++i) {
         auto idx = static_cast<std::int64_t>(i);
         const NtfsEntry& e = entries[i];
         if (idx == orphanIndex || idx == rootIndex || !e.isFile() || !e.hasName) continue;
-        if (e.kind == 'D') {
-            if (folders++ <= 100000) {
-                putInFront(orphanIndex, idx);
-                lastFolder = idx;
-            } else {
-                putInFront(lastFolder, idx);
-            }
+        if (e.kind == 'D' && folders++ <= 100000) {
+            tree_.prepend(orphanIndex, idx);
+            lastFolder = idx;
         } else {
-            putInFront(lastFolder, idx);
+            tree_.prepend(lastFolder, idx);
         }
-    }
-}
-
-void ntfs::breakCycles() {
-    // Entries whose parents refer to each other in a loop are reachable from
-    // nowhere; each such loop is cut and hung under the orphan folder.
-    std::vector<char> reachable(entries.size(), 0);
-    auto mark = [&](std::int64_t from) {
-        std::vector<std::int64_t> stack{from};
-        while (!stack.empty()) {
-            std::int64_t i = stack.back();
-            stack.pop_back();
-            if (i <= 0 || i >= static_cast<std::int64_t>(entries.size()) || reachable[static_cast<std::size_t>(i)]) continue;
-            reachable[static_cast<std::size_t>(i)] = 1;
-            for (std::int64_t c = entries[static_cast<std::size_t>(i)].firstChild, guard = 0;
-                 c > 0 && c < static_cast<std::int64_t>(entries.size()) && guard < static_cast<std::int64_t>(entries.size());
-                 c = entries[static_cast<std::size_t>(c)].nextSibling, ++guard)
-                stack.push_back(c);
-        }
-    };
-    if (rootIndex > 0 && rootIndex < static_cast<std::int64_t>(entries.size())) mark(rootIndex);
-    mark(orphanIndex);
-    NtfsEntry& folder = entries[static_cast<std::size_t>(orphanIndex)];
-    for (std::size_t i = 1; i < entries.size(); ++i) {
-        const NtfsEntry& e = entries[i];
-        if (reachable[i] || !e.isFile() || !e.hasName || static_cast<std::int64_t>(i) == rootIndex) continue;
-        // Climb the parents to the loop and cut it there.
-        std::int64_t c = static_cast<std::int64_t>(i);
-        std::size_t steps = 0;
-        while (steps++ <= entries.size()) {
-            std::int64_t p = entries[static_cast<std::size_t>(c)].parent;
-            if (p <= 0 || p >= static_cast<std::int64_t>(entries.size()) || reachable[static_cast<std::size_t>(p)] ||
-                p == static_cast<std::int64_t>(i))
-                break;
-            c = p;
-        }
-        std::int64_t parent = entries[static_cast<std::size_t>(c)].parent;
-        if (parent > 0 && parent < static_cast<std::int64_t>(entries.size())) {
-            NtfsEntry& p = entries[static_cast<std::size_t>(parent)];
-            if (p.firstChild == c) p.firstChild = entries[static_cast<std::size_t>(c)].nextSibling;
-            else
-                for (std::int64_t s = p.firstChild, guard = 0; s > 0 && guard < static_cast<std::int64_t>(entries.size()); ++guard) {
-                    std::int64_t next = entries[static_cast<std::size_t>(s)].nextSibling;
-                    if (next == c) {
-                        entries[static_cast<std::size_t>(s)].nextSibling = entries[static_cast<std::size_t>(c)].nextSibling;
-                        break;
-                    }
-                    s = next;
-                }
-        }
-        NtfsEntry& cut = entries[static_cast<std::size_t>(c)];
-        cut.orphan = true;
-        cut.parent = orphanIndex;
-        cut.nextSibling = folder.firstChild > 0 ? folder.firstChild : -1;
-        folder.firstChild = c;
-        mark(c);
     }
 }
 
@@ -448,8 +357,6 @@ void ntfs::addHardLinks(bool copies) {
         copy.parent = link.parent;
         copy.fileAttributes = link.attributes;
         copy.ownIndex = static_cast<std::int64_t>(entries.size());
-        copy.firstChild = copy.nextSibling = 0;
-        copy.orphan = false;
         entries.push_back(std::move(copy));
     }
     extraLinks_.clear();
@@ -477,13 +384,8 @@ void ntfs::finishTree() {
             rootIndex = e.ownIndex;
             break;
         }
-    if (mode == 3) {
-        linkDeep();
-    } else {
-        link();
-        attachOrphans();
-    }
-    breakCycles();
+    if (mode == 3) linkDeep();
+    else link();
     fillSizesFromExtensions();
 }
 

@@ -4,6 +4,7 @@
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
 #include "diskimage/readWriteInterface.h"
+#include "fs/EntryTree.h"
 #include "fs/ntfs/NtfsEntry.h"
 #include "fs/ntfs/NtfsRecord.h"
 #include "fs/ntfs/NtfsRunList.h"
@@ -55,6 +56,8 @@ public:
     int mode = 1;
     std::int64_t orphanIndex = -1;
     std::int64_t rootIndex = 5;
+    // The folder tree over entries, built by finishTree.
+    const EntryTree& tree() const { return tree_; }
 
     readWriteInterface& reader;
     VolumeRecord volume;
@@ -69,15 +72,13 @@ private:
     std::vector<NtfsRun> dataRuns(Bytes raw) const;
     void link();
     void linkDeep();
-    void attachOrphans();
-    void breakCycles();
-    void appendChild(std::int64_t parent, std::int64_t child, std::vector<std::int64_t>& tails);
     void fillSizesFromExtensions();
     void addHardLinks(bool copies);
     // The sector sweep shared by the corrupt-boot sweep, the deep scan and the finder.
     template <typename OnRecord>
     void sweep(std::int64_t limit, OnRecord onRecord);
 
+    EntryTree tree_;
     std::unordered_map<std::uint64_t, std::int64_t> recordByNumber_;  // deep scan: record number -> disk offset
     // Further names of files with several (hard links), added after decoding.
     struct HardLink {
