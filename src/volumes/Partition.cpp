@@ -1,9 +1,9 @@
 #include "volumes/Partition.h"
-#include "common/IoBuffer.h"
 
 #include "common/Endian.h"
 #include "common/Utf16.h"
 #include "volumes/BootRecordTests.h"
+#include "volumes/SectorSweep.h"
 
 #include <algorithm>
 #include <array>
@@ -240,18 +240,20 @@ void Partition::scanGpt(readWriteInterface& reader) {
     }
 }
 
-std::int64_t Partition::sweepSector(readWriteInterface& reader, const std::uint8_t* sector, std::int64_t position) {
-    (void)reader;
+std::int64_t Partition::sweepSector(const std::uint8_t* sector, std::int64_t position) {
     Bytes s(sector, 512);
     std::int64_t size = 0;
     std::int64_t start = position / 512;
+    // The jump leads to the sector right after the volume. NTFS's total-sector
+    // field leaves out the backup boot sector in the volume's last sector.
+    auto jump = [&](std::int64_t bytes) { return skipVolumeSize ? std::max<std::int64_t>(bytes / 512 * 512, 0) : 0; };
     if (isNtfsBootSector(s, true, size)) {
         std::int64_t mb = bytesToMegabytes(size);
         if (mb <= 0) return 0;
         VolumeRecord r{"NTFS", "", format("%d", volumeCount_++), format("%d   MB", mb), start};
         observer_.status(format("found NTFS %d...", ++ntfsCount_));
         append(r);
-        return skipVolumeSize ? size / 512 : 0;
+        return jump(size + 512);
     }
     FatType fat = fatBootSectorType(s, size);
     bool exfat = fat == FatType::None && isExfatBootSector(s, size);
@@ -272,23 +274,24 @@ std::int64_t Partition::sweepSector(readWriteInterface& reader, const std::uint8
         }
         if (bytesToMegabytes(size) <= 0) return 0;
         append({fs, "", format("%d", volumeCount_++), format("%lld  MB", bytesToMegabytes(size)), start});
-        return skipVolumeSize ? size / 512 : 0;
+        return jump(size);
     }
     if (position < 1024) return 0;
+    // HFS+ and ext keep their structure 1024 bytes into the volume.
     constexpr std::int64_t kLargestHfsMegabytes = 0x1400000;
     if (isHfsPlusHeader(s, size)) {
         std::int64_t mb = bytesToMegabytes(size);
         if (mb < 1 || mb >= kLargestHfsMegabytes) return 0;
         observer_.status("found HFS+...");
         append({"HFS+", "", format("%d", volumeCount_++), format("%lld  MB", mb), (position - 1024) / 512});
-        return skipVolumeSize ? size / 512 : 0;
+        return jump(size - 1024);
     }
     if (isExtSuperblock(s, size)) {
         std::int64_t mb = bytesToMegabytes(size);
         if (mb < 1) return 0;
         observer_.status("found extX...");
         append({"extX", "", format("%d", volumeCount_++), format("%lld  MB", mb), (position - 1024) / 512});
-        return skipVolumeSize ? size / 512 : 0;
+        return jump(size - 1024);
     }
     return 0;
 }
@@ -298,39 +301,17 @@ void Partition::sweepVolumes(readWriteInterface& reader) {
     volumeCount_ = 0;
     ntfsCount_ = 0;
     observer_.status("Scanning partition.....");
-    const std::uint64_t total = reader.sectorCount();
-    std::uint64_t curSector = customStartSector > 0 ? static_cast<std::uint64_t>(customStartSector) : 0;
-    const std::int64_t endPos = customEndSector > 0 ? customEndSector * 512 : 0;
-    observer_.progressRange(0, 1000);
-    constexpr std::uint64_t kChunkSectors = 2048;
-    IoBuffer chunk(kChunkSectors * 512);
-
-    while (curSector < total) {
-        auto chunkPos = static_cast<std::int64_t>(curSector * 512);
-        if (customEndSector > 0 && endPos < chunkPos) break;
-        // The last chunk of the disk may be short; it is tested like any other.
-        std::uint64_t sectors = std::min<std::uint64_t>(kChunkSectors, total - curSector);
-        if (!reader.readAt(chunkPos, chunk.data(), static_cast<std::uint32_t>(sectors * 512))) {
-            observer_.status("Scanned Partitions");
-            break;
-        }
-        std::uint64_t i = 0;
-        bool stopped = false;
-        while (i < sectors) {
-            if (control.poll()) {
-                stopped = true;
-                break;
-            }
-            std::int64_t jump = sweepSector(reader, chunk.data() + i * 512, chunkPos + static_cast<std::int64_t>(i * 512));
-            i += static_cast<std::uint64_t>(std::max<std::int64_t>(jump, 0)) + 1;
-        }
-        if (stopped) {
-            observer_.status("Scanned Partitions");
-            break;
-        }
-        curSector += i;
-        observer_.progressPosition(static_cast<std::int64_t>(static_cast<double>(std::min(curSector, total)) / static_cast<double>(total) * 1000.0));
-    }
+    SweepOptions o;
+    o.begin = customStartSector > 0 ? customStartSector * 512 : 0;
+    o.end = static_cast<std::int64_t>(reader.sectorCount() * 512);
+    // The user's "Ending Sector" is tested a whole chunk at a time.
+    if (customEndSector > 0) o.lastChunkStart = customEndSector * 512;
+    o.readFailureEnds = true;
+    SweepOutcome outcome = sweepRange(reader, o, observer_, control,
+                                      [&](const std::uint8_t* sector, std::int64_t position) {
+                                          return sweepSector(sector, position);
+                                      });
+    if (outcome.stopped || outcome.readFailed) observer_.status("Scanned Partitions");
 }
 
 }  // namespace ondrel

@@ -41,8 +41,8 @@ private:
     void addMbrRecord(readWriteInterface& reader, std::uint8_t type, std::uint64_t start, std::uint32_t sectors,
                       bool logical);
     void append(VolumeRecord record);
-    // Tests one sector of the sweep; returns the sectors to jump over.
-    std::int64_t sweepSector(readWriteInterface& reader, const std::uint8_t* sector, std::int64_t position);
+    // Tests one sector of the sweep; returns the bytes to jump from it (0: none).
+    std::int64_t sweepSector(const std::uint8_t* sector, std::int64_t position);
 
     std::vector<VolumeRecord>& records_;
     ScanObserver& observer_;

@@ -2,6 +2,7 @@
 
 #include "common/IoBuffer.h"
 #include "common/Utf16.h"
+#include "volumes/SectorSweep.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -299,28 +300,23 @@ std::vector<std::int64_t> FatParser::findFatCopies(int maxCount) {
     volumeBytes = sizeMegabytes(volume.sizeText) << 20;
     checkBootSector();
     foundFats.clear();
-    constexpr std::int64_t kChunk = 10485760;
-    IoBuffer buffer(kChunk);
-    observer->progressRange(0, 1000);
     const std::uint8_t want[4] = {0xF8, 0xFF, 0xFF, static_cast<std::uint8_t>(geometry.fat32 ? 0x0F : 0xFF)};
-    for (std::int64_t p = 0; p < volumeBytes && static_cast<int>(foundFats.size()) < maxCount; p += kChunk) {
-        if (control->poll()) break;
-        auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(kChunk, volumeBytes - p));
-        reader.readAt(p, buffer.data(), n);
-        observer->progressPosition(static_cast<std::int64_t>(static_cast<double>(p) / static_cast<double>(volumeBytes) * 1000));
-        if (geometry.fat32) {
-            char text[160];
-            std::snprintf(text, sizeof text, "Parsing Disk Currently at position %f of the disk of size %f",
-                          static_cast<double>(p), static_cast<double>(volumeBytes));
-            observer->status(text);
-        }
-        for (std::uint32_t o = 0; o + 512 <= n; o += 512) {
-            if (std::memcmp(buffer.data() + o, want, 4) != 0) continue;
-            foundFats.push_back(p + o);
-            observer->status("found fat entry  " + std::to_string(foundFats.size()) + " ");
-            if (static_cast<int>(foundFats.size()) >= maxCount) break;
-        }
-    }
+    SweepOptions o;
+    o.end = volumeBytes;
+    o.chunkBytes = 10485760;
+    auto onChunk = [&](std::int64_t p) {
+        if (!geometry.fat32) return;
+        char text[160];
+        std::snprintf(text, sizeof text, "Parsing Disk Currently at position %f of the disk of size %f",
+                      static_cast<double>(p), static_cast<double>(volumeBytes));
+        observer->status(text);
+    };
+    sweepRange(reader, o, *observer, *control, [&](const std::uint8_t* sector, std::int64_t p) -> std::int64_t {
+        if (std::memcmp(sector, want, 4) != 0) return 0;
+        foundFats.push_back(p);
+        observer->status("found fat entry  " + std::to_string(foundFats.size()) + " ");
+        return static_cast<int>(foundFats.size()) >= maxCount ? kEndSweep : 0;
+    }, onChunk);
     observer->progressPosition(1000);
     return foundFats;
 }
@@ -352,33 +348,27 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
     // against the volume's size in clusters, as the data area is not known yet).
     std::vector<std::int64_t> candidates;
     auto roughClusterCount = static_cast<std::uint32_t>(std::min<std::int64_t>(volumeBytes / static_cast<std::int64_t>(cb), 0x0FFFFFF7));
-    // Read in pieces that stay in the cache while they are tested.
-    constexpr std::int64_t kChunk = 1 << 20;
-    IoBuffer buffer(kChunk);
-    observer->progressRange(0, 1000);
-    for (std::int64_t p = 0; p < volumeBytes; p += kChunk) {
-        if (control->poll()) break;
-        auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(kChunk, volumeBytes - p));
-        reader.readAt(p, buffer.data(), n);
-        observer->progressPosition(static_cast<std::int64_t>(static_cast<double>(p) / static_cast<double>(volumeBytes) * 1000));
-        for (std::uint32_t slot = 0; slot + 32 <= n; slot += 32) {
-            std::uint8_t attr = buffer[slot + 11];
-            if (attr != 0x20 && attr != 0x26) continue;  // nearly every slot ends here
-            if (fileSlotCandidate(buffer.data() + slot, roughClusterCount)) candidates.push_back(p + slot);
-        }
-        for (std::uint32_t o = 0; o + 64 <= n; o += 512) {
-            const std::uint8_t* s0 = buffer.data() + o;
-            if (std::memcmp(s0, ".          ", 11) != 0 || std::memcmp(s0 + 32, "..         ", 11) != 0) continue;
-            if (!(s0[11] & 0x10) || !(s0[43] & 0x10)) continue;
-            std::uint32_t c = static_cast<std::uint32_t>(le16(Bytes(s0, 32), 26)) |
-                              (geometry.fat32 ? static_cast<std::uint32_t>(le16(Bytes(s0, 32), 20)) << 16 : 0);
-            if (c < 2) continue;
-            std::int64_t base = p + o - static_cast<std::int64_t>((c - 2) * cb);
-            if (base < 0) continue;
-            ++votes[base];
-            dotClusters.push_back({p + o, c});
-        }
-    }
+    // One pass: every 32-byte slot for file entries, every sector for the "."
+    // and ".." pair that starts a directory cluster.
+    SweepOptions o;
+    o.end = volumeBytes;
+    o.stride = 32;
+    o.window = 64;
+    sweepRange(reader, o, *observer, *control, [&](const std::uint8_t* slot, std::int64_t at) -> std::int64_t {
+        std::uint8_t attr = slot[11];
+        if ((attr == 0x20 || attr == 0x26) && fileSlotCandidate(slot, roughClusterCount)) candidates.push_back(at);
+        if ((at & 511) != 0 || std::memcmp(slot, ".          ", 11) != 0 || std::memcmp(slot + 32, "..         ", 11) != 0)
+            return 0;
+        if (!(slot[11] & 0x10) || !(slot[43] & 0x10)) return 0;
+        std::uint32_t c = static_cast<std::uint32_t>(le16(Bytes(slot, 32), 26)) |
+                          (geometry.fat32 ? static_cast<std::uint32_t>(le16(Bytes(slot, 32), 20)) << 16 : 0);
+        if (c < 2) return 0;
+        std::int64_t base = at - static_cast<std::int64_t>((c - 2) * cb);
+        if (base < 0) return 0;
+        ++votes[base];
+        dotClusters.push_back({at, c});
+        return 0;
+    });
     std::int64_t dataOffset = 0;
     int best = 0;
     for (const auto& [base, count] : votes)

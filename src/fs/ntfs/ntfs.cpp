@@ -1,5 +1,6 @@
 #include "fs/ntfs/ntfs.h"
 #include "common/IoBuffer.h"
+#include "volumes/SectorSweep.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -133,35 +134,17 @@ NtfsEntry& ntfs::addEntry(Bytes raw, std::int64_t diskOffset) {
 
 template <typename OnRecord>
 void ntfs::sweep(std::int64_t limit, OnRecord onRecord) {
-    std::int64_t chunks = limit / kSweepChunk;
-    observer->progressRange(0, chunks);
-    IoBuffer buffer(static_cast<std::size_t>(kSweepChunk));
-    std::vector<std::uint8_t> spill;
-    for (std::int64_t n = 0, off = 0; off < limit; ++n, off += kSweepChunk) {
-        if (control->poll()) break;
-        observer->progressPosition(n);
-        auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(kSweepChunk, limit - off));
-        reader.readAt(off, buffer.data(), want);
-        bool done = false;
-        for (std::uint32_t p = 0; p + 512 <= want && !done;) {
-            Bytes sector(buffer.data() + p, 512);
-            if (!NtfsRecord::plausibleHeader(sector)) {
-                p += 512;
-                continue;
-            }
-            Bytes record;
-            if (p + recordSize <= want) {
-                record = Bytes(buffer.data() + p, recordSize);
-            } else {
-                readRecord(off + p, spill);  // a record that crosses the chunk's end
-                record = Bytes(spill);
-            }
-            done = onRecord(record, off + p);
-            p += recordSize;
-        }
-        if (done) break;
-    }
-    observer->progressPosition(chunks);
+    // Every sector that starts like an MFT record; a record that crosses a
+    // chunk's end is seen whole through the sweep's margin.
+    SweepOptions o;
+    o.end = limit;
+    o.window = recordSize;
+    o.chunkBytes = kSweepChunk;
+    o.progress = SweepOptions::Progress::Chunks;
+    sweepRange(reader, o, *observer, *control, [&](const std::uint8_t* at, std::int64_t offset) -> std::int64_t {
+        if (!NtfsRecord::plausibleHeader(Bytes(at, 512))) return 0;
+        return onRecord(Bytes(at, recordSize), offset) ? kEndSweep : recordSize;
+    });
 }
 
 bool ntfs::locateMft() {
