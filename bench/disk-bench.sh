@@ -6,22 +6,23 @@
 # Each figure is the best of RUNS runs with the images in the page cache.
 # Usage: bench/disk-bench.sh [SIZE_MIB (default 2048)] [RUNS (default 3)]
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
+PROG="disk-bench"
+# shellcheck source=lib.sh source-path=SCRIPTDIR
+source "$(dirname "$0")/lib.sh"
 size_mib=${1:-2048}
 runs=${2:-3}
-build="$root/build-bench"
-work="${BENCH_WORK:-$(mktemp -d /var/tmp/ondrel-bench.XXXXXX)}"
-trap 'rm -rf "$work"' EXIT
+build="$BENCH_ROOT/build-bench"
+make_work /var/tmp/ondrel-bench.XXXXXX "${BENCH_WORK:-}"
 
-command -v qemu-img >/dev/null || { echo "disk-bench: qemu-img is needed (apt install qemu-utils)" >&2; exit 1; }
-"$root/scripts/build.sh" "$build" -DONDREL_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
+need qemu-utils qemu-img
+"$BENCH_ROOT/scripts/build.sh" "$build" -DONDREL_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
 cli="$build/src/cli/ondrel-cli"
 reader="$build/bench/ondrel-bench-read"
 
 # The disk: an MBR with two partitions, boot sectors the sweep recognises, and
 # 16 MiB of random data in every other 32 MiB so containers hold real blocks.
-disk="$work/disk.raw"
-echo "generating a ${size_mib} MiB disk in $work" >&2
+disk="$WORK/disk.raw"
+echo "generating a ${size_mib} MiB disk in $WORK" >&2
 truncate -s "${size_mib}M" "$disk"
 half=$((size_mib / 2))
 printf 'label: dos\nstart=2048, size=%dMiB, type=7\ntype=c\n' "$((half - 2))" | sfdisk -q "$disk" >/dev/null 2>&1 || true
@@ -40,9 +41,9 @@ with open(path, "r+b") as f:
     struct.pack_into("<Q", ntfs, 0x28, ((mib // 2 - 2) << 11) - 1); ntfs[510:512] = b"\x55\xaa"
     f.seek(2048 * 512); f.write(ntfs)
 PY
-qemu-img convert -f raw -O vpc -o subformat=dynamic,force_size=on "$disk" "$work/disk.vhd"
-qemu-img convert -f raw -O vdi "$disk" "$work/disk.vdi"
-qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$disk" "$work/disk.vmdk"
+qemu-img convert -f raw -O vpc -o subformat=dynamic,force_size=on "$disk" "$WORK/disk.vhd"
+qemu-img convert -f raw -O vdi "$disk" "$WORK/disk.vdi"
+qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$disk" "$WORK/disk.vmdk"
 
 # best SECONDS of RUNS runs of a command
 best() {
@@ -54,24 +55,23 @@ best() {
   done
   printf '%.3f' "$b"
 }
-ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
 
-for f in disk.raw disk.vhd disk.vdi disk.vmdk; do cat "$work/$f" >/dev/null; done   # warm the cache
+for f in disk.raw disk.vhd disk.vdi disk.vmdk; do cat "$WORK/$f" >/dev/null; done   # warm the cache
 cat_raw=$(best cat "$disk")
 printf '%-44s %8s %8s %7s\n' "measure" "ours s" "peer s" "ratio"
 for f in disk.raw disk.vhd disk.vdi disk.vmdk; do
-  t=$(best "$reader" "$work/$f")
+  t=$(best "$reader" "$WORK/$f")
   printf '%-44s %8s %8s %7s\n' "read $f through its reader vs cat raw" "$t" "$cat_raw" "$(ratio "$t" "$cat_raw")"
 done
-mkdir -p "$work/out"
-ours=$(best sh -c "rm -f '$work/out/'*; '$cli' export '$work/disk.vhd' '$work/out'")
+mkdir -p "$WORK/out"
+ours=$(best sh -c "rm -f '$WORK/out/'*; '$cli' export '$WORK/disk.vhd' '$WORK/out'")
 # Both remove their previous output first, inside the timing, so neither pays
 # for freeing the other's blocks.
-theirs=$(best sh -c "rm -f '$work/out/qemu.raw'; qemu-img convert -f vpc -O raw '$work/disk.vhd' '$work/out/qemu.raw'")
-cmp -s "$work/out/disk.vhd.img" "$disk" || { echo "disk-bench: exported image differs from the raw disk" >&2; exit 1; }
+theirs=$(best sh -c "rm -f '$WORK/out/qemu.raw'; qemu-img convert -f vpc -O raw '$WORK/disk.vhd' '$WORK/out/qemu.raw'")
+cmp -s "$WORK/out/disk.vhd.img" "$disk" || die "exported image differs from the raw disk"
 printf '%-44s %8s %8s %7s\n' "export disk.vhd vs qemu-img convert -O raw" "$ours" "$theirs" "$(ratio "$ours" "$theirs")"
-rm -f "$work/out/"*
+rm -f "$WORK/out/"*
 sweep=$(best "$cli" volumes --sweep --no-skip "$disk")
 printf '%-44s %8s %8s %7s\n' "volumes --sweep disk.raw vs cat raw" "$sweep" "$cat_raw" "$(ratio "$sweep" "$cat_raw")"
-sweep_vhd=$(best "$cli" volumes --sweep --no-skip "$work/disk.vhd")
+sweep_vhd=$(best "$cli" volumes --sweep --no-skip "$WORK/disk.vhd")
 printf '%-44s %8s %8s %7s\n' "volumes --sweep disk.vhd vs cat raw" "$sweep_vhd" "$cat_raw" "$(ratio "$sweep_vhd" "$cat_raw")"

@@ -23,34 +23,15 @@
 # vfat driver); measuring needs fls, fsstat and tsk_recover (Debian packages dosfstools,
 # sleuthkit, time, bc).
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-files=${1:-100000}
-runs=${2:-3}
-cli="${ONDREL_CLI:-$root/build-bench/src/cli/ondrel-cli}"
-image="${FAT_BENCH_IMAGE:-}"
-keep="${FAT_BENCH_KEEP:-}"
-
-die() { echo "fat-bench: $*" >&2; exit 1; }
-[[ $files =~ ^[0-9]+$ && $files -ge 1 ]] || die "FILES must be a positive number"
-[[ $runs =~ ^[0-9]+$ && $runs -ge 1 ]] || die "RUNS must be a positive number"
-[[ -x $cli ]] || die "$cli is missing: build it first (e.g. scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=Release) or set ONDREL_CLI"
-for t in fls fsstat tsk_recover python3 bc; do
-  command -v "$t" >/dev/null || die "$t is needed (apt install sleuthkit python3 bc)"
-done
+PROG=fat-bench
+# shellcheck source=lib.sh source-path=SCRIPTDIR
+source "$(dirname "$0")/lib.sh"
+bench_args FAT "$@"
+need "sleuthkit python3 bc" fls fsstat tsk_recover python3 bc
 [[ -x /usr/bin/time ]] || die "/usr/bin/time is needed (apt install time)"
 
-work=$(mktemp -d /var/tmp/ondrel-fat-bench.XXXXXX)
-mnt="" loopdev=""
-cleanup() {
-  set +e
-  if [[ -n $mnt ]] && mountpoint -q "$mnt"; then
-    umount "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null
-  fi
-  [[ -n $loopdev ]] && losetup -d "$loopdev" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+make_work /var/tmp/ondrel-fat-bench.XXXXXX
+mnt=""
 
 # ---------------------------------------------------------------------------
 # 1. The volume: mkfs.fat -F 32 on a sparse file (no partition table, boot
@@ -62,49 +43,37 @@ trap 'exit 130' INT TERM
 if [[ -z $image ]]; then
   writer=${FAT_BENCH_WRITER:-auto}
   [[ $writer == auto || $writer == kernel || $writer == image ]] || die "FAT_BENCH_WRITER must be auto, kernel or image"
-  for t in mkfs.fat fsck.fat; do
-    command -v "$t" >/dev/null || die "$t is needed (apt install dosfstools)"
-  done
+  need dosfstools mkfs.fat fsck.fat
   # Every small file takes one 4 KiB cluster; plus 256 MiB of large files,
   # the FATs, the folders and room to spare.
-  size_mib=${FAT_BENCH_SIZE_MIB:-$(( files * 9 / 2048 + 768 ))}
-  (( size_mib < 2048 )) && size_mib=2048
-  image="$work/fat32.img"
-  echo "fat-bench: generating a ${size_mib} MiB FAT32 volume with $files small files in $work" >&2
-  gen_start=$(date +%s.%N)
-  truncate -s "${size_mib}M" "$image"
-  mkfs.fat -F 32 -S 512 -s 8 -n BENCH "$image" >"$work/mkfs.log" 2>&1 \
-    || { cat "$work/mkfs.log" >&2; die "mkfs.fat failed"; }
+  begin_generating "FAT32 volume" fat32.img $(( files * 9 / 2048 + 768 ))
+  run_quiet "$WORK/mkfs.log" mkfs.fat -F 32 -S 512 -s 8 -n BENCH "$image"
   target="$image"
   if [[ $writer != image ]]; then
     if [[ ${EUID:-$(id -u)} -ne 0 ]]; then
       [[ $writer == kernel ]] && die "FAT_BENCH_WRITER=kernel needs root (loop device + mount)"
     else
-      for t in losetup mount mountpoint; do
-        command -v "$t" >/dev/null || die "$t is needed (apt install util-linux)"
-      done
-      mnt="$work/mnt"
-      mkdir "$mnt"
-      loopdev=$(losetup --find --show -- "$image")
-      if mount -t vfat -o noatime,utf8,shortname=mixed "$loopdev" "$mnt" 2>"$work/mount.log"; then
-        target="$mnt"
+      need util-linux losetup mount mountpoint
+      mkdir "$WORK/mnt"
+      if loop_mount "$image" "$WORK/mnt" mount -t vfat -o noatime,utf8,shortname=mixed 2>"$WORK/mount.log"; then
+        mnt="$WORK/mnt" target="$WORK/mnt"
       else
-        [[ $writer == kernel ]] && { cat "$work/mount.log" >&2; die "mounting through the kernel's vfat driver failed"; }
-        losetup -d "$loopdev"; loopdev="" mnt=""
+        [[ $writer == kernel ]] && { cat "$WORK/mount.log" >&2; die "mounting through the kernel's vfat driver failed"; }
+        detach_loop "$LOOPDEV"
       fi
     fi
   fi
   if [[ $target == "$image" ]]; then
-    echo "fat-bench: no vfat mount here; writing the FAT32 structures straight into the image" >&2
+    log "no vfat mount here; writing the FAT32 structures straight into the image"
   else
-    echo "fat-bench: filling the volume through the kernel's vfat driver ($loopdev)" >&2
+    log "filling the volume through the kernel's vfat driver ($LOOPDEV)"
   fi
   # The same files either way: 10 x 10 leaf folders with long names, FILES
   # small files spread over them in turn (200 B .. 4 KiB of deterministic
   # content, long names that need LFN entries), 4 large files of 64 MiB
   # (seeded pseudo-random bytes), then every 331st small file and one whole
   # folder of them are deleted so deleted entries exist.
-  python3 - "$target" "$files" >"$work/gen.log" <<'PY'
+  python3 - "$target" "$files" >"$WORK/gen.log" <<'PY'
 import array, os, random, struct, sys
 
 class MountWriter:
@@ -285,127 +254,43 @@ w.rmdir("Gone folder")
 w.close()
 print(files + 4 + gone, deleted)
 PY
-  read -r written deleted <"$work/gen.log"
+  read -r written deleted <"$WORK/gen.log"
   if [[ -n $mnt ]]; then
     sync
-    umount "$mnt"; mnt=""
-    losetup -d "$loopdev"; loopdev=""
+    loop_umount "$mnt" "$LOOPDEV"
   fi
   # fsck.fat -n only reads; it fails on any inconsistency in what was written.
-  fsck.fat -n "$image" >"$work/fsck.log" 2>&1 || { tail -n 20 "$work/fsck.log" >&2; die "fsck.fat found errors in the generated volume"; }
-  gen_s=$(echo "$(date +%s.%N) - $gen_start" | bc -l)
-  printf 'fat-bench: generated in %.1f s: %d files written, %d deleted (%d live), image %s MiB apparent, %s MiB allocated\n' \
-    "$gen_s" "$written" "$deleted" "$((written - deleted))" "$size_mib" "$(( $(du -k "$image" | cut -f1) / 1024 ))" >&2
-  if [[ -n $keep ]]; then
-    mv -f "$image" "$keep"
-    image="$keep"
-    echo "fat-bench: image kept at $keep" >&2
-  fi
+  fsck.fat -n "$image" >"$WORK/fsck.log" 2>&1 || { tail -n 20 "$WORK/fsck.log" >&2; die "fsck.fat found errors in the generated volume"; }
+  end_generating
 else
-  [[ -f $image ]] || die "FAT_BENCH_IMAGE=$image is not a file"
-  [[ -z $keep ]] || echo "fat-bench: FAT_BENCH_KEEP is ignored with FAT_BENCH_IMAGE" >&2
-  echo "fat-bench: using $image" >&2
+  given_image
 fi
 size_mb=$(( $(stat -c %s "$image") / 1048576 ))
 # Sectors per cluster, for the advanced mode, from fsstat (which also checks
 # that the image is a FAT32 volume starting at sector 0).
-fsstat "$image" >"$work/fsstat" 2>&1 || { head -n 5 "$work/fsstat" >&2; die "fsstat cannot read $image"; }
-grep -q '^File System Type: FAT32' "$work/fsstat" || die "$image is not a bare FAT32 volume (fsstat: $(grep -m1 '^File System Type' "$work/fsstat"))"
-spc=$(awk '/^Sector Size:/ { ss = $3 } /^Cluster Size:/ { cs = $3 } END { if (ss > 0) print cs / ss }' "$work/fsstat")
+fsstat "$image" >"$WORK/fsstat" 2>&1 || { head -n 5 "$WORK/fsstat" >&2; die "fsstat cannot read $image"; }
+grep -q '^File System Type: FAT32' "$WORK/fsstat" || die "$image is not a bare FAT32 volume (fsstat: $(grep -m1 '^File System Type' "$WORK/fsstat"))"
+spc=$(awk '/^Sector Size:/ { ss = $3 } /^Cluster Size:/ { cs = $3 } END { if (ss > 0) print cs / ss }' "$WORK/fsstat")
 [[ $spc =~ ^[0-9]+$ && $spc -ge 1 ]] || die "no sector or cluster size in the fsstat output"
 
 # ---------------------------------------------------------------------------
 # 2. Measurements.
 # ---------------------------------------------------------------------------
-# measure OUTDIR CMD...: run CMD RUNS times (OUTDIR, if not "-", is emptied and
-# the deletion synced before each run, untimed); sets best_s (seconds) and
-# best_kib (peak RSS), the minimum of each over the runs.
-measure() {
-  local outdir=$1; shift
-  local i s kib
-  best_s="" best_kib=""
-  for ((i = 0; i < runs; i++)); do
-    if [[ $outdir != - ]]; then rm -rf "$outdir"; mkdir -p "$outdir"; sync; fi
-    if ! /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>"$work/stderr"; then
-      echo "fat-bench: failed: $*" >&2
-      tail -n 20 "$work/stderr" >&2
-      exit 1
-    fi
-    read -r s kib <"$work/time"
-    if [[ -z $best_s ]] || (( $(echo "$s < $best_s" | bc -l) )); then best_s=$s; fi
-    if [[ -z $best_kib ]] || (( kib < best_kib )); then best_kib=$kib; fi
-  done
-}
-ratio() { if (( $(echo "$2 > 0" | bc -l) )); then printf '%.2f' "$(echo "$1 / $2" | bc -l)"; else echo "n/a"; fi; }
-mib() { printf '%.1f' "$(echo "$1 / 1024" | bc -l)"; }
-# count DIR: "FILES BYTES META_FILES META_BYTES" of the regular files under DIR;
-# META counts the virtual files of The Sleuth Kit (a path component starting
-# with "$": $MBR, $FAT1, $FAT2, $OrphanFiles/...).
-count() {
-  find "$1" -type f -printf '%P\t%s\n' | awk -F '\t' '
-    { n++; b += $2; if ($1 ~ /(^|\/)\$/) { mn++; mb += $2 } }
-    END { printf "%d %d %d %d\n", n, b, mn, mb }'
-}
-
-cat "$image" >/dev/null   # warm the page cache
-ocmd=("$cli" ls --start-sector 0 --fs fat32 --size-mb "$size_mb" "$image")
-measure - "${ocmd[@]}"; ls_s=$best_s ls_kib=$best_kib
-"${ocmd[@]}" >"$work/ours.ls"
-measure - fls -r -p "$image"; fls_s=$best_s fls_kib=$best_kib
-fls -r -p "$image" >"$work/fls.ls"
-
+time_listings fat32
 acmd=("$cli" ls --mode advanced --fat-entry 0 --sectors-per-cluster "$spc"
       --start-sector 0 --fs fat32 --size-mb "$size_mb" "$image")
 measure - "${acmd[@]}"; adv_s=$best_s adv_kib=$best_kib
-"${acmd[@]}" >"$work/ours-advanced.ls"
+"${acmd[@]}" >"$WORK/ours-advanced.ls"
 measure - cat "$image"; cat_s=$best_s cat_kib=$best_kib
-
-out_base="${FAT_BENCH_OUT:-$work}"
-[[ -d $out_base ]] || die "FAT_BENCH_OUT=$out_base is not a folder"
-out_base=$(mktemp -d "$out_base/ondrel-fat-bench-out.XXXXXX")
-[[ $out_base == "$work"/* ]] || trap 'cleanup; rm -rf "$out_base"' EXIT
-ours_out="$out_base/ours" peer_out="$out_base/peer"
-cat "$image" >/dev/null
-measure "$ours_out" "$cli" recover --start-sector 0 --fs fat32 --size-mb "$size_mb" "$image" --out "$ours_out"
-rec_s=$best_s rec_kib=$best_kib
-read -r ours_n ours_b ours_mn ours_mb < <(count "$ours_out")
-rm -rf "$ours_out"
-measure "$peer_out" tsk_recover -a "$image" "$peer_out"
-tsk_s=$best_s tsk_kib=$best_kib
-read -r peer_n peer_b peer_mn peer_mb < <(count "$peer_out")
-rm -rf "$peer_out"
+time_recoveries fat32
 
 echo
 echo "FAT32 volume: $image ($size_mb MiB, $spc sectors per cluster), best of $runs run(s), image in the page cache"
 printf 'listed lines: ondrel-cli ls %d, ondrel-cli ls --mode advanced %d, fls -r -p %d (%d of them deleted, "*")\n' \
-  "$(wc -l <"$work/ours.ls")" "$(wc -l <"$work/ours-advanced.ls")" "$(wc -l <"$work/fls.ls")" \
-  "$(grep -c ' \* ' "$work/fls.ls" || true)"
-echo "output file system: $(df --output=fstype "$out_base" | tail -n 1) ($out_base)"
-printf 'recovered:    ondrel-cli recover %d files / %d bytes (of which $* virtual files: %d / %d bytes)\n' \
-  "$ours_n" "$ours_b" "$ours_mn" "$ours_mb"
-printf '              tsk_recover -a   %d files / %d bytes (of which $* virtual files: %d / %d bytes)\n' \
-  "$peer_n" "$peer_b" "$peer_mn" "$peer_mb"
-if [[ -n ${deleted:-} ]]; then
-  printf '              (%d files were deleted; ondrel-cli recover includes deleted entries, tsk_recover -a does not)\n' "$deleted"
-fi
-echo
-printf '%-38s %8s %8s %6s %7s   %9s %9s %6s %7s\n' \
-  "measure" "ours s" "peer s" "ratio" "goal" "ours MiB" "peer MiB" "ratio" "goal"
-printf '%-38s %8s %8s %6s %7s   %9s %9s %6s %7s\n' \
-  "ls vs fls -r -p" "$ls_s" "$fls_s" "$(ratio "$ls_s" "$fls_s")" "<= 0.5" \
-  "$(mib "$ls_kib")" "$(mib "$fls_kib")" "$(ratio "$ls_kib" "$fls_kib")" "< 2"
-printf '%-38s %8s %8s %6s %7s   %9s %9s %6s %7s\n' \
-  "recover (whole volume) vs tsk_recover" "$rec_s" "$tsk_s" "$(ratio "$rec_s" "$tsk_s")" "<= 0.7" \
-  "$(mib "$rec_kib")" "$(mib "$tsk_kib")" "$(ratio "$rec_kib" "$tsk_kib")" "-"
-printf '%-38s %8s %8s %6s %7s   %9s %9s %6s %7s\n' \
-  "ls --mode advanced vs cat (raw read)" "$adv_s" "$cat_s" "$(ratio "$adv_s" "$cat_s")" "<= 2" \
+  "$(wc -l <"$WORK/ours.ls")" "$(wc -l <"$WORK/ours-advanced.ls")" "$(wc -l <"$WORK/fls.ls")" \
+  "$(grep -c ' \* ' "$WORK/fls.ls" || true)"
+print_recovered '$* virtual files'
+print_table
+table_row "ls --mode advanced vs cat (raw read)" "$adv_s" "$cat_s" "$(ratio "$adv_s" "$cat_s")" "<= 2" \
   "$(mib "$adv_kib")" "$(mib "$cat_kib")" "-" "-"
-
-# Warn when the two recoveries, virtual files left out, disagree by more than
-# 5% in files or bytes.
-if (( peer_n - peer_mn > 0 && peer_b - peer_mb > 0 )); then
-  awk -v a="$((ours_n - ours_mn))" -v b="$((peer_n - peer_mn))" \
-      -v c="$((ours_b - ours_mb))" -v d="$((peer_b - peer_mb))" 'BEGIN {
-    if ((a - b) / b > 0.05 || (b - a) / b > 0.05 || (c - d) / d > 0.05 || (d - c) / d > 0.05)
-      print "fat-bench: warning: the recovered file counts or byte totals ($* virtual files left out) differ by more than 5%" > "/dev/stderr" }'
-fi
+warn_if_apart '$* virtual files'
