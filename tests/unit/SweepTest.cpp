@@ -1,12 +1,14 @@
-#include "diskimage/FileReadSeek.h"
 #include "diskimage/FileReadSeekVHD.h"
+#include "diskimage/MemoryReader.h"
 #include "diskimage/ReaderState.h"
 #include "unit/BootSectors.h"
 #include "unit/ContainerBuilders.h"
 #include "unit/RecordingObserver.h"
 #include "volumes/Partition.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace ondrel::test {
 
@@ -17,9 +19,7 @@ protected:
 
     std::vector<VolumeRecord> sweep(const ByteVector& disk, bool skip = true, std::int64_t start = 0,
                                     std::int64_t end = 0) {
-        writeFile(dir.file("disk.img"), disk);
-        FileReadSeek reader;
-        EXPECT_TRUE(reader.open(dir.file("disk.img")));
+        MemoryReader reader(disk);
         std::vector<VolumeRecord> records;
         Partition partition(records, observer);
         partition.skipVolumeSize = skip;
@@ -115,9 +115,7 @@ TEST_F(SweepTest, StopKeepsWhatWasFound) {
     ByteVector d(10000 * 512, 0);
     ntfsBoot(d, 100, 4095);
     ntfsBoot(d, 5000, 4095);
-    writeFile(dir.file("disk.img"), d);
-    FileReadSeek reader;
-    ASSERT_TRUE(reader.open(dir.file("disk.img")));
+    MemoryReader reader(d);
     std::vector<VolumeRecord> records;
     Partition partition(records, observer);
     partition.onRecordListed = [&](const VolumeRecord&) { partition.control.requestStop(); };
@@ -134,6 +132,28 @@ TEST_F(SweepTest, HfsHeadersOfImplausibleSizeAreIgnored) {
     auto records = sweep(d, false);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].startSector, 100);
+}
+
+}  // namespace ondrel::test
+
+namespace ondrel::test {
+
+// Volumes made by mkfs.fat, mkfs.exfat and mkntfs, each starting in the sector
+// right after the one before: the jump over the first must not step past the second.
+TEST_F(SweepTest, VolumesBackToBackAreFoundAtTheirTrueStarts) {
+    std::ifstream expected(std::string(ONDREL_FIXTURE_SOURCE_DIR) + "/adjacent.expected");
+    std::map<std::string, std::vector<std::pair<std::string, std::int64_t>>> want;
+    std::string image, fs;
+    std::int64_t start = 0, sectors = 0;
+    while (expected >> image >> fs >> start >> sectors) want[image].push_back({fs, start});
+    ASSERT_EQ(want.size(), 2u);
+    for (const auto& [name, volumes] : want) {
+        ByteVector disk = readFile(fixture(name));
+        ASSERT_FALSE(disk.empty()) << name;
+        std::vector<std::pair<std::string, std::int64_t>> got;
+        for (const auto& r : sweep(disk)) got.push_back({r.fileSystem, r.startSector});
+        EXPECT_EQ(got, volumes) << name;
+    }
 }
 
 }  // namespace ondrel::test
