@@ -1,10 +1,11 @@
 #include "volumes/BootRecordTests.h"
 
+#include "volumes/FatBootParameters.h"
+
 namespace ondrel {
 
 namespace {
 bool powerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
-bool hasBootMark(Bytes s) { return le16(s, 510) == 0xAA55; }
 }  // namespace
 
 bool isNtfsBootSector(Bytes s, bool requireSystemId, std::int64_t& sizeBytes) {
@@ -17,40 +18,29 @@ bool isNtfsBootSector(Bytes s, bool requireSystemId, std::int64_t& sizeBytes) {
 }
 
 FatType fatBootSectorType(Bytes s, std::int64_t& sizeBytes) {
-    // Jump instruction (short or near), then the BIOS parameter block.
-    std::uint8_t jump = le8(s, 0);
-    if (!(jump == 0xEB && le8(s, 2) == 0x90) && jump != 0xE9) return FatType::None;
-    if (!hasBootMark(s)) return FatType::None;
-    if (hasText(s, 3, "NTFS") || hasText(s, 3, "EXFAT")) return FatType::None;
-    std::uint32_t bytesPerSector = le16(s, 0x0B);
-    std::uint32_t sectorsPerCluster = le8(s, 0x0D);
-    std::uint32_t reserved = le16(s, 0x0E);
-    std::uint32_t fats = le8(s, 0x10);
-    std::uint32_t rootEntries = le16(s, 0x11);
-    std::uint32_t total16 = le16(s, 0x13);
-    std::uint8_t media = le8(s, 0x15);
-    std::uint32_t fatSize16 = le16(s, 0x16);
-    std::uint32_t total32 = le32(s, 0x20);
-    std::uint32_t fatSize32 = le32(s, 0x24);
-    if (bytesPerSector < 512 || bytesPerSector > 4096 || !powerOfTwo(bytesPerSector)) return FatType::None;
-    if (!powerOfTwo(sectorsPerCluster) || sectorsPerCluster > 128) return FatType::None;
-    if (reserved == 0 || fats == 0 || fats > 4) return FatType::None;
-    if (media != 0xF0 && media < 0xF8) return FatType::None;
-    std::uint64_t totalSectors = total16 != 0 ? total16 : total32;
-    std::uint64_t fatSize = fatSize16 != 0 ? fatSize16 : fatSize32;
+    // Jump instruction (short or near), then the BIOS parameter block. The
+    // sweep asks this of every sector: the jump rules out nearly all of them.
+    std::uint8_t jump = le8(s, fatbpb::kJump);
+    if (!(jump == 0xEB && le8(s, fatbpb::kJump + 2) == 0x90) && jump != 0xE9) return FatType::None;
+    FatBootParameters b = parseFatBootParameters(s);
+    if (!b.bootMark || b.ntfsOrExfatId) return FatType::None;
+    if (b.bytesPerSector < 512 || b.bytesPerSector > 4096 || !powerOfTwo(b.bytesPerSector)) return FatType::None;
+    if (!powerOfTwo(b.sectorsPerCluster) || b.sectorsPerCluster > 128) return FatType::None;
+    if (b.reservedSectors == 0 || b.fatCount == 0 || b.fatCount > 4) return FatType::None;
+    if (b.media != 0xF0 && b.media < 0xF8) return FatType::None;
+    std::uint64_t totalSectors = b.totalSectors();
+    std::uint64_t fatSize = b.sectorsPerFat();
     if (totalSectors == 0 || fatSize == 0) return FatType::None;
-    std::uint64_t rootSectors = (rootEntries * 32ull + bytesPerSector - 1) / bytesPerSector;
-    std::uint64_t meta = reserved + fats * fatSize + rootSectors;
+    std::uint64_t rootSectors = (b.rootEntries * 32ull + b.bytesPerSector - 1) / b.bytesPerSector;
+    std::uint64_t meta = b.reservedSectors + b.fatCount * fatSize + rootSectors;
     if (meta >= totalSectors) return FatType::None;
-    std::uint64_t clusters = (totalSectors - meta) / sectorsPerCluster;
-    sizeBytes = static_cast<std::int64_t>(totalSectors * bytesPerSector);
-    // The cluster count decides, as the FAT standard says.
+    std::uint64_t clusters = (totalSectors - meta) / b.sectorsPerCluster;
+    sizeBytes = static_cast<std::int64_t>(totalSectors * b.bytesPerSector);
     // The cluster count decides, as the FAT standard says. A volume laid out as
     // FAT32 (no fixed root, 32-bit FAT size) stays FAT32 even when it has fewer
     // clusters than the standard asks for; mkfs.fat makes such small volumes.
-    bool fat32Layout = fatSize16 == 0 && rootEntries == 0;
     if (clusters < 4085) return FatType::Fat12;
-    if (fat32Layout) return FatType::Fat32;
+    if (b.fat32Layout()) return FatType::Fat32;
     return clusters < 65525 ? FatType::Fat16 : FatType::None;
 }
 

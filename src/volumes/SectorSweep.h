@@ -36,11 +36,14 @@ struct SweepOutcome {
 // bytes to jump from the tested position, or kEndSweep.
 inline constexpr std::int64_t kEndSweep = -1;
 
-// test(const std::uint8_t* bytes, std::int64_t position) -> std::int64_t;
-// onChunk(std::int64_t chunkStart) is called before each chunk is read.
-template <typename Test, typename OnChunk>
-SweepOutcome sweepRange(readWriteInterface& reader, const SweepOptions& o, ScanObserver& observer, WorkControl& control,
-                        Test&& test, OnChunk&& onChunk) {
+// The chunk loop itself, for scans that test a whole chunk in tight loops of
+// their own: scan(const std::uint8_t* bytes, std::int64_t position,
+// std::int64_t length) sees the length bytes of positions in the chunk (plus
+// the margin after them) and returns how far to move on (length, or more to
+// jump) or kEndSweep. beforeRead(std::int64_t chunkStart) runs before each read.
+template <typename ScanChunk, typename BeforeRead>
+SweepOutcome sweepChunks(readWriteInterface& reader, const SweepOptions& o, ScanObserver& observer,
+                         WorkControl& control, ScanChunk&& scan, BeforeRead&& beforeRead) {
     SweepOutcome out;
     const std::int64_t stride = std::max<std::uint32_t>(o.stride, 1);
     const std::int64_t margin = o.window > o.stride ? o.window - o.stride : 0;
@@ -61,31 +64,43 @@ SweepOutcome sweepRange(readWriteInterface& reader, const SweepOptions& o, ScanO
             out.stopped = true;
             break;
         }
-        onChunk(position);
+        beforeRead(position);
         const std::int64_t want = std::min(chunkBytes, o.end - position);
         // The margin is read past the range's end too: a structure may cross it.
-        std::fill(buffer.begin() + want, buffer.end(), std::uint8_t{0});
         bool ok = reader.readAt(position, buffer.data(), static_cast<std::uint32_t>(want + margin));
         if (!ok && o.readFailureEnds) {
             out.readFailed = true;
             break;
         }
-        std::int64_t p = 0;
-        while (p + stride <= want) {
-            std::int64_t step = test(static_cast<const std::uint8_t*>(buffer.data() + p), position + p);
-            if (step < 0) {
-                out.finished = true;
-                out.reached = position + p;
-                report(out.reached, chunk);
-                return out;
-            }
-            p += step > 0 ? step : stride;
+        std::int64_t moved = scan(static_cast<const std::uint8_t*>(buffer.data()), position, want);
+        if (moved < 0) {
+            out.finished = true;
+            report(position, chunk);
+            break;
         }
-        position += p;
+        position += std::max(moved, stride);
         report(position, chunk + 1);
     }
     out.reached = position;
     return out;
+}
+
+// A test at every position: test(const std::uint8_t* bytes, std::int64_t
+// position) -> 0, a jump in bytes, or kEndSweep.
+template <typename Test, typename BeforeRead>
+SweepOutcome sweepRange(readWriteInterface& reader, const SweepOptions& o, ScanObserver& observer, WorkControl& control,
+                        Test&& test, BeforeRead&& beforeRead) {
+    const std::int64_t stride = std::max<std::uint32_t>(o.stride, 1);
+    auto scan = [&](const std::uint8_t* bytes, std::int64_t position, std::int64_t length) -> std::int64_t {
+        std::int64_t p = 0;
+        while (p + stride <= length) {
+            std::int64_t step = test(bytes + p, position + p);
+            if (step < 0) return kEndSweep;
+            p += step > 0 ? step : stride;
+        }
+        return p;
+    };
+    return sweepChunks(reader, o, observer, control, scan, std::forward<BeforeRead>(beforeRead));
 }
 
 template <typename Test>

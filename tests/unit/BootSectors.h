@@ -2,6 +2,7 @@
 // Boot records and partition tables written into a disk buffer, for the
 // volume-discovery cases the real tools cannot be made to produce.
 #include "unit/TestSupport.h"
+#include "volumes/FatBootParameters.h"
 
 #include <cstring>
 #include <string>
@@ -27,22 +28,23 @@ inline void ntfsBoot(ByteVector& d, std::size_t sector, std::uint64_t totalSecto
 // A FAT boot sector: FAT16 when fatSize16 is set, FAT32 layout otherwise.
 inline void fatBoot(ByteVector& d, std::size_t sector, const std::string& oem, std::uint32_t totalSectors,
                     std::uint8_t sectorsPerCluster, std::uint16_t fatSize16, std::uint32_t fatSize32) {
+    using namespace fatbpb;
     std::size_t o = sector * 512;
-    d[o] = 0xEB;
-    d[o + 1] = fatSize16 ? 0x3C : 0x58;
-    d[o + 2] = 0x90;
-    putText(d, o + 3, oem);
-    putLe(d, o + 0x0B, 512, 2);
-    d[o + 0x0D] = sectorsPerCluster;
-    putLe(d, o + 0x0E, fatSize16 ? 4 : 32, 2);
-    d[o + 0x10] = 2;
-    putLe(d, o + 0x11, fatSize16 ? 512 : 0, 2);
-    if (totalSectors < 65536) putLe(d, o + 0x13, totalSectors, 2);
-    else putLe(d, o + 0x20, totalSectors, 4);
-    d[o + 0x15] = 0xF8;
-    putLe(d, o + 0x16, fatSize16, 2);
-    if (!fatSize16) putLe(d, o + 0x24, fatSize32, 4);
-    putLe(d, o + 510, 0xAA55, 2);
+    d[o + kJump] = 0xEB;
+    d[o + kJump + 1] = fatSize16 ? 0x3C : 0x58;
+    d[o + kJump + 2] = 0x90;
+    putText(d, o + kOemName, oem);
+    putLe(d, o + kBytesPerSector, 512, 2);
+    d[o + kSectorsPerCluster] = sectorsPerCluster;
+    putLe(d, o + kReservedSectors, fatSize16 ? 4 : 32, 2);
+    d[o + kFatCount] = 2;
+    putLe(d, o + kRootEntries, fatSize16 ? 512 : 0, 2);
+    if (totalSectors < 65536) putLe(d, o + kTotalSectors16, totalSectors, 2);
+    else putLe(d, o + kTotalSectors32, totalSectors, 4);
+    d[o + kMedia] = 0xF8;
+    putLe(d, o + kSectorsPerFat16, fatSize16, 2);
+    if (!fatSize16) putLe(d, o + kSectorsPerFat32, fatSize32, 4);
+    putLe(d, o + kBootMark, kBootMarkValue, 2);
 }
 
 inline void exfatBoot(ByteVector& d, std::size_t sector, std::uint64_t volumeSectors) {

@@ -1,4 +1,4 @@
-#include "diskimage/FileReadSeek.h"
+#include "diskimage/MemoryReader.h"
 #include "diskimage/ReaderState.h"
 #include "unit/BootSectors.h"
 #include "unit/RecordingObserver.h"
@@ -14,9 +14,7 @@ protected:
     void TearDown() override { resetReaderState(); }
 
     std::vector<VolumeRecord> scan(const ByteVector& disk, bool gpt = false) {
-        writeFile(dir.file("disk.img"), disk);
-        FileReadSeek reader;
-        EXPECT_TRUE(reader.open(dir.file("disk.img")));
+        MemoryReader reader(disk);
         std::vector<VolumeRecord> records;
         Partition partition(records, observer);
         partition.gptMode = gpt;
@@ -49,7 +47,6 @@ protected:
         for (std::size_t i = 0; i < name.size(); ++i) putLe(d, o + 0x38 + i * 2, static_cast<unsigned char>(name[i]), 2);
     }
 
-    TempDir dir;
     RecordingObserver observer;
 };
 

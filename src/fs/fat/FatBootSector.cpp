@@ -1,6 +1,7 @@
 #include "fs/fat/FatBootSector.h"
 
 #include "volumes/BootRecordTests.h"
+#include "volumes/FatBootParameters.h"
 
 namespace ondrel {
 
@@ -17,16 +18,16 @@ bool readFatGeometry(Bytes s, bool fat32, FatGeometry& g) {
     std::int64_t size = 0;
     FatType type = fatBootSectorType(s, size);
     if (type != (fat32 ? FatType::Fat32 : FatType::Fat16)) return false;
+    FatBootParameters b = parseFatBootParameters(s);
     g.fat32 = fat32;
-    g.bytesPerSector = le16(s, 11);
-    g.sectorsPerCluster = le8(s, 13);
-    g.reservedSectors = le16(s, 14);
-    g.fatCount = le8(s, 16);
-    g.rootEntries = le16(s, 17);
-    std::uint32_t total16 = le16(s, 19);
-    g.totalSectors = total16 ? total16 : le32(s, 32);
-    g.sectorsPerFat = fat32 ? le32(s, 36) : le16(s, 22);
-    g.rootCluster = fat32 ? le32(s, 44) : 0;
+    g.bytesPerSector = b.bytesPerSector;
+    g.sectorsPerCluster = b.sectorsPerCluster;
+    g.reservedSectors = b.reservedSectors;
+    g.fatCount = b.fatCount;
+    g.rootEntries = b.rootEntries;
+    g.totalSectors = b.totalSectors();
+    g.sectorsPerFat = fat32 ? b.sectorsPerFat32 : b.sectorsPerFat16;
+    g.rootCluster = fat32 ? b.rootCluster : 0;
     return true;
 }
 

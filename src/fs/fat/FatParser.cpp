@@ -349,26 +349,31 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
     std::vector<std::int64_t> candidates;
     auto roughClusterCount = static_cast<std::uint32_t>(std::min<std::int64_t>(volumeBytes / static_cast<std::int64_t>(cb), 0x0FFFFFF7));
     // One pass: every 32-byte slot for file entries, every sector for the "."
-    // and ".." pair that starts a directory cluster.
+    // and ".." pair that starts a directory cluster; two tight loops per chunk.
     SweepOptions o;
     o.end = volumeBytes;
     o.stride = 32;
-    o.window = 64;
-    sweepRange(reader, o, *observer, *control, [&](const std::uint8_t* slot, std::int64_t at) -> std::int64_t {
-        std::uint8_t attr = slot[11];
-        if ((attr == 0x20 || attr == 0x26) && fileSlotCandidate(slot, roughClusterCount)) candidates.push_back(at);
-        if ((at & 511) != 0 || std::memcmp(slot, ".          ", 11) != 0 || std::memcmp(slot + 32, "..         ", 11) != 0)
-            return 0;
-        if (!(slot[11] & 0x10) || !(slot[43] & 0x10)) return 0;
-        std::uint32_t c = static_cast<std::uint32_t>(le16(Bytes(slot, 32), 26)) |
-                          (geometry.fat32 ? static_cast<std::uint32_t>(le16(Bytes(slot, 32), 20)) << 16 : 0);
-        if (c < 2) return 0;
-        std::int64_t base = at - static_cast<std::int64_t>((c - 2) * cb);
-        if (base < 0) return 0;
-        ++votes[base];
-        dotClusters.push_back({at, c});
-        return 0;
-    });
+    auto scanChunk = [&](const std::uint8_t* chunk, std::int64_t p, std::int64_t n) -> std::int64_t {
+        for (std::int64_t slot = 0; slot + 32 <= n; slot += 32) {
+            std::uint8_t attr = chunk[slot + 11];
+            if (attr != 0x20 && attr != 0x26) continue;  // nearly every slot ends here
+            if (fileSlotCandidate(chunk + slot, roughClusterCount)) candidates.push_back(p + slot);
+        }
+        for (std::int64_t o = 0; o + 64 <= n; o += 512) {
+            const std::uint8_t* s0 = chunk + o;
+            if (std::memcmp(s0, ".          ", 11) != 0 || std::memcmp(s0 + 32, "..         ", 11) != 0) continue;
+            if (!(s0[11] & 0x10) || !(s0[43] & 0x10)) continue;
+            std::uint32_t c = static_cast<std::uint32_t>(le16(Bytes(s0, 32), 26)) |
+                              (geometry.fat32 ? static_cast<std::uint32_t>(le16(Bytes(s0, 32), 20)) << 16 : 0);
+            if (c < 2) continue;
+            std::int64_t base = p + o - static_cast<std::int64_t>((c - 2) * cb);
+            if (base < 0) continue;
+            ++votes[base];
+            dotClusters.push_back({p + o, c});
+        }
+        return n;
+    };
+    sweepChunks(reader, o, *observer, *control, scanChunk, [](std::int64_t) {});
     std::int64_t dataOffset = 0;
     int best = 0;
     for (const auto& [base, count] : votes)
