@@ -171,17 +171,17 @@ TEST_P(FatVolumeTest, WrongKindIsRefusedWithItsMessage) {
 TEST_P(FatVolumeTest, LoopingChainsAndGarbageNeverHang) {
     auto s = scan(volume);
     const FatParser& p = s->adapter->parser();
-    std::int64_t fat = p.geometry.fatOffset();
+    std::int64_t fat = p.geometry().fatOffset();
     std::mt19937 gen(5);
     for (int round = 0; round < 5; ++round) {
         ByteVector bad = volume;
         // Every FAT entry of the first clusters points back at cluster 2: loops everywhere.
         for (int c = 2; c < 200; ++c) {
-            if (p.geometry.fat32) putLe(bad, static_cast<std::size_t>(fat + c * 4), 2 + (gen() % 8), 4);
+            if (p.geometry().fat32) putLe(bad, static_cast<std::size_t>(fat + c * 4), 2 + (gen() % 8), 4);
             else putLe(bad, static_cast<std::size_t>(fat + c * 2), 2 + (gen() % 8), 2);
         }
         // Random bytes over the first data clusters (directories among them).
-        std::size_t data = static_cast<std::size_t>(p.geometry.dataOffset());
+        std::size_t data = static_cast<std::size_t>(p.geometry().dataOffset());
         for (int k = 0; k < 3000; ++k) bad[data + gen() % 65536] = static_cast<std::uint8_t>(gen());
         auto c = scan(bad);
         SaveWalk walk(*c->adapter, c->observer);

@@ -199,7 +199,7 @@ TEST_F(NtfsVolumeTest, ParentLoopsAreCutAndTheirFilesStayVisible) {
     auto found = paths(*s->adapter);
     EntryId docs = found.at("/docs"), deep = found.at("/docs/deep");
     const ntfs& p = s->adapter->parser();
-    const NtfsEntry& docsEntry = p.entries[static_cast<std::size_t>(docs)];
+    const NtfsEntry& docsEntry = p.entries()[static_cast<std::size_t>(docs)];
     // Make "docs" a child of its own child "deep".
     ByteVector looped = volume;
     std::vector<std::uint8_t> raw(looped.begin() + docsEntry.diskOffset, looped.begin() + docsEntry.diskOffset + 1024);
@@ -220,7 +220,7 @@ TEST_F(NtfsVolumeTest, ParentLoopsAreCutAndTheirFilesStayVisible) {
 TEST_F(NtfsVolumeTest, CorruptRecordsAndTruncationNeverCrashOrHang) {
     auto s = scan(volume, 1);
     const ntfs& p = s->adapter->parser();
-    std::int64_t mftStart = p.entries.empty() ? 0 : p.entries.front().diskOffset;
+    std::int64_t mftStart = p.entries().empty() ? 0 : p.entries().front().diskOffset;
     std::mt19937 gen(42);
     for (int round = 0; round < 6; ++round) {
         ByteVector bad = volume;

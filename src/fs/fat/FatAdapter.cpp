@@ -29,10 +29,9 @@ FatAdapter::FatAdapter(readWriteInterface& reader, const VolumeRecord& volume, b
                     : std::unique_ptr<FatParser>(std::make_unique<Fat16Class>(reader, volume))) {}
 
 bool FatAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
-    parser_->observer = &observer;
-    parser_->control = &control;
+    parser_->reportTo(observer, control);
     if (mode == RecoveryMode::Advanced) {
-        if (parser_->foundFats.empty()) parser_->findFatCopies(3);
+        if (parser_->foundFats().empty()) parser_->findFatCopies(3);
         return parser_->scanAdvanced(fatChoice_, sectorsPerCluster_, failure);
     }
     if (mode != RecoveryMode::Standard) {
@@ -59,8 +58,7 @@ std::vector<int> clusterChoices(int bootValue, std::initializer_list<int> usual)
 }  // namespace
 
 AdvancedSearch FatAdapter::findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) {
-    parser_->observer = &observer;
-    parser_->control = &control;
+    parser_->reportTo(observer, control);
     bool fat32 = parser_->fat32();
     if (!fat32) observer.status("Finding Fat entries....");
     std::vector<std::int64_t> found = parser_->findFatCopies(maxCount);
@@ -82,7 +80,7 @@ AdvancedSearch FatAdapter::findCandidates(int maxCount, ScanObserver& observer, 
 
 bool FatAdapter::chooseCandidate(int choice, int sectorsPerCluster, std::string& failure) {
     // With no copy found, the scan reads the FAT from the volume's start.
-    auto found = static_cast<int>(parser_->foundFats.size());
+    auto found = static_cast<int>(parser_->foundFats().size());
     if (choice < 0 || (choice >= found && found > 0)) {
         failure = std::string("no ") + (parser_->fat32() ? "FAT32" : "FAT") + "_ENTRY:" + std::to_string(choice) +
                   " (found " + std::to_string(found) + ")";
@@ -94,8 +92,8 @@ bool FatAdapter::chooseCandidate(int choice, int sectorsPerCluster, std::string&
 }
 
 const FatEntryRecord* FatAdapter::record(EntryId id) const {
-    if (id < 0 || id >= static_cast<EntryId>(parser_->records.size())) return nullptr;
-    return &parser_->records[static_cast<std::size_t>(id)];
+    if (id < 0 || id >= static_cast<EntryId>(parser_->records().size())) return nullptr;
+    return &parser_->records()[static_cast<std::size_t>(id)];
 }
 
 std::vector<EntryId> FatAdapter::children(EntryId folder) const {
@@ -179,8 +177,7 @@ bool FatAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::si
 }
 
 void FatAdapter::rename(EntryId id, const std::string& newName) {
-    if (id > 0 && id < static_cast<EntryId>(parser_->records.size()))
-        parser_->records[static_cast<std::size_t>(id)].name = newName;
+    parser_->rename(static_cast<std::int32_t>(id), newName);
 }
 
 }  // namespace ondrel

@@ -18,7 +18,7 @@ public:
     AdvancedSearch findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) override;
     bool chooseCandidate(int choice, int sectorsPerCluster, std::string& failure) override;
 
-    EntryId rootEntry() const override { return parser_->records.empty() ? kNoEntry : 0; }
+    EntryId rootEntry() const override { return parser_->records().empty() ? kNoEntry : 0; }
     std::vector<EntryId> children(EntryId folder) const override;
     bool isFolder(EntryId entry) const override;
     bool hasChildren(EntryId entry) const override;

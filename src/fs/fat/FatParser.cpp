@@ -57,68 +57,72 @@ std::string shortName(const std::uint8_t* slot, bool deleted) {
 }  // namespace
 
 FatParser::FatParser(readWriteInterface& r, VolumeRecord v, bool fat32)
-    : observer(&silentObserver()), control(&ownControl_), reader(r), volume(std::move(v)) {
-    geometry.fat32 = fat32;
+    : observer_(&silentObserver()), control_(&ownControl_), reader_(r), volume_(std::move(v)) {
+    geometry_.fat32 = fat32;
 }
 
-void FatParser::attachReader() { reader.baseOffset = volume.startSector * 512; }
+void FatParser::rename(std::int32_t index, const std::string& name) {
+    if (index > 0 && index < static_cast<std::int32_t>(records_.size())) records_[static_cast<std::size_t>(index)].name = name;
+}
+
+void FatParser::attachReader() { reader_.baseOffset = volume_.startSector * 512; }
 
 bool FatParser::checkBootSector() {
     std::array<std::uint8_t, 512> boot{};
-    reader.readAt(0, boot.data(), boot.size());
-    bool fat32 = geometry.fat32;
-    bool ok = readFatGeometry(boot, fat32, geometry);
-    if (ok) bootSectorsPerCluster_ = static_cast<int>(geometry.sectorsPerCluster);
+    reader_.readAt(0, boot.data(), boot.size());
+    bool fat32 = geometry_.fat32;
+    bool ok = readFatGeometry(boot, fat32, geometry_);
+    if (ok) bootSectorsPerCluster_ = static_cast<int>(geometry_.sectorsPerCluster);
     return ok;
 }
 
 std::uint32_t FatParser::fatEntry(std::uint32_t c) {
-    std::uint64_t byte = geometry.fat32 ? static_cast<std::uint64_t>(c) * 4 : static_cast<std::uint64_t>(c) * 2;
+    std::uint64_t byte = geometry_.fat32 ? static_cast<std::uint64_t>(c) * 4 : static_cast<std::uint64_t>(c) * 2;
     std::uint64_t page = byte / kFatPage;
     auto it = fatPages_.find(page);
     if (it == fatPages_.end()) {
         if (fatPages_.size() >= kCachedFatPages) fatPages_.clear();
         std::vector<std::uint8_t> data(kFatPage, 0);
-        reader.readAt(geometry.fatOffset() + static_cast<std::int64_t>(page * kFatPage), data.data(),
+        reader_.readAt(geometry_.fatOffset() + static_cast<std::int64_t>(page * kFatPage), data.data(),
                       static_cast<std::uint32_t>(kFatPage));
         it = fatPages_.emplace(page, std::move(data)).first;
     }
     Bytes b(it->second);
     std::size_t at = static_cast<std::size_t>(byte % kFatPage);
-    return geometry.fat32 ? (le32(b, at) & 0x0FFFFFFF) : le16(b, at);
+    return geometry_.fat32 ? (le32(b, at) & 0x0FFFFFFF) : le16(b, at);
 }
 
 std::uint32_t FatParser::nextCluster(std::uint32_t c) {
-    if (driveFormatted || c < 2 || c >= geometry.clusterLimit()) return 0;
+    if (driveFormatted || c < 2 || c >= geometry_.clusterLimit()) return 0;
     std::uint32_t next = fatEntry(c);
-    if (next < 2 || next >= geometry.clusterLimit()) return 0;  // free, bad or end of chain
+    if (next < 2 || next >= geometry_.clusterLimit()) return 0;  // free, bad or end of chain
     return next;
 }
 
 std::vector<std::uint8_t> FatParser::readDirectory(std::int32_t dirIndex) {
     std::vector<std::uint8_t> data;
     dirPieces_.clear();
-    const FatEntryRecord& dir = records[static_cast<std::size_t>(dirIndex)];
-    if (dirIndex == 0 && !geometry.fat32) {
-        data.resize(static_cast<std::size_t>(geometry.rootDirBytes()));
-        if (!data.empty()) reader.readAt(geometry.rootDirOffset(), data.data(), static_cast<std::uint32_t>(data.size()));
-        dirPieces_.push_back(geometry.rootDirOffset());
+    const FatEntryRecord& dir = records_[static_cast<std::size_t>(dirIndex)];
+    if (dirIndex == 0 && !geometry_.fat32) {
+        data.resize(static_cast<std::size_t>(geometry_.rootDirBytes()));
+        if (!data.empty()) reader_.readAt(geometry_.rootDirOffset(), data.data(), static_cast<std::uint32_t>(data.size()));
+        dirPieces_.push_back(geometry_.rootDirOffset());
         dirPieceBytes_ = data.size();
         return data;
     }
-    std::uint32_t c = dirIndex == 0 ? geometry.rootCluster : dir.firstCluster(geometry.fat32);
-    std::uint64_t cb = geometry.clusterBytes();
+    std::uint32_t c = dirIndex == 0 ? geometry_.rootCluster : dir.firstCluster(geometry_.fat32);
+    std::uint64_t cb = geometry_.clusterBytes();
     std::set<std::uint32_t> chain;
     bool first = true;
-    while (c >= 2 && c < geometry.clusterLimit() && chain.insert(c).second) {
-        if (control->poll()) break;
+    while (c >= 2 && c < geometry_.clusterLimit() && chain.insert(c).second) {
+        if (control_->poll()) break;
         // A cluster read for another directory is not read again: a looping or
         // cross-linked FAT cannot make the walk go round.
         if (!dirClustersRead_.insert(c).second) break;
         std::size_t at = data.size();
         data.resize(at + cb);
-        reader.readAt(geometry.clusterOffset(c), data.data() + at, static_cast<std::uint32_t>(cb));
-        dirPieces_.push_back(geometry.clusterOffset(c));
+        reader_.readAt(geometry_.clusterOffset(c), data.data() + at, static_cast<std::uint32_t>(cb));
+        dirPieces_.push_back(geometry_.clusterOffset(c));
         dirPieceBytes_ = cb;
         // A sub-directory's first cluster starts with its "." entry; anything
         // else means the cluster now holds other data.
@@ -161,7 +165,7 @@ void FatParser::parseDirectory(std::int32_t dirIndex, const std::vector<std::uin
             name.checksum = slot[13];
             continue;
         }
-        if (b0 == 0x2E || ((attr & 0x08) && !(attr & 0x10))) {  // dot entries, the volume label
+        if (b0 == 0x2E || ((attr & 0x08) && !(attr & 0x10))) {  // dot entries, the volume_ label
             name.clear();
             continue;
         }
@@ -188,22 +192,22 @@ void FatParser::parseDirectory(std::int32_t dirIndex, const std::vector<std::uin
         name.clear();
         if (r.name.empty()) continue;
         r.parentIndex = dirIndex;
-        r.ownIndex = static_cast<std::int32_t>(records.size());
+        r.ownIndex = static_cast<std::int32_t>(records_.size());
         if (r.isDirectory()) {
-            std::uint32_t c = r.firstCluster(geometry.fat32);
+            std::uint32_t c = r.firstCluster(geometry_.fat32);
             auto [it, fresh] = dirsByCluster.emplace(c, r.ownIndex);
             if (!fresh && c != 0) {
                 // A live and a deleted folder naming one cluster are one folder,
                 // shown under the name met last.
-                FatEntryRecord& earlier = records[static_cast<std::size_t>(it->second)];
+                FatEntryRecord& earlier = records_[static_cast<std::size_t>(it->second)];
                 earlier.name = r.name;
                 if (dirIndex == 0) earlier.deleted = r.deleted;
                 continue;
             }
-            records.push_back(std::move(r));
-            pending.push_back(records.back().ownIndex);
+            records_.push_back(std::move(r));
+            pending.push_back(records_.back().ownIndex);
         } else {
-            records.push_back(std::move(r));
+            records_.push_back(std::move(r));
         }
     }
 }
@@ -211,25 +215,25 @@ void FatParser::parseDirectory(std::int32_t dirIndex, const std::vector<std::uin
 void FatParser::walkPending(std::vector<std::int32_t>& pending) {
     // Folders wait on a stack, so deep trees cannot exhaust the call stack.
     while (!pending.empty()) {
-        if (control->poll()) break;
+        if (control_->poll()) break;
         std::int32_t dir = pending.back();
         pending.pop_back();
         std::vector<std::uint8_t> data = readDirectory(dir);
         std::vector<std::int32_t> found;
         parseDirectory(dir, data, found);
         for (auto it = found.rbegin(); it != found.rend(); ++it) pending.push_back(*it);
-        if ((records.size() & 255) == 0) observer->progressPosition(static_cast<std::int64_t>(records.size()));
+        if ((records_.size() & 255) == 0) observer_->progressPosition(static_cast<std::int64_t>(records_.size()));
     }
 }
 
 void FatParser::walk() {
-    records.clear();
+    records_.clear();
     dirClustersRead_.clear();
     visitedSlots_.clear();
     FatEntryRecord root;
     root.name = "DUMMY ENTRY";
     root.attributes = 0x10;
-    records.push_back(root);
+    records_.push_back(root);
     std::vector<std::int32_t> pending{0};
     walkPending(pending);
 }
@@ -237,30 +241,30 @@ void FatParser::walk() {
 void FatParser::link() {
     // Every record names the folder it was read from (an earlier record), so
     // the tree cannot loop; record 0 is the root.
-    std::vector<EntryTree::Index> parentOf(records.size(), EntryTree::kOutside);
-    for (std::size_t i = 1; i < records.size(); ++i) parentOf[i] = records[i].parentIndex;
+    std::vector<EntryTree::Index> parentOf(records_.size(), EntryTree::kOutside);
+    for (std::size_t i = 1; i < records_.size(); ++i) parentOf[i] = records_[i].parentIndex;
     tree_.build(parentOf, 0, EntryTree::kNone);
 }
 
 bool FatParser::scanStandard() {
     attachReader();
-    volumeBytes = sizeMegabytes(volume.sizeText) << 20;
+    volumeBytes_ = sizeMegabytes(volume_.sizeText) << 20;
     if (!checkBootSector()) return false;
-    observer->status(std::string("Finding ") + kindText() + " File And Directory entries recursively....");
+    observer_->status(std::string("Finding ") + kindText() + " File And Directory entries recursively....");
     walk();
-    observer->status("maintaining tree Structure in vector...");
+    observer_->status("maintaining tree Structure in vector...");
     link();
-    observer->status("Creating Tree Structure....");
-    observer->status("Tree Structure Created.");
-    observer->progressRange(0, 100);
-    observer->progressPosition(100);
+    observer_->status("Creating Tree Structure....");
+    observer_->status("Tree Structure Created.");
+    observer_->progressRange(0, 100);
+    observer_->progressPosition(100);
     return true;
 }
 
 bool FatParser::extract(const FatEntryRecord& r, DataSink& sink) {
     std::uint64_t remaining = r.fileSize;
-    std::uint64_t cb = geometry.clusterBytes();
-    std::uint32_t c = r.firstCluster(geometry.fat32);
+    std::uint64_t cb = geometry_.clusterBytes();
+    std::uint32_t c = r.firstCluster(geometry_.fat32);
     IoBuffer buf(cb);
     std::set<std::uint32_t> seen;
     bool complete = true;
@@ -271,11 +275,11 @@ bool FatParser::extract(const FatEntryRecord& r, DataSink& sink) {
     bool consecutive = driveFormatted || r.deleted;
     bool skipUsed = r.deleted && !driveFormatted;
     while (remaining > 0) {
-        if (c < 2 || c >= geometry.clusterLimit() || !seen.insert(c).second) {
+        if (c < 2 || c >= geometry_.clusterLimit() || !seen.insert(c).second) {
             complete = false;
             break;
         }
-        if (!reader.readAt(geometry.clusterOffset(c), buf.data(), static_cast<std::uint32_t>(cb))) complete = false;
+        if (!reader_.readAt(geometry_.clusterOffset(c), buf.data(), static_cast<std::uint32_t>(cb))) complete = false;
         std::uint64_t n = std::min<std::uint64_t>(remaining, cb);
         if (!sink.write(buf.data(), n)) return false;
         remaining -= n;
@@ -284,7 +288,7 @@ bool FatParser::extract(const FatEntryRecord& r, DataSink& sink) {
             c = nextCluster(c);
         } else {
             ++c;
-            while (skipUsed && c < geometry.clusterLimit() && fatEntry(c) != 0) ++c;
+            while (skipUsed && c < geometry_.clusterLimit() && fatEntry(c) != 0) ++c;
         }
     }
     return complete;
@@ -297,28 +301,28 @@ namespace ondrel {
 std::vector<std::int64_t> FatParser::findFatCopies(int maxCount) {
     if (maxCount < 1) maxCount = 3;
     attachReader();
-    volumeBytes = sizeMegabytes(volume.sizeText) << 20;
+    volumeBytes_ = sizeMegabytes(volume_.sizeText) << 20;
     checkBootSector();
-    foundFats.clear();
-    const std::uint8_t want[4] = {0xF8, 0xFF, 0xFF, static_cast<std::uint8_t>(geometry.fat32 ? 0x0F : 0xFF)};
+    foundFats_.clear();
+    const std::uint8_t want[4] = {0xF8, 0xFF, 0xFF, static_cast<std::uint8_t>(geometry_.fat32 ? 0x0F : 0xFF)};
     SweepOptions o;
-    o.end = volumeBytes;
+    o.end = volumeBytes_;
     o.chunkBytes = 10485760;
     auto onChunk = [&](std::int64_t p) {
-        if (!geometry.fat32) return;
+        if (!geometry_.fat32) return;
         char text[160];
         std::snprintf(text, sizeof text, "Parsing Disk Currently at position %f of the disk of size %f",
-                      static_cast<double>(p), static_cast<double>(volumeBytes));
-        observer->status(text);
+                      static_cast<double>(p), static_cast<double>(volumeBytes_));
+        observer_->status(text);
     };
-    sweepRange(reader, o, *observer, *control, [&](const std::uint8_t* sector, std::int64_t p) -> std::int64_t {
+    sweepRange(reader_, o, *observer_, *control_, [&](const std::uint8_t* sector, std::int64_t p) -> std::int64_t {
         if (std::memcmp(sector, want, 4) != 0) return 0;
-        foundFats.push_back(p);
-        observer->status("found fat entry  " + std::to_string(foundFats.size()) + " ");
-        return static_cast<int>(foundFats.size()) >= maxCount ? kEndSweep : 0;
+        foundFats_.push_back(p);
+        observer_->status("found fat entry  " + std::to_string(foundFats_.size()) + " ");
+        return static_cast<int>(foundFats_.size()) >= maxCount ? kEndSweep : 0;
     }, onChunk);
-    observer->progressPosition(1000);
-    return foundFats;
+    observer_->progressPosition(1000);
+    return foundFats_;
 }
 
 bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& failure) {
@@ -328,30 +332,30 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
         return false;
     }
     attachReader();
-    if (volumeBytes == 0) volumeBytes = sizeMegabytes(volume.sizeText) << 20;
+    if (volumeBytes_ == 0) volumeBytes_ = sizeMegabytes(volume_.sizeText) << 20;
     bool bootValid = checkBootSector();
-    std::uint32_t bootRootCluster = geometry.rootCluster;
-    geometry.bytesPerSector = 512;
-    geometry.sectorsPerCluster = static_cast<std::uint32_t>(sectorsPerCluster);
-    geometry.totalSectors = static_cast<std::uint64_t>(volumeBytes) / 512;
-    std::int64_t fatAt = fatChoice >= 0 && fatChoice < static_cast<int>(foundFats.size()) ? foundFats[static_cast<std::size_t>(fatChoice)] : 0;
-    geometry.reservedSectors = static_cast<std::uint32_t>(fatAt / 512);
-    std::int64_t fatBytes = foundFats.size() >= 2 ? foundFats[1] - foundFats[0] : 0;
-    const std::uint64_t cb = geometry.clusterBytes();
+    std::uint32_t bootRootCluster = geometry_.rootCluster;
+    geometry_.bytesPerSector = 512;
+    geometry_.sectorsPerCluster = static_cast<std::uint32_t>(sectorsPerCluster);
+    geometry_.totalSectors = static_cast<std::uint64_t>(volumeBytes_) / 512;
+    std::int64_t fatAt = fatChoice >= 0 && fatChoice < static_cast<int>(foundFats_.size()) ? foundFats_[static_cast<std::size_t>(fatChoice)] : 0;
+    geometry_.reservedSectors = static_cast<std::uint32_t>(fatAt / 512);
+    std::int64_t fatBytes = foundFats_.size() >= 2 ? foundFats_[1] - foundFats_[0] : 0;
+    const std::uint64_t cb = geometry_.clusterBytes();
 
     // Directory clusters start with "." and ".." entries; the first cluster a
     // "." entry names tells where cluster 2 lies.
-    observer->status("Maintaining directory Structure in AdvanceScanning");
+    observer_->status("Maintaining directory Structure in AdvanceScanning");
     std::map<std::int64_t, int> votes;
     std::vector<std::pair<std::int64_t, std::uint32_t>> dotClusters;  // offset, cluster
     // File-entry slots, collected in the same pass (cluster numbers checked
-    // against the volume's size in clusters, as the data area is not known yet).
+    // against the volume_'s size in clusters, as the data area is not known yet).
     std::vector<std::int64_t> candidates;
-    auto roughClusterCount = static_cast<std::uint32_t>(std::min<std::int64_t>(volumeBytes / static_cast<std::int64_t>(cb), 0x0FFFFFF7));
+    auto roughClusterCount = static_cast<std::uint32_t>(std::min<std::int64_t>(volumeBytes_ / static_cast<std::int64_t>(cb), 0x0FFFFFF7));
     // One pass: every 32-byte slot for file entries, every sector for the "."
     // and ".." pair that starts a directory cluster; two tight loops per chunk.
     SweepOptions o;
-    o.end = volumeBytes;
+    o.end = volumeBytes_;
     o.stride = 32;
     auto scanChunk = [&](const std::uint8_t* chunk, std::int64_t p, std::int64_t n) -> std::int64_t {
         for (std::int64_t slot = 0; slot + 32 <= n; slot += 32) {
@@ -364,7 +368,7 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
             if (std::memcmp(s0, ".          ", 11) != 0 || std::memcmp(s0 + 32, "..         ", 11) != 0) continue;
             if (!(s0[11] & 0x10) || !(s0[43] & 0x10)) continue;
             std::uint32_t c = static_cast<std::uint32_t>(le16(Bytes(s0, 32), 26)) |
-                              (geometry.fat32 ? static_cast<std::uint32_t>(le16(Bytes(s0, 32), 20)) << 16 : 0);
+                              (geometry_.fat32 ? static_cast<std::uint32_t>(le16(Bytes(s0, 32), 20)) << 16 : 0);
             if (c < 2) continue;
             std::int64_t base = p + o - static_cast<std::int64_t>((c - 2) * cb);
             if (base < 0) continue;
@@ -373,7 +377,7 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
         }
         return n;
     };
-    sweepChunks(reader, o, *observer, *control, scanChunk, [](std::int64_t) {});
+    sweepChunks(reader_, o, *observer_, *control_, scanChunk, [](std::int64_t) {});
     std::int64_t dataOffset = 0;
     int best = 0;
     for (const auto& [base, count] : votes)
@@ -383,21 +387,21 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
         }
     if (best == 0) {
         // No directory found: the data area follows the FATs (and the FAT16 root).
-        std::int64_t fatsEnd = foundFats.empty() ? fatAt : foundFats.back() + std::max<std::int64_t>(fatBytes, 512);
-        dataOffset = fatsEnd + (geometry.fat32 ? 0 : 16384);
+        std::int64_t fatsEnd = foundFats_.empty() ? fatAt : foundFats_.back() + std::max<std::int64_t>(fatBytes, 512);
+        dataOffset = fatsEnd + (geometry_.fat32 ? 0 : 16384);
     }
-    // Express the data offset through the geometry fields.
-    std::int64_t fatsEnd = foundFats.empty() ? fatAt : foundFats.back() + std::max<std::int64_t>(fatBytes, 0);
-    geometry.fatCount = 1;
-    if (geometry.fat32) {
-        geometry.rootEntries = 0;
-        geometry.sectorsPerFat = static_cast<std::uint64_t>(std::max<std::int64_t>(dataOffset - fatAt, 512) / 512);
-        geometry.rootCluster = bootValid ? bootRootCluster : 2;
+    // Express the data offset through the geometry_ fields.
+    std::int64_t fatsEnd = foundFats_.empty() ? fatAt : foundFats_.back() + std::max<std::int64_t>(fatBytes, 0);
+    geometry_.fatCount = 1;
+    if (geometry_.fat32) {
+        geometry_.rootEntries = 0;
+        geometry_.sectorsPerFat = static_cast<std::uint64_t>(std::max<std::int64_t>(dataOffset - fatAt, 512) / 512);
+        geometry_.rootCluster = bootValid ? bootRootCluster : 2;
     } else {
         std::int64_t root = std::max<std::int64_t>(fatsEnd, dataOffset - 16384);
         if (root > dataOffset || root <= fatAt) root = dataOffset - 16384;
-        geometry.sectorsPerFat = static_cast<std::uint64_t>(std::max<std::int64_t>(root - fatAt, 512) / 512);
-        geometry.rootEntries = static_cast<std::uint32_t>((dataOffset - (fatAt + static_cast<std::int64_t>(geometry.sectorsPerFat) * 512)) / 32);
+        geometry_.sectorsPerFat = static_cast<std::uint64_t>(std::max<std::int64_t>(root - fatAt, 512) / 512);
+        geometry_.rootEntries = static_cast<std::uint32_t>((dataOffset - (fatAt + static_cast<std::int64_t>(geometry_.sectorsPerFat) * 512)) / 32);
     }
     fatPages_.clear();
 
@@ -408,26 +412,26 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
     orphan.name = "ORPHAN ENTRY";
     orphan.attributes = 0x10;
     orphan.parentIndex = 0;
-    orphan.ownIndex = static_cast<std::int32_t>(records.size());
+    orphan.ownIndex = static_cast<std::int32_t>(records_.size());
     std::int32_t orphanIndex = orphan.ownIndex;
-    records.push_back(orphan);
+    records_.push_back(orphan);
     for (const auto& [offset, c] : dotClusters) {
-        if (control->poll()) break;
-        if (dirClustersRead_.count(c) || geometry.clusterOffset(c) != offset) continue;
+        if (control_->poll()) break;
+        if (dirClustersRead_.count(c) || geometry_.clusterOffset(c) != offset) continue;
         FatEntryRecord dir;
         dir.name = "FOLDER_" + std::to_string(c);
         dir.attributes = 0x10;
         dir.firstClusterLow = static_cast<std::uint16_t>(c & 0xFFFF);
         dir.firstClusterHigh = static_cast<std::uint16_t>(c >> 16);
         dir.parentIndex = orphanIndex;
-        dir.ownIndex = static_cast<std::int32_t>(records.size());
-        records.push_back(dir);
+        dir.ownIndex = static_cast<std::int32_t>(records_.size());
+        records_.push_back(dir);
         std::vector<std::int32_t> pending{dir.ownIndex};
         walkPending(pending);
     }
     listStrayEntries(candidates, dataOffset, orphanIndex);
     trackSlots_ = false;
-    observer->status(geometry.fat32 ? "Maintaining TreeStructure for Tree Control" : "Maintaining Tree Structure for Tree Control");
+    observer_->status(geometry_.fat32 ? "Maintaining TreeStructure for Tree Control" : "Maintaining Tree Structure for Tree Control");
     link();
     return true;
 }
@@ -453,13 +457,13 @@ bool validTime(std::uint16_t t) { return (t >> 11) < 24 && ((t >> 5) & 0x3F) < 6
 bool FatParser::fileSlotCandidate(const std::uint8_t* s, std::uint32_t clusterCount) const {
     std::uint8_t a = s[11], b0 = s[0], b1 = s[1];
     // The attribute byte rules out nearly every slot; test it first.
-    if (a != 0x20 && (geometry.fat32 || a != 0x26)) return false;
+    if (a != 0x20 && (geometry_.fat32 || a != 0x26)) return false;
     if (s[12] != 0 && s[12] != 0x18) return false;
     Bytes b(s, 32);
-    std::uint32_t c = geometry.fat32 ? (static_cast<std::uint32_t>(le16(b, 20)) << 16 | le16(b, 26)) : le16(b, 26);
+    std::uint32_t c = geometry_.fat32 ? (static_cast<std::uint32_t>(le16(b, 20)) << 16 | le16(b, 26)) : le16(b, 26);
     bool dates = validDate(le16(b, 24)) && validDate(le16(b, 16)) && validDate(le16(b, 18)) && validTime(le16(b, 14)) &&
                  validTime(le16(b, 22));
-    if (!geometry.fat32) {
+    if (!geometry_.fat32) {
         if (a != 0x20 && a != 0x26) return false;
         if (!(upperPlus(b0) || lower(b0) || digit(b0) || oneOf(b0, {0xE5, 0x7E}))) return false;
         if (!(upperPlus(b1) || lower(b1) || digit(b1) || oneOf(b1, {0x20, 0x7E, 0x2E, 0x29, 0xE5}))) return false;
@@ -479,12 +483,12 @@ void FatParser::listStrayEntries(const std::vector<std::int64_t>& candidates, st
     std::int64_t found = 0;
     std::vector<std::uint8_t> around(2048);
     for (std::int64_t x : candidates) {
-        if (control->poll()) break;
+        if (control_->poll()) break;
         if (x < dataOffset || visitedSlots_.count(x)) continue;
         // The slot and the long-name entries just before it, within 2 KiB.
         std::int64_t start = std::max<std::int64_t>(dataOffset, x - 2016) / 32 * 32;
         auto before = static_cast<std::size_t>(x - start);
-        reader.readAt(start, around.data(), static_cast<std::uint32_t>(before + 32));
+        reader_.readAt(start, around.data(), static_cast<std::uint32_t>(before + 32));
         std::size_t lfnStart = before;
         int parts = 0;
         while (lfnStart >= 32 && around[lfnStart - 32 + 11] == 0x0F && parts < 20) {
@@ -493,12 +497,12 @@ void FatParser::listStrayEntries(const std::vector<std::int64_t>& candidates, st
         }
         std::vector<std::uint8_t> slots(around.begin() + static_cast<std::ptrdiff_t>(lfnStart),
                                         around.begin() + static_cast<std::ptrdiff_t>(before + 32));
-        if (!fileSlotCandidate(slots.data() + slots.size() - 32, geometry.clusterLimit())) continue;
+        if (!fileSlotCandidate(slots.data() + slots.size() - 32, geometry_.clusterLimit())) continue;
         std::vector<std::int32_t> none;
         dirPieces_.assign(1, start + static_cast<std::int64_t>(lfnStart));
         dirPieceBytes_ = slots.size();
         parseDirectory(orphanIndex, slots, none);
-        observer->status("found file or directory =  " + std::to_string(++found) + " ");
+        observer_->status("found file or directory =  " + std::to_string(++found) + " ");
     }
 }
 

@@ -23,8 +23,12 @@ public:
     FatParser(readWriteInterface& reader, VolumeRecord volume, bool fat32);
     virtual ~FatParser() = default;
 
-    void attachReader();
-    bool checkBootSector();
+    // Where the next procedure reports, and its stop and pause flags.
+    void reportTo(ScanObserver& observer, WorkControl& control) {
+        observer_ = &observer;
+        control_ = &control;
+    }
+
     // The standard scan: false with the message when the boot sector is not FAT.
     bool scanStandard();
 
@@ -36,7 +40,7 @@ public:
     // the root is walked, and directories no walk reached are shown under
     // "ORPHAN ENTRY". False with a message for an unusable choice.
     bool scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& failure);
-    std::vector<std::int64_t> foundFats;
+    const std::vector<std::int64_t>& foundFats() const { return foundFats_; }
     // Sectors per cluster the boot sector states, when it is still readable.
     int bootSectorsPerCluster() const { return bootSectorsPerCluster_; }
 
@@ -45,20 +49,30 @@ public:
     // Writes a file's data; false when some of it could not be read.
     bool extract(const FatEntryRecord& record, DataSink& sink);
 
-    bool fat32() const { return geometry.fat32; }
-    const char* kindText() const { return geometry.fat32 ? "Fat32" : "Fat16"; }
+    bool fat32() const { return geometry_.fat32; }
+    const char* kindText() const { return geometry_.fat32 ? "Fat32" : "Fat16"; }
 
-    std::vector<FatEntryRecord> records;  // record 0: the root, "DUMMY ENTRY"
+    // Record 0: the root, "DUMMY ENTRY".
+    const std::vector<FatEntryRecord>& records() const { return records_; }
     // The folder tree over records, built at the end of a scan.
     const EntryTree& tree() const { return tree_; }
-    FatGeometry geometry;
-    std::int64_t volumeBytes = 0;
-    ScanObserver* observer;
-    WorkControl* control;
-    readWriteInterface& reader;
-    VolumeRecord volume;
+    const FatGeometry& geometry() const { return geometry_; }
+    // Gives a record a new name for the rest of the session.
+    void rename(std::int32_t index, const std::string& name);
 
 private:
+    void attachReader();
+    bool checkBootSector();
+
+    std::vector<std::int64_t> foundFats_;
+    std::vector<FatEntryRecord> records_;
+    FatGeometry geometry_;
+    std::int64_t volumeBytes_ = 0;
+    ScanObserver* observer_;
+    WorkControl* control_;
+    readWriteInterface& reader_;
+    VolumeRecord volume_;
+
     struct PendingName {
         std::vector<std::string> parts;  // in disk order (last part first)
         bool deleted = false;

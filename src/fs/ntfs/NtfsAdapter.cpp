@@ -17,11 +17,10 @@ NtfsAdapter::NtfsAdapter(readWriteInterface& reader, const VolumeRecord& volume)
 
 bool NtfsAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
     ntfs& p = *parser_;
-    p.observer = &observer;
-    p.control = &control;
-    p.mode = static_cast<int>(mode);
+    p.reportTo(observer, control);
+    p.setMode(static_cast<int>(mode));
     if (mode == RecoveryMode::Advanced) {
-        if (p.foundMft.empty()) p.findMftRecords(3);
+        if (p.foundMft().empty()) p.findMftRecords(3);
         if (!p.scanAdvanced(mftChoice_, sectorsPerCluster_)) {
             failure = "The chosen MFT record has no readable run list.";
             return false;
@@ -36,13 +35,12 @@ bool NtfsAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& c
 }
 
 AdvancedSearch NtfsAdapter::findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) {
-    parser_->observer = &observer;
-    parser_->control = &control;
+    parser_->reportTo(observer, control);
     int n = parser_->findMftRecords(maxCount);
     AdvancedSearch out;
     out.entryKind = "MFT";
     for (int i = 0; i < n; ++i)
-        out.found.push_back({"MFT_ENTRY:" + std::to_string(i), parser_->foundMft[static_cast<std::size_t>(i)].diskOffset});
+        out.found.push_back({"MFT_ENTRY:" + std::to_string(i), parser_->foundMft()[static_cast<std::size_t>(i)].diskOffset});
     out.clusterChoices = {8, 4, 2, 16, 32, 64};
     out.message = "Number of MFT-ENTRY found = " + std::to_string(n) +
                   " . Please select the choice from combo box and click Parse button to proceed.";
@@ -51,7 +49,7 @@ AdvancedSearch NtfsAdapter::findCandidates(int maxCount, ScanObserver& observer,
 }
 
 bool NtfsAdapter::chooseCandidate(int choice, int sectorsPerCluster, std::string& failure) {
-    int found = static_cast<int>(parser_->foundMft.size());
+    int found = static_cast<int>(parser_->foundMft().size());
     if (choice < 0 || choice >= found) {
         failure = "no MFT_ENTRY:" + std::to_string(choice) + " (found " + std::to_string(found) + ")";
         return false;
@@ -62,28 +60,28 @@ bool NtfsAdapter::chooseCandidate(int choice, int sectorsPerCluster, std::string
 }
 
 const NtfsEntry* NtfsAdapter::entry(EntryId id) const {
-    if (id < 0 || id >= static_cast<EntryId>(parser_->entries.size())) return nullptr;
-    return &parser_->entries[static_cast<std::size_t>(id)];
+    if (id < 0 || id >= static_cast<EntryId>(parser_->entries().size())) return nullptr;
+    return &parser_->entries()[static_cast<std::size_t>(id)];
 }
 
-EntryId NtfsAdapter::rootEntry() const { return parser_->orphanIndex >= 0 ? kTopLevel : kNoEntry; }
+EntryId NtfsAdapter::rootEntry() const { return parser_->orphanIndex() >= 0 ? kTopLevel : kNoEntry; }
 
 std::vector<EntryId> NtfsAdapter::children(EntryId folder) const {
     const ntfs& p = *parser_;
     std::vector<EntryId> out;
     if (folder == kTopLevel) {
-        bool rootValid = p.rootIndex > 0 && p.rootIndex < static_cast<std::int64_t>(p.entries.size());
-        if (p.mode != 3 && rootValid) {
-            out = children(p.rootIndex);
+        bool rootValid = p.rootIndex() > 0 && p.rootIndex() < static_cast<std::int64_t>(p.entries().size());
+        if (p.mode() != 3 && rootValid) {
+            out = children(p.rootIndex());
             for (EntryId c : out)
-                if (c == p.orphanIndex) return out;
+                if (c == p.orphanIndex()) return out;
         }
-        out.push_back(p.orphanIndex);
+        out.push_back(p.orphanIndex());
         return out;
     }
     if (!entry(folder)) return out;
     for (EntryId c : p.tree().children(folder)) {
-        const NtfsEntry& child = p.entries[static_cast<std::size_t>(c)];
+        const NtfsEntry& child = p.entries()[static_cast<std::size_t>(c)];
         if (child.hasName && !child.name.empty()) out.push_back(c);
     }
     return out;
@@ -174,8 +172,7 @@ bool NtfsAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::s
 }
 
 void NtfsAdapter::rename(EntryId id, const std::string& newName) {
-    if (id >= 0 && id < static_cast<EntryId>(parser_->entries.size()))
-        parser_->entries[static_cast<std::size_t>(id)].name = newName;
+    parser_->rename(id, newName);
 }
 
 }  // namespace ondrel

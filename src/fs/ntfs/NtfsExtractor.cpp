@@ -14,16 +14,16 @@ constexpr std::uint64_t kCopyChunk = 1 << 20;
 }
 
 bool NtfsExtractor::readClusters(std::int64_t lcn, std::uint64_t count, std::uint8_t* out) {
-    std::uint64_t cs = static_cast<std::uint64_t>(parser_.clusterSize);
+    std::uint64_t cs = static_cast<std::uint64_t>(parser_.clusterSize_);
     std::uint64_t bytes = count * cs;
     std::int64_t at = lcn * static_cast<std::int64_t>(cs);
     // Clusters outside the volume are damage, not data of this volume.
-    if (lcn < 0 || (parser_.volumeSize > 0 && at + static_cast<std::int64_t>(bytes) > parser_.volumeSize)) {
+    if (lcn < 0 || (parser_.volumeSize_ > 0 && at + static_cast<std::int64_t>(bytes) > parser_.volumeSize_)) {
         std::memset(out, 0, bytes);
         readErrors_ = true;
         return false;
     }
-    if (!parser_.reader.readAt(at, out, static_cast<std::uint32_t>(bytes))) {
+    if (!parser_.reader_.readAt(at, out, static_cast<std::uint32_t>(bytes))) {
         readErrors_ = true;
         return false;
     }
@@ -69,7 +69,7 @@ void NtfsExtractor::collectExtents(const NtfsRecord& base, std::vector<NtfsAttri
         } else {
             auto runs = decodeRunList(base.runList(a), static_cast<std::uint64_t>(a.lastVcn - a.startVcn + 1));
             std::uint64_t size = static_cast<std::uint64_t>(std::clamp<std::int64_t>(a.realSize, 0, 1 << 20));
-            std::uint64_t cs = static_cast<std::uint64_t>(parser_.clusterSize);
+            std::uint64_t cs = static_cast<std::uint64_t>(parser_.clusterSize_);
             for (const auto& r : runs) {
                 if (list.size() >= size) break;
                 std::vector<std::uint8_t> buf(r.length * cs > size ? ((size + cs - 1) / cs) * cs : r.length * cs);
@@ -101,7 +101,7 @@ void NtfsExtractor::collectExtents(const NtfsRecord& base, std::vector<NtfsAttri
 
 WriteResult NtfsExtractor::writePlain(const std::vector<Mapping>& map, std::uint64_t realSize, std::uint64_t initialized,
                                       DataSink& sink) {
-    std::uint64_t cs = static_cast<std::uint64_t>(parser_.clusterSize);
+    std::uint64_t cs = static_cast<std::uint64_t>(parser_.clusterSize_);
     IoBuffer buf;
     std::uint64_t written = 0;
     for (const auto& m : map) {
@@ -117,7 +117,7 @@ WriteResult NtfsExtractor::writePlain(const std::vector<Mapping>& map, std::uint
             written += gap;
         }
         for (std::uint64_t c = 0; c < m.run.length && written < realSize;) {
-            if (parser_.control->poll()) return WriteResult::ReadFailed;
+            if (parser_.control_->poll()) return WriteResult::ReadFailed;
             std::uint64_t clusters = std::min<std::uint64_t>(m.run.length - c, std::max<std::uint64_t>(kCopyChunk / cs, 1));
             buf.assign(clusters * cs, 0);
             if (!m.run.sparse) readClusters(m.run.startCluster + static_cast<std::int64_t>(c), clusters, buf.data());
@@ -147,14 +147,14 @@ WriteResult NtfsExtractor::writePlain(const std::vector<Mapping>& map, std::uint
 
 WriteResult NtfsExtractor::writeCompressed(const std::vector<Mapping>& map, std::uint64_t realSize, unsigned unitClusters,
                                            DataSink& sink) {
-    std::uint64_t cs = static_cast<std::uint64_t>(parser_.clusterSize);
+    std::uint64_t cs = static_cast<std::uint64_t>(parser_.clusterSize_);
     std::uint64_t unitBytes = unitClusters * cs;
     IoBuffer packed(unitBytes), unpacked(unitBytes);
     std::vector<std::int64_t> lcns(unitClusters);
     std::size_t hint = 0;
     std::uint64_t written = 0;
     for (std::int64_t vcn = 0; written < realSize; vcn += unitClusters) {
-        if (parser_.control->poll()) return WriteResult::ReadFailed;
+        if (parser_.control_->poll()) return WriteResult::ReadFailed;
         std::size_t present = 0;
         for (unsigned i = 0; i < unitClusters; ++i) {
             lcns[i] = lcnAt(map, vcn + i, hint);
@@ -195,8 +195,8 @@ WriteResult NtfsExtractor::writeCompressed(const std::vector<Mapping>& map, std:
 
 WriteResult NtfsExtractor::extract(std::int64_t index, DataSink& sink) {
     readErrors_ = false;
-    if (index < 0 || index >= static_cast<std::int64_t>(parser_.entries.size())) return WriteResult::NotAFile;
-    const NtfsEntry& entry = parser_.entries[static_cast<std::size_t>(index)];
+    if (index < 0 || index >= static_cast<std::int64_t>(parser_.entries_.size())) return WriteResult::NotAFile;
+    const NtfsEntry& entry = parser_.entries_[static_cast<std::size_t>(index)];
     std::vector<std::uint8_t> raw;
     if (!entry.isFile() || !parser_.readRecord(entry.diskOffset, raw)) return WriteResult::NotAFile;
     NtfsRecord record{Bytes(raw)};
@@ -211,7 +211,7 @@ WriteResult NtfsExtractor::extract(std::int64_t index, DataSink& sink) {
         Bytes c = record.content(data);
         return sink.write(c.data(), c.size()) ? WriteResult::Written : WriteResult::WriteFailed;
     }
-    if (parser_.clusterSize <= 0) return WriteResult::ReadFailed;
+    if (parser_.clusterSize_ <= 0) return WriteResult::ReadFailed;
 
     std::vector<Mapping> map;
     std::uint64_t allocated = 0;
@@ -223,7 +223,7 @@ WriteResult NtfsExtractor::extract(std::int64_t index, DataSink& sink) {
         }
         allocated = std::max<std::uint64_t>(allocated, static_cast<std::uint64_t>(vcn));
     }
-    std::uint64_t cs = static_cast<std::uint64_t>(parser_.clusterSize);
+    std::uint64_t cs = static_cast<std::uint64_t>(parser_.clusterSize_);
     std::uint64_t realSize = static_cast<std::uint64_t>(std::max<std::int64_t>(data.realSize, 0));
     // A damaged size never makes us write more than the runs hold.
     std::uint64_t bound = allocated * cs;

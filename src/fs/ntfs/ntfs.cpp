@@ -22,34 +22,38 @@ std::string formatInt(const char* fmt, long long v) {
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 }  // namespace
 
-ntfs::ntfs(readWriteInterface& r, VolumeRecord v) : reader(r), volume(std::move(v)) {}
+ntfs::ntfs(readWriteInterface& r, VolumeRecord v) : reader_(r), volume_(std::move(v)) {}
 
-void ntfs::prepare() { reader.baseOffset = volume.startSector * 512; }
+void ntfs::rename(std::int64_t index, const std::string& name) {
+    if (index >= 0 && index < static_cast<std::int64_t>(entries_.size())) entries_[static_cast<std::size_t>(index)].name = name;
+}
+
+void ntfs::prepare() { reader_.baseOffset = volume_.startSector * 512; }
 
 bool ntfs::readBootSector() {
-    bootSector.fill(0);
-    reader.readAt(0, bootSector.data(), 512);
-    Bytes b(bootSector);
+    bootSector_.fill(0);
+    reader_.readAt(0, bootSector_.data(), 512);
+    Bytes b(bootSector_);
     std::uint32_t bps = le16(b, 11);
     std::uint32_t spcRaw = le8(b, 13);
     std::uint64_t spc = spcRaw > 0x80 ? (1ull << (256 - spcRaw)) : spcRaw;
-    bootSectorValid = hasText(b, 3, "NTFS") && bps >= 256 && bps <= 4096 && (bps & (bps - 1)) == 0 && spc != 0 &&
+    bootSectorValid_ = hasText(b, 3, "NTFS") && bps >= 256 && bps <= 4096 && (bps & (bps - 1)) == 0 && spc != 0 &&
                       (spc & (spc - 1)) == 0;
-    if (bootSectorValid) {
-        volumeSize = static_cast<std::int64_t>(le64(b, 40)) * 512;
-        clusterSize = static_cast<std::int64_t>(bps * spc);
+    if (bootSectorValid_) {
+        volumeSize_ = static_cast<std::int64_t>(le64(b, 40)) * 512;
+        clusterSize_ = static_cast<std::int64_t>(bps * spc);
         auto perRecord = static_cast<std::int8_t>(le8(b, 0x40));
-        std::int64_t size = perRecord > 0 ? perRecord * clusterSize : (perRecord < 0 ? (std::int64_t(1) << -perRecord) : 1024);
-        recordSize = (size >= 256 && size <= 65536) ? static_cast<std::uint32_t>(size) : 1024;
+        std::int64_t size = perRecord > 0 ? perRecord * clusterSize_ : (perRecord < 0 ? (std::int64_t(1) << -perRecord) : 1024);
+        recordSize_ = (size >= 256 && size <= 65536) ? static_cast<std::uint32_t>(size) : 1024;
     } else {
-        volumeSize = sizeMegabytes(volume.sizeText) * 1048576;
+        volumeSize_ = sizeMegabytes(volume_.sizeText) * 1048576;
     }
-    return volumeSize != 0;
+    return volumeSize_ != 0;
 }
 
 bool ntfs::readRecord(std::int64_t diskOffset, std::vector<std::uint8_t>& out) {
-    out.assign(recordSize, 0);
-    return reader.readAt(diskOffset, out.data(), recordSize);
+    out.assign(recordSize_, 0);
+    return reader_.readAt(diskOffset, out.data(), recordSize_);
 }
 
 std::vector<NtfsRun> ntfs::dataRuns(Bytes raw) const {
@@ -126,10 +130,10 @@ void ntfs::decode(NtfsEntry& e, Bytes raw) {
 NtfsEntry& ntfs::addEntry(Bytes raw, std::int64_t diskOffset) {
     NtfsEntry e;
     e.diskOffset = diskOffset;
-    e.ownIndex = static_cast<std::int64_t>(entries.size());
+    e.ownIndex = static_cast<std::int64_t>(entries_.size());
     decode(e, raw);
-    entries.push_back(std::move(e));
-    return entries.back();
+    entries_.push_back(std::move(e));
+    return entries_.back();
 }
 
 template <typename OnRecord>
@@ -138,104 +142,104 @@ void ntfs::sweep(std::int64_t limit, OnRecord onRecord) {
     // chunk's end is seen whole through the sweep's margin.
     SweepOptions o;
     o.end = limit;
-    o.window = recordSize;
+    o.window = recordSize_;
     o.chunkBytes = kSweepChunk;
     o.progress = SweepOptions::Progress::Chunks;
-    sweepRange(reader, o, *observer, *control, [&](const std::uint8_t* at, std::int64_t offset) -> std::int64_t {
+    sweepRange(reader_, o, *observer_, *control_, [&](const std::uint8_t* at, std::int64_t offset) -> std::int64_t {
         if (!NtfsRecord::plausibleHeader(Bytes(at, 512))) return 0;
-        return onRecord(Bytes(at, recordSize), offset) ? kEndSweep : recordSize;
+        return onRecord(Bytes(at, recordSize_), offset) ? kEndSweep : recordSize_;
     });
 }
 
 bool ntfs::locateMft() {
-    if (clusterSize == 0) clusterSize = 4096;
-    if (bootSectorValid) {
-        mftRunsKnown = true;
-        mftOffset = static_cast<std::int64_t>(le64(bootSector, 48)) * clusterSize;
+    if (clusterSize_ == 0) clusterSize_ = 4096;
+    if (bootSectorValid_) {
+        mftRunsKnown_ = true;
+        mftOffset_ = static_cast<std::int64_t>(le64(bootSector_, 48)) * clusterSize_;
         std::vector<std::uint8_t> record;
-        if (mftOffset < 0 || !readRecord(mftOffset, record)) return true;
-        observer->status("boot sector is fine.Getting run of mft entry...");
-        mftRuns = dataRuns(record);
-        observer->status("Got run...");
-        takeRunsFromFirstEntry = false;
-        if (!mftRuns.empty()) return true;
+        if (mftOffset_ < 0 || !readRecord(mftOffset_, record)) return true;
+        observer_->status("boot sector is fine.Getting run of mft entry...");
+        mftRuns_ = dataRuns(record);
+        observer_->status("Got run...");
+        takeRunsFromFirstEntry_ = false;
+        if (!mftRuns_.empty()) return true;
         // The boot sector points at no MFT: look for it as if the sector were damaged.
-        mftRunsKnown = false;
+        mftRunsKnown_ = false;
     }
-    clusterSize = bootSectorValid ? clusterSize : 4096;
-    observer->status("boot sector corrupt.Scanning for first mft entry...");
-    mftRunsKnown = false;
-    mftOffset = 0;
-    sweep(volumeSize, [&](Bytes raw, std::int64_t offset) {
+    clusterSize_ = bootSectorValid_ ? clusterSize_ : 4096;
+    observer_->status("boot sector corrupt.Scanning for first mft entry...");
+    mftRunsKnown_ = false;
+    mftOffset_ = 0;
+    sweep(volumeSize_, [&](Bytes raw, std::int64_t offset) {
         NtfsEntry probe;
         decode(probe, raw);
-        if (!lookForMft || !startsWith(probe.name, "$MF")) return false;
-        observer->status("found mft entry.getting its run ...");
-        mftRuns = dataRuns(raw);
-        observer->status("got run ...");
-        if (mftRuns.empty()) return false;
-        mftOffset = offset;
-        mftRunsKnown = true;
-        takeRunsFromFirstEntry = false;
+        if (!lookForMft_ || !startsWith(probe.name, "$MF")) return false;
+        observer_->status("found mft entry.getting its run ...");
+        mftRuns_ = dataRuns(raw);
+        observer_->status("got run ...");
+        if (mftRuns_.empty()) return false;
+        mftOffset_ = offset;
+        mftRunsKnown_ = true;
+        takeRunsFromFirstEntry_ = false;
         return true;
     });
-    entries.clear();
+    entries_.clear();
     extraLinks_.clear();
-    return mftRunsKnown;
+    return mftRunsKnown_;
 }
 
 void ntfs::walkMft() {
-    if (!mftRunsKnown || control->stopRequested()) return;
-    if (clusterSize == 0) clusterSize = 4096;
-    entries.clear();
+    if (!mftRunsKnown_ || control_->stopRequested()) return;
+    if (clusterSize_ == 0) clusterSize_ = 4096;
+    entries_.clear();
     extraLinks_.clear();
     std::uint64_t totalBytes = 0;
-    for (const auto& r : mftRuns) totalBytes += r.length * static_cast<std::uint64_t>(clusterSize);
-    std::uint64_t totalRecords = totalBytes / recordSize;
+    for (const auto& r : mftRuns_) totalBytes += r.length * static_cast<std::uint64_t>(clusterSize_);
+    std::uint64_t totalRecords = totalBytes / recordSize_;
     // A damaged run list must not make us reserve the impossible.
-    std::uint64_t bound = static_cast<std::uint64_t>(std::max<std::int64_t>(volumeSize, 0)) / recordSize + 16;
+    std::uint64_t bound = static_cast<std::uint64_t>(std::max<std::int64_t>(volumeSize_, 0)) / recordSize_ + 16;
     if (totalRecords > bound) totalRecords = bound;
-    entries.reserve(totalRecords + 1);
-    observer->progressRange(0, static_cast<std::int64_t>(totalRecords));
+    entries_.reserve(totalRecords + 1);
+    observer_->progressRange(0, static_cast<std::int64_t>(totalRecords));
 
     IoBuffer chunk;
     std::vector<std::uint8_t> carry;  // a record split over two runs
-    for (const auto& run : mftRuns) {
-        if (control->poll() || entries.size() >= totalRecords) break;
-        observer->status(formatInt("parsing %d cluster of MFT run.", static_cast<long long>(run.startCluster)));
-        std::int64_t runBytes = static_cast<std::int64_t>(run.length) * clusterSize;
-        std::int64_t start = run.startCluster * clusterSize;
-        for (std::int64_t done = 0; done < runBytes && entries.size() < totalRecords;) {
-            if (control->poll()) break;
+    for (const auto& run : mftRuns_) {
+        if (control_->poll() || entries_.size() >= totalRecords) break;
+        observer_->status(formatInt("parsing %d cluster of MFT run.", static_cast<long long>(run.startCluster)));
+        std::int64_t runBytes = static_cast<std::int64_t>(run.length) * clusterSize_;
+        std::int64_t start = run.startCluster * clusterSize_;
+        for (std::int64_t done = 0; done < runBytes && entries_.size() < totalRecords;) {
+            if (control_->poll()) break;
             std::int64_t n = std::min(kWalkChunk, runBytes - done);
             chunk.assign(static_cast<std::size_t>(n), 0);
-            if (!run.sparse) reader.readAt(start + done, chunk.data(), static_cast<std::uint32_t>(n));
+            if (!run.sparse) reader_.readAt(start + done, chunk.data(), static_cast<std::uint32_t>(n));
             std::int64_t diskBase = start + done;
             std::size_t p = 0;
             if (!carry.empty()) {
-                std::size_t need = recordSize - carry.size();
+                std::size_t need = recordSize_ - carry.size();
                 std::size_t take = std::min<std::size_t>(need, chunk.size());
                 std::int64_t recordStart = diskBase - static_cast<std::int64_t>(carry.size());
                 carry.insert(carry.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(take));
                 p = take;
-                if (carry.size() == recordSize) {
+                if (carry.size() == recordSize_) {
                     addEntry(Bytes(carry), recordStart);
                     carry.clear();
                 }
             }
-            for (; p + recordSize <= chunk.size() && entries.size() < totalRecords; p += recordSize) {
-                addEntry(Bytes(chunk.data() + p, recordSize), diskBase + static_cast<std::int64_t>(p));
-                if ((entries.size() & 1023) == 0) {
-                    observer->status(formatInt("parsing MFT entry %d...", static_cast<long long>(entries.size())));
-                    observer->progressPosition(static_cast<std::int64_t>(entries.size()));
-                    if (control->poll()) break;
+            for (; p + recordSize_ <= chunk.size() && entries_.size() < totalRecords; p += recordSize_) {
+                addEntry(Bytes(chunk.data() + p, recordSize_), diskBase + static_cast<std::int64_t>(p));
+                if ((entries_.size() & 1023) == 0) {
+                    observer_->status(formatInt("parsing MFT entry %d...", static_cast<long long>(entries_.size())));
+                    observer_->progressPosition(static_cast<std::int64_t>(entries_.size()));
+                    if (control_->poll()) break;
                 }
             }
             if (p < chunk.size()) carry.assign(chunk.begin() + static_cast<std::ptrdiff_t>(p), chunk.end());
             done += n;
         }
     }
-    observer->progressPosition(static_cast<std::int64_t>(entries.size()));
+    observer_->progressPosition(static_cast<std::int64_t>(entries_.size()));
 }
 
 std::int64_t ntfs::recordOffset(std::uint64_t recordNumber) const {
@@ -243,11 +247,11 @@ std::int64_t ntfs::recordOffset(std::uint64_t recordNumber) const {
         auto it = recordByNumber_.find(recordNumber);
         return it == recordByNumber_.end() ? -1 : it->second;
     }
-    if (clusterSize <= 0) return -1;
-    std::uint64_t byte = recordNumber * recordSize;
-    for (const auto& r : mftRuns) {
-        std::uint64_t runBytes = r.length * static_cast<std::uint64_t>(clusterSize);
-        if (byte < runBytes) return r.sparse ? -1 : r.startCluster * clusterSize + static_cast<std::int64_t>(byte);
+    if (clusterSize_ <= 0) return -1;
+    std::uint64_t byte = recordNumber * recordSize_;
+    for (const auto& r : mftRuns_) {
+        std::uint64_t runBytes = r.length * static_cast<std::uint64_t>(clusterSize_);
+        if (byte < runBytes) return r.sparse ? -1 : r.startCluster * clusterSize_ + static_cast<std::int64_t>(byte);
         byte -= runBytes;
     }
     return -1;
@@ -256,32 +260,32 @@ std::int64_t ntfs::recordOffset(std::uint64_t recordNumber) const {
 void ntfs::link() {
     // Records name their parent by record number, which is the entry's index
     // here; a parent that is no folder record makes the entry an orphan.
-    auto count = static_cast<std::int64_t>(entries.size());
-    std::vector<EntryTree::Index> parentOf(entries.size(), EntryTree::kOutside);
+    auto count = static_cast<std::int64_t>(entries_.size());
+    std::vector<EntryTree::Index> parentOf(entries_.size(), EntryTree::kOutside);
     for (std::int64_t a = 1; a < count; ++a) {
-        const NtfsEntry& e = entries[static_cast<std::size_t>(a)];
+        const NtfsEntry& e = entries_[static_cast<std::size_t>(a)];
         if (!e.isFile() || !e.hasName) continue;
         std::int64_t parent = e.parent;
         bool linkable = parent >= 0 && parent < count && parent != a &&
-                        entries[static_cast<std::size_t>(parent)].isFile() &&
-                        entries[static_cast<std::size_t>(parent)].kind == 'D';
+                        entries_[static_cast<std::size_t>(parent)].isFile() &&
+                        entries_[static_cast<std::size_t>(parent)].kind == 'D';
         parentOf[static_cast<std::size_t>(a)] = linkable ? parent : EntryTree::kLost;
     }
-    tree_.build(parentOf, rootIndex, orphanIndex);
+    tree_.build(parentOf, rootIndex_, orphanIndex_);
 }
 
 void ntfs::linkDeep() {
     // Every folder under the orphan folder (the first 100 001 of them), every
     // file under the folder found last before it.
-    tree_.reset(entries.size());
-    std::int64_t lastFolder = orphanIndex;
+    tree_.reset(entries_.size());
+    std::int64_t lastFolder = orphanIndex_;
     std::int64_t folders = 0;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
         auto idx = static_cast<std::int64_t>(i);
-        const NtfsEntry& e = entries[i];
-        if (idx == orphanIndex || idx == rootIndex || !e.isFile() || !e.hasName) continue;
+        const NtfsEntry& e = entries_[i];
+        if (idx == orphanIndex_ || idx == rootIndex_ || !e.isFile() || !e.hasName) continue;
         if (e.kind == 'D' && folders++ <= 100000) {
-            tree_.prepend(orphanIndex, idx);
+            tree_.prepend(orphanIndex_, idx);
             lastFolder = idx;
         } else {
             tree_.prepend(lastFolder, idx);
@@ -293,13 +297,13 @@ void ntfs::fillSizesFromExtensions() {
     // A file whose $DATA moved to extension records (through an attribute
     // list) takes its size from the extent that starts the data.
     std::unordered_map<std::uint64_t, std::int64_t> bases;
-    for (const auto& e : entries)
+    for (const auto& e : entries_)
         if (e.isFile() && e.baseRecord == 0 && e.hasAttributeList) bases.emplace(e.recordNumber, e.ownIndex);
-    for (const auto& e : entries) {
+    for (const auto& e : entries_) {
         if (!e.isFile() || e.baseRecord == 0 || !e.hasData) continue;
         auto it = bases.find(e.baseRecord);
         if (it == bases.end()) continue;
-        NtfsEntry& base = entries[static_cast<std::size_t>(it->second)];
+        NtfsEntry& base = entries_[static_cast<std::size_t>(it->second)];
         if (!base.hasData) {
             base.dataSize = e.dataSize;
             base.hasData = true;
@@ -309,13 +313,13 @@ void ntfs::fillSizesFromExtensions() {
 
 void ntfs::addHardLinks(bool copies) {
     std::unordered_map<std::uint64_t, std::int64_t> bases;
-    for (const auto& e : entries)
+    for (const auto& e : entries_)
         if (e.isFile() && e.baseRecord == 0) bases.emplace(e.recordNumber, e.ownIndex);
-    std::vector<int> nameSpaces(entries.size(), -1);  // of names taken from extension records
+    std::vector<int> nameSpaces(entries_.size(), -1);  // of names taken from extension records
     // Long names first, so that a DOS name only names a file that has no other.
     std::stable_sort(extraLinks_.begin(), extraLinks_.end(),
                      [](const HardLink& a, const HardLink& b) { return (a.nameSpace == 2) < (b.nameSpace == 2); });
-    std::size_t decoded = entries.size();
+    std::size_t decoded = entries_.size();
     for (const auto& link : extraLinks_) {
         std::int64_t index = link.index;
         if (index < 0) {
@@ -324,7 +328,7 @@ void ntfs::addHardLinks(bool copies) {
             index = it->second;
         }
         if (index < 0 || static_cast<std::size_t>(index) >= decoded) continue;
-        NtfsEntry& owner = entries[static_cast<std::size_t>(index)];
+        NtfsEntry& owner = entries_[static_cast<std::size_t>(index)];
         if (!owner.hasName) {
             owner.name = link.name;
             owner.parent = link.parent;
@@ -339,18 +343,18 @@ void ntfs::addHardLinks(bool copies) {
         copy.name = link.name;
         copy.parent = link.parent;
         copy.fileAttributes = link.attributes;
-        copy.ownIndex = static_cast<std::int64_t>(entries.size());
-        entries.push_back(std::move(copy));
+        copy.ownIndex = static_cast<std::int64_t>(entries_.size());
+        entries_.push_back(std::move(copy));
     }
     extraLinks_.clear();
 }
 
 void ntfs::finishTree() {
-    // Deep mode shows each record once: extension records only name their base.
-    addHardLinks(mode != 3);
-    if (mode == 3) {
-        std::erase_if(entries, [](const NtfsEntry& e) { return !e.hasName; });
-        for (std::size_t i = 0; i < entries.size(); ++i) entries[i].ownIndex = static_cast<std::int64_t>(i);
+    // Deep mode_ shows each record once: extension records only name their base.
+    addHardLinks(mode_ != 3);
+    if (mode_ == 3) {
+        std::erase_if(entries_, [](const NtfsEntry& e) { return !e.hasName; });
+        for (std::size_t i = 0; i < entries_.size(); ++i) entries_[i].ownIndex = static_cast<std::int64_t>(i);
     }
     NtfsEntry orphan;
     std::memcpy(orphan.magic, "FILE", 4);
@@ -358,16 +362,16 @@ void ntfs::finishTree() {
     orphan.hasName = true;
     orphan.kind = 'D';
     orphan.recordFlags = 1;
-    orphan.ownIndex = static_cast<std::int64_t>(entries.size());
-    orphanIndex = orphan.ownIndex;
-    entries.push_back(orphan);
-    rootIndex = static_cast<std::int64_t>(entries.size());
-    for (const auto& e : entries)
-        if (e.isFile() && e.hasName && e.name == "." && e.ownIndex != orphanIndex) {
-            rootIndex = e.ownIndex;
+    orphan.ownIndex = static_cast<std::int64_t>(entries_.size());
+    orphanIndex_ = orphan.ownIndex;
+    entries_.push_back(orphan);
+    rootIndex_ = static_cast<std::int64_t>(entries_.size());
+    for (const auto& e : entries_)
+        if (e.isFile() && e.hasName && e.name == "." && e.ownIndex != orphanIndex_) {
+            rootIndex_ = e.ownIndex;
             break;
         }
-    if (mode == 3) linkDeep();
+    if (mode_ == 3) linkDeep();
     else link();
     fillSizesFromExtensions();
 }
@@ -375,7 +379,7 @@ void ntfs::finishTree() {
 bool ntfs::scanStandard() {
     prepare();
     if (!readBootSector()) return false;
-    observer->status(" ParsingBasedOnMFT is going on....");
+    observer_->status(" ParsingBasedOnMFT is going on....");
     locateMft();
     walkMft();
     finishTree();
@@ -385,21 +389,21 @@ bool ntfs::scanStandard() {
 bool ntfs::scanDeep() {
     prepare();
     if (!readBootSector()) return false;
-    if (clusterSize == 0) clusterSize = 4096;
-    observer->status(" scanning for mft entries in deep mode ....");
-    entries.clear();
-    mftRunsKnown = false;
-    sweep(volumeSize, [&](Bytes raw, std::int64_t offset) {
+    if (clusterSize_ == 0) clusterSize_ = 4096;
+    observer_->status(" scanning for mft entries_ in deep mode_ ....");
+    entries_.clear();
+    mftRunsKnown_ = false;
+    sweep(volumeSize_, [&](Bytes raw, std::int64_t offset) {
         NtfsEntry& e = addEntry(raw, offset);
         // Extension records are found through this map, named or not.
         if (e.isFile()) recordByNumber_.emplace(e.recordNumber, offset);
         // A record without a name is dropped, unless its names were moved to
         // extension records (it then has an attribute list).
         if (!e.hasName && !(e.hasAttributeList && e.baseRecord == 0)) {
-            entries.pop_back();
+            entries_.pop_back();
             return false;
         }
-        observer->status(formatInt("MFT ENTRY %d Found.Parsing it ..", static_cast<long long>(entries.size())));
+        observer_->status(formatInt("MFT ENTRY %d Found.Parsing it ..", static_cast<long long>(entries_.size())));
         return false;
     });
     finishTree();
@@ -410,11 +414,11 @@ int ntfs::findMftRecords(int maxCount) {
     if (maxCount < 1) maxCount = 3;
     prepare();
     readBootSector();
-    if (clusterSize == 0) clusterSize = 4096;
-    foundMft.clear();
-    std::int64_t size = sizeMegabytes(volume.sizeText) * 1048576;
+    if (clusterSize_ == 0) clusterSize_ = 4096;
+    foundMft_.clear();
+    std::int64_t size = sizeMegabytes(volume_.sizeText) * 1048576;
     if (size <= 1024) {
-        lookForMft = false;
+        lookForMft_ = false;
         return 0;
     }
     std::deque<NtfsEntry> recent;  // the last eight records, enough to look back seven
@@ -425,7 +429,7 @@ int ntfs::findMftRecords(int maxCount) {
         // The stop test of the finder runs at chunk boundaries.
         if (offset >= chunkEnd) {
             chunkEnd = (offset / kSweepChunk + 1) * kSweepChunk;
-            if (found && static_cast<int>(foundMft.size()) >= maxCount) return true;
+            if (found && static_cast<int>(foundMft_.size()) >= maxCount) return true;
         }
         NtfsEntry e;
         e.diskOffset = offset;
@@ -436,34 +440,34 @@ int ntfs::findMftRecords(int maxCount) {
         if (recent.size() == 8 && startsWith(e.name, "$Boot")) {
             const NtfsEntry& candidate = recent.front();
             if (startsWith(candidate.name, "$MFT") && (candidate.name.size() < 5 || candidate.name[4] != 'M')) {
-                foundMft.push_back(candidate);
-                observer->status(formatInt("MFT ENTRY %d Found.Parsing it ...", static_cast<long long>(seen)));
+                foundMft_.push_back(candidate);
+                observer_->status(formatInt("MFT ENTRY %d Found.Parsing it ...", static_cast<long long>(seen)));
                 found = true;
             }
         }
         return false;
     });
-    if (control->stopRequested()) control->reset();
-    lookForMft = false;
-    return static_cast<int>(foundMft.size());
+    if (control_->stopRequested()) control_->reset();
+    lookForMft_ = false;
+    return static_cast<int>(foundMft_.size());
 }
 
 bool ntfs::takeRunsFromFound(int choice) {
-    if (choice < 0 || choice >= static_cast<int>(foundMft.size())) return false;
+    if (choice < 0 || choice >= static_cast<int>(foundMft_.size())) return false;
     std::vector<std::uint8_t> raw;
-    if (!readRecord(foundMft[static_cast<std::size_t>(choice)].diskOffset, raw)) return false;
-    mftRuns = dataRuns(raw);
-    if (mftRuns.empty()) return false;
-    mftRunsKnown = true;
-    takeRunsFromFirstEntry = false;
+    if (!readRecord(foundMft_[static_cast<std::size_t>(choice)].diskOffset, raw)) return false;
+    mftRuns_ = dataRuns(raw);
+    if (mftRuns_.empty()) return false;
+    mftRunsKnown_ = true;
+    takeRunsFromFirstEntry_ = false;
     return true;
 }
 
 bool ntfs::scanAdvanced(int choice, int sectorsPerCluster) {
-    entries.clear();
+    entries_.clear();
     prepare();
     if (!takeRunsFromFound(choice)) return false;
-    if (sectorsPerCluster > 0) clusterSize = static_cast<std::int64_t>(sectorsPerCluster) * 512;
+    if (sectorsPerCluster > 0) clusterSize_ = static_cast<std::int64_t>(sectorsPerCluster) * 512;
     walkMft();
     finishTree();
     return true;

@@ -20,14 +20,41 @@ class ntfs {
 public:
     ntfs(readWriteInterface& reader, VolumeRecord volume);
 
+    // Where the next procedure reports, and its stop and pause flags.
+    void reportTo(ScanObserver& observer, WorkControl& control) {
+        observer_ = &observer;
+        control_ = &control;
+    }
+    // The recovery mode the tree is built for (3: deep).
+    void setMode(int mode) { mode_ = mode; }
+
     // The scan procedures of the three recovery modes.
     bool scanStandard();   // boot sector, MFT (swept for when the boot sector is damaged), tree
     bool scanDeep();       // every record of the volume, all under "ORPHAN_ENTRY"
     // Advanced mode: find copies of the MFT's own record, then read the MFT along
     // the chosen copy's runs with the chosen cluster size (0: the boot sector's).
     int findMftRecords(int maxCount);
-    bool takeRunsFromFound(int choice);
     bool scanAdvanced(int choice, int sectorsPerCluster);
+
+    // A record read from the image, fixed up; false when it cannot be read.
+    bool readRecord(std::int64_t diskOffset, std::vector<std::uint8_t>& out);
+    // Disk offset of MFT record number n, or -1 when the MFT runs do not reach it.
+    std::int64_t recordOffset(std::uint64_t recordNumber) const;
+    // Gives an entry a new name for the rest of the session.
+    void rename(std::int64_t index, const std::string& name);
+
+    const std::vector<NtfsEntry>& entries() const { return entries_; }
+    const std::vector<NtfsEntry>& foundMft() const { return foundMft_; }
+    // The folder tree over entries, built at the end of a scan.
+    const EntryTree& tree() const { return tree_; }
+    std::int64_t orphanIndex() const { return orphanIndex_; }
+    std::int64_t rootIndex() const { return rootIndex_; }
+    int mode() const { return mode_; }
+    std::int64_t clusterSize() const { return clusterSize_; }
+    std::int64_t volumeSize() const { return volumeSize_; }
+
+private:
+    friend class NtfsExtractor;  // reads clusters and records with the parser's geometry
 
     // Steps shared by the procedures.
     void prepare();
@@ -35,37 +62,30 @@ public:
     bool locateMft();
     void walkMft();
     void finishTree();
+    bool takeRunsFromFound(int choice);
 
-    // A record read from the image, fixed up; false when it cannot be read.
-    bool readRecord(std::int64_t diskOffset, std::vector<std::uint8_t>& out);
-    // Disk offset of MFT record number n, or -1 when the MFT runs do not reach it.
-    std::int64_t recordOffset(std::uint64_t recordNumber) const;
+    std::vector<NtfsEntry> entries_;
+    std::vector<NtfsEntry> foundMft_;
+    std::vector<NtfsRun> mftRuns_;
+    std::array<std::uint8_t, 512> bootSector_{};
+    bool bootSectorValid_ = false;
+    std::int64_t volumeSize_ = 0;
+    std::int64_t clusterSize_ = 0;
+    std::int64_t mftOffset_ = 0;
+    std::uint32_t recordSize_ = 1024;
+    bool mftRunsKnown_ = false;
+    bool takeRunsFromFirstEntry_ = true;
+    bool lookForMft_ = true;
+    int mode_ = 1;
+    std::int64_t orphanIndex_ = -1;
+    std::int64_t rootIndex_ = 5;
 
-    std::vector<NtfsEntry> entries;
-    std::vector<NtfsEntry> foundMft;
-    std::vector<NtfsRun> mftRuns;
-    std::array<std::uint8_t, 512> bootSector{};
-    bool bootSectorValid = false;
-    std::int64_t volumeSize = 0;
-    std::int64_t clusterSize = 0;
-    std::int64_t mftOffset = 0;
-    std::uint32_t recordSize = 1024;
-    bool mftRunsKnown = false;
-    bool takeRunsFromFirstEntry = true;
-    bool lookForMft = true;
-    int mode = 1;
-    std::int64_t orphanIndex = -1;
-    std::int64_t rootIndex = 5;
-    // The folder tree over entries, built by finishTree.
-    const EntryTree& tree() const { return tree_; }
+    readWriteInterface& reader_;
+    VolumeRecord volume_;
+    WorkControl ownControl_;
+    ScanObserver* observer_ = &silentObserver();
+    WorkControl* control_ = &ownControl_;
 
-    readWriteInterface& reader;
-    VolumeRecord volume;
-    // Where the running procedure reports, and its stop and pause flags.
-    ScanObserver* observer = &silentObserver();
-    WorkControl* control = &ownControl_;
-
-private:
     // Appends an entry for a record slot and decodes it.
     NtfsEntry& addEntry(Bytes raw, std::int64_t diskOffset);
     void decode(NtfsEntry& e, Bytes raw);
@@ -90,7 +110,6 @@ private:
         int nameSpace;
     };
     std::vector<HardLink> extraLinks_;
-    WorkControl ownControl_;
 };
 
 }  // namespace ondrel
