@@ -70,7 +70,7 @@ std::unique_ptr<readWriteInterface> createReader(ImageKind kind) {
     return std::make_unique<FileReadSeek>();
 }
 
-OpenedImage openDiskImage(const std::string& path, std::optional<ImageKind> kind) {
+OpenedImage openDiskImage(const std::string& path, std::optional<ImageKind> kind, bool insistOnVhdExtension) {
     OpenedImage out;
     out.kind = kind ? *kind : detectImageKind(path);
     // A fixed VHD's disk ends where its footer begins.
@@ -81,7 +81,7 @@ OpenedImage openDiskImage(const std::string& path, std::optional<ImageKind> kind
             if (auto footer = fixedVhdFooter(f)) diskSizeOverride = footer->currentSize;
     }
     auto reader = createReader(out.kind);
-    if (auto* vhd = dynamic_cast<FileReadSeekVHD*>(reader.get())) vhd->requireVhdExtension = false;
+    if (auto* vhd = dynamic_cast<FileReadSeekVHD*>(reader.get())) vhd->requireVhdExtension = insistOnVhdExtension;
     g_imageKind = (out.kind == ImageKind::DynamicVhd || out.kind == ImageKind::Vdi || out.kind == ImageKind::Vmdk)
                       ? kBlockMappedImage
                       : 0;

@@ -32,6 +32,8 @@ struct OpenedImage {
     std::string message;
     int errorCode = 0;  // the system's reason, when the file could not be opened
 };
-OpenedImage openDiskImage(const std::string& path, std::optional<ImageKind> kind);
+// insistOnVhdExtension: a dynamic VHD must be named *.vhd (the wizard's rule;
+// the command line reads any name).
+OpenedImage openDiskImage(const std::string& path, std::optional<ImageKind> kind, bool insistOnVhdExtension = false);
 
 }  // namespace ondrel

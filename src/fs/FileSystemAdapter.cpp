@@ -8,6 +8,10 @@ bool driveFormatted = false;
 
 std::string FileSystemAdapter::sizeText(EntryId entry) const { return formatSize(size(entry)); }
 
+std::string FileSystemAdapter::saveSizeText(EntryId entry) const {
+    return std::to_string(static_cast<long>(size(entry) >> 10)) + " kb";
+}
+
 AdvancedSearch FileSystemAdapter::findCandidates(int, ScanObserver&, WorkControl&) { return {}; }
 
 bool FileSystemAdapter::chooseCandidate(int, int, std::string& failure) {

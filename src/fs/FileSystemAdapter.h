@@ -82,6 +82,16 @@ public:
     virtual bool countedButSkipped(EntryId) const { return false; }
     virtual bool descendInto(EntryId) const { return true; }
     virtual bool capitalisedSaveQuestion() const { return false; }
+    // The size shown while an entry is saved: whole KiB and " kb" unless the
+    // file system shows its list text.
+    virtual std::string saveSizeText(EntryId entry) const;
+    // Why an entry could not be written, in the file system's own words; empty
+    // for the common wording.
+    virtual std::string writeFailureText(EntryId entry, WriteResult result) const {
+        (void)entry;
+        (void)result;
+        return {};
+    }
 
     // Writes the entry's data to hostPath (replacing it) and sets its times.
     virtual WriteResult writeFile(EntryId entry, const std::string& hostPath) = 0;

@@ -26,6 +26,7 @@ struct FileSystemEntry {
     std::unique_ptr<FileSystemAdapter> (*create)(readWriteInterface& reader, const VolumeRecord& volume) = nullptr;
     std::vector<RecoveryMode> modes;   // the recovery modes offered
     bool formattedFlag = false;        // "Is Drive Formated..?" applies in the advanced mode
+    bool announcesSavedFile = false;   // a single saved file is announced with its path
     std::string selectedStatus;        // the status line when a volume of it is opened ("" none)
     std::string candidateLabel;        // the advanced input's combo label ("" the default)
 

@@ -20,16 +20,7 @@ const char* reasonText(WriteResult r) {
 }
 }  // namespace
 
-std::int64_t SaveWalk::countFiles(EntryId folder) const {
-    std::int64_t n = 0;
-    TreeVisitor count;
-    count.onEntry = [&](EntryId c, int) {
-        if (!adapter_.isFolder(c)) ++n;
-        return Visit::Enter;
-    };
-    walkTree(adapter_, folder, count);
-    return n;
-}
+std::int64_t SaveWalk::countFiles(EntryId folder) const { return ondrel::countFiles(adapter_, folder); }
 
 void SaveWalk::saveOne(EntryId file, const std::string& folder, SaveOutcome& out) {
     if (adapter_.countedButSkipped(file) || (liveOnly && adapter_.isDeleted(file))) {
@@ -39,14 +30,15 @@ void SaveWalk::saveOne(EntryId file, const std::string& folder, SaveOutcome& out
     std::string name = names_.claim(folder, sanitizeName(adapter_.name(file)));
     std::string path = joinPath(folder, name);
     observer_.status("saving File  " + path);
-    observer_.detail("File size: " + adapter_.sizeText(file));
+    observer_.detail("File size: " + adapter_.saveSizeText(file));
     WriteResult r = adapter_.writeFile(file, path);
     observer_.detail("");
     if (r == WriteResult::Written) {
         ++out.saved;
     } else {
         ++out.failed;
-        out.failures.push_back(path + ": " + reasonText(r));
+        std::string reason = adapter_.writeFailureText(file, r);
+        out.failures.push_back(path + ": " + (reason.empty() ? reasonText(r) : reason));
     }
 }
 

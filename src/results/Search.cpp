@@ -43,7 +43,10 @@ SearchOutcome searchNames(const FileSystemAdapter& adapter, const std::string& t
             if (adapter.isFolder(top)) {
                 if (!adapter.descendInto(top)) continue;
                 paths.assign(1, "\\" + adapter.name(top));
+                std::int64_t files = countFiles(adapter, top);
+                observer.progressRange(0, files);
                 walkTree(adapter, top, search);
+                observer.progressPosition(files);
                 // Stop ends the folder being searched; the search goes on with the next one.
                 if (control.stopRequested()) control.reset();
             } else {

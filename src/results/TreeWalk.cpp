@@ -36,4 +36,15 @@ bool walkTree(const FileSystemAdapter& adapter, EntryId from, const TreeVisitor&
     return true;
 }
 
+std::int64_t countFiles(const FileSystemAdapter& adapter, EntryId folder) {
+    std::int64_t n = 0;
+    TreeVisitor count;
+    count.onEntry = [&](EntryId c, int) {
+        if (!adapter.isFolder(c)) ++n;
+        return Visit::Enter;
+    };
+    walkTree(adapter, folder, count);
+    return n;
+}
+
 }  // namespace ondrel

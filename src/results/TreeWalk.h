@@ -28,4 +28,7 @@ struct TreeVisitor {
 // False when onEntry stopped the walk.
 bool walkTree(const FileSystemAdapter& adapter, EntryId from, const TreeVisitor& visitor);
 
+// The files below a folder, in all its sub-folders (folders are not counted).
+std::int64_t countFiles(const FileSystemAdapter& adapter, EntryId folder);
+
 }  // namespace ondrel

@@ -17,6 +17,7 @@ const FileSystemEntry& exfatFileSystem() {
         .create = nullptr,
         .modes = {RecoveryMode::Standard, RecoveryMode::Advanced},
         .formattedFlag = true,
+        .announcesSavedFile = true,
         .selectedStatus = "",
         .candidateLabel = "Total fat64 Entries Found:",
     };

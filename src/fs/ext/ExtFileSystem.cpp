@@ -17,6 +17,7 @@ const FileSystemEntry& extFileSystem() {
         .create = nullptr,
         .modes = {RecoveryMode::Standard},
         .formattedFlag = false,
+        .announcesSavedFile = true,
         .selectedStatus = "",
         .candidateLabel = "",
     };

@@ -244,6 +244,12 @@ void FatParser::link() {
     std::vector<EntryTree::Index> parentOf(records_.size(), EntryTree::kOutside);
     for (std::size_t i = 1; i < records_.size(); ++i) parentOf[i] = records_[i].parentIndex;
     tree_.build(parentOf, 0, EntryTree::kNone);
+    // The top level is what the results tree is filled with first.
+    char text[64];
+    for (EntryTree::Index c : tree_.children(0)) {
+        std::snprintf(text, sizeof text, "filling entry =%d in tree ", static_cast<int>(c));
+        observer_->status(text);
+    }
 }
 
 bool FatParser::scanStandard() {
@@ -253,8 +259,8 @@ bool FatParser::scanStandard() {
     observer_->status(std::string("Finding ") + kindText() + " File And Directory entries recursively....");
     walk();
     observer_->status("maintaining tree Structure in vector...");
-    link();
     observer_->status("Creating Tree Structure....");
+    link();
     observer_->status("Tree Structure Created.");
     observer_->progressRange(0, 100);
     observer_->progressPosition(100);
@@ -345,7 +351,6 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
 
     // Directory clusters start with "." and ".." entries; the first cluster a
     // "." entry names tells where cluster 2 lies.
-    observer_->status("Maintaining directory Structure in AdvanceScanning");
     std::map<std::int64_t, int> votes;
     std::vector<std::pair<std::int64_t, std::uint32_t>> dotClusters;  // offset, cluster
     // File-entry slots, collected in the same pass (cluster numbers checked
@@ -377,7 +382,15 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
         }
         return n;
     };
-    sweepChunks(reader_, o, *observer_, *control_, scanChunk, [](std::int64_t) {});
+    auto position = [&](std::int64_t p) {
+        if (geometry_.fat32) return;
+        char text[96];
+        std::snprintf(text, sizeof text, "currently at sector %lld of %lld", static_cast<long long>(p / 512),
+                      static_cast<long long>(volumeBytes_ / 512));
+        observer_->status(text);
+    };
+    sweepChunks(reader_, o, *observer_, *control_, scanChunk, position);
+    observer_->status("Maintaining directory Structure in AdvanceScanning");
     std::int64_t dataOffset = 0;
     int best = 0;
     for (const auto& [base, count] : votes)
@@ -502,7 +515,8 @@ void FatParser::listStrayEntries(const std::vector<std::int64_t>& candidates, st
         dirPieces_.assign(1, start + static_cast<std::int64_t>(lfnStart));
         dirPieceBytes_ = slots.size();
         parseDirectory(orphanIndex, slots, none);
-        observer_->status("found file or directory =  " + std::to_string(++found) + " ");
+        ++found;
+        if (geometry_.fat32) observer_->status("found file or directory =  " + std::to_string(found) + " ");
     }
 }
 

@@ -17,6 +17,7 @@ const FileSystemEntry& hfsPlusFileSystem() {
         .create = nullptr,
         .modes = {RecoveryMode::Standard, RecoveryMode::Deep},
         .formattedFlag = false,
+        .announcesSavedFile = true,
         .selectedStatus = "",
         .candidateLabel = "",
     };

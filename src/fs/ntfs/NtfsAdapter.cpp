@@ -163,6 +163,13 @@ WriteResult NtfsAdapter::writeFile(EntryId id, const std::string& hostPath) {
     return r;
 }
 
+std::string NtfsAdapter::writeFailureText(EntryId id, WriteResult result) const {
+    if (result != WriteResult::NotAFile) return {};
+    const NtfsEntry* e = entry(id);
+    if (!e || !e->isFile()) return "Not a valid entry...";
+    return "This is  " + e->name + " directory .Please specify file names ";
+}
+
 bool NtfsAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::size_t limit) {
     out.clear();
     MemorySink sink(out, limit);

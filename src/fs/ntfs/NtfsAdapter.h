@@ -31,6 +31,8 @@ public:
     bool countedButSkipped(EntryId entry) const override { return name(entry) == "$BadClus"; }
     bool descendInto(EntryId entry) const override { return name(entry) != "."; }
     bool capitalisedSaveQuestion() const override { return true; }
+    std::string saveSizeText(EntryId entry) const override { return sizeText(entry); }
+    std::string writeFailureText(EntryId entry, WriteResult result) const override;
 
     WriteResult writeFile(EntryId entry, const std::string& hostPath) override;
     bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) override;

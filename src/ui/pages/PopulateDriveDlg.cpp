@@ -207,8 +207,8 @@ void PopulateDriveDlg::standardScan() {
         insertRow(0, i);
     }
     if (!records.empty()) customSettings->setEnabled(true);
+    // A custom volume is added after a sweep, not after the tables were read.
     filterButton->setEnabled(true);
-    addCustomButton->setEnabled(true);
     statusLine->setText(QStringLiteral("Finished Scanning."));
     progress->hide();
     stopButton->hide();

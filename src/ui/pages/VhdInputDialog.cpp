@@ -163,7 +163,7 @@ void VhdInputDialog::preset(const QString& given) {
 OpenedImage VhdInputDialog::openChosenImage() const {
     std::string path = pathBox->text().toStdString();
     switch (choice()) {
-    case ImageChoice::DynamicVhd: return openDiskImage(path, ImageKind::DynamicVhd);
+    case ImageChoice::DynamicVhd: return openDiskImage(path, ImageKind::DynamicVhd, true);
     case ImageChoice::Vdi: return openDiskImage(path, ImageKind::Vdi);
     case ImageChoice::Vmdk: return openDiskImage(path, ImageKind::Vmdk);
     case ImageChoice::Fixed: break;

@@ -242,7 +242,8 @@ int VolumeScanDlg::nodeOf(const QTreeWidgetItem* item) const {
 QTreeWidgetItem* VolumeScanDlg::addNodeItem(QTreeWidgetItem* parent, int node) {
     const ResultNode& n = driver_->tree().node(node);
     QIcon icon = n.placeholder ? QIcon() : n.folder ? icons_.folder() : icons_.file(QString::fromStdString(n.text));
-    bool checked = parent && tree->getCheck(parent);
+    // The root item starts checked, and so the whole tree under it.
+    bool checked = !parent || tree->getCheck(parent);
     QTreeWidgetItem* item = tree->insertItem(QString::fromStdString(n.text), icon, parent, checked);
     item->setData(0, kNodeRole, node);
     if (n.red) item->setForeground(0, kDeletedColour);
@@ -364,8 +365,9 @@ void VolumeScanDlg::saveFileAt(QTreeWidgetItem* item) {
             setBusyLook(false);
             if (out.failed > 0 && !out.failures.empty())
                 prompter().information(this, QString::fromStdString(out.failures.front()));
-            else
-                statusLine->setText(QStringLiteral("file is dumped in path  :  %1   ").arg(QString::fromStdString(path)));
+            else if (fileSystem(adapter_->kind()).announcesSavedFile)
+                prompter().information(this,
+                                       QStringLiteral("file is dumped in path  :  %1   ").arg(QString::fromStdString(path)));
         });
     });
 }
