@@ -8,6 +8,7 @@ packages=(
   xz-utils
   sleuthkit qemu-utils
   qt6-base-dev xvfb xauth fonts-dejavu-core
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -13,3 +13,9 @@ if [ "${ONDREL_SKIP_SANITIZERS:-0}" != 1 ]; then
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$root/build-asan" --output-on-failure --timeout 1800 -j2
 fi
+
+# Each fuzz target briefly (libFuzzer needs clang); what ever crashed is
+# replayed above by the regression tests, this looks for what is new.
+if [ "${ONDREL_SKIP_FUZZ:-0}" != 1 ] && command -v clang++ >/dev/null; then
+  FUZZ_FAIL_ON_CRASH=1 "$root/fuzz/run.sh" "${ONDREL_FUZZ_SECONDS:-20}"
+fi

@@ -35,7 +35,7 @@ EntryId resolve(const FileSystemAdapter& adapter, const std::string& path) {
 int runRecover(RecoverOptions& o) {
     auto v = scanVolume(o.volume);
     if (!v) return kExitFailure;
-    if (v->listedCandidatesOnly) return kExitOk;
+    if (v->listedCandidatesOnly) return o.volume.image.hadWarnings ? kExitFailure : kExitOk;
     EntryId target = resolve(*v->adapter, o.path);
     if (target == kNoEntry) {
         printError("no entry " + o.path + " in the recovered tree");

@@ -98,6 +98,8 @@ std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
         }
     }
     if (!v.driver->run(mode)) return std::nullopt;
+    // Partial results of a damaged volume are printed, and the exit status says so.
+    if (v.driver->damaged()) o.image.hadWarnings = true;
     return v;
 }
 

@@ -91,13 +91,23 @@ bool FileReadSeekVmdk::open(const std::string& path) {
         if (descriptor.extents.empty()) {
             warn("The VMDK descriptor lists no extents; the disk size is taken from its header.");
         } else {
-            total = 0;
-            for (const auto& e : descriptor.extents) total += e.sizeSectors;
+            std::uint64_t listed = 0;  // saturates: a hostile size cannot wrap round
+            for (const auto& e : descriptor.extents)
+                if (__builtin_add_overflow(listed, e.sizeSectors, &listed)) listed = ~std::uint64_t(0);
             extentType = descriptor.extents.back().type;
             std::string first = upper(descriptor.extents.front().type), last = upper(extentType);
             if (first == "SPARSE" || last == "SPARSE") mode_ = Mode::Sparse;
             else if (first == "FLAT" || last == "FLAT") mode_ = Mode::Flat;
             else return fail("The VMDK descriptor names an extent type that cannot be read: " + extentType + ".");
+            // The grains this file maps end at the header's capacity; a flat
+            // extent ends with the file. The disk is no larger than that.
+            std::uint64_t bound = mode_ == Mode::Sparse ? header.capacity : static_cast<std::uint64_t>(fileLength) / 512;
+            total = listed;
+            if (listed > bound) {
+                warn("The VMDK descriptor's extents list " + std::to_string(listed) + " sectors, more than the " +
+                     std::to_string(bound) + " the image holds; the disk is taken to end there.");
+                total = bound;
+            }
         }
     }
     setSectorCount(total);

@@ -100,6 +100,10 @@ public:
     // Gives an entry a new name for the rest of the session.
     virtual void rename(EntryId entry, const std::string& newName) = 0;
 
+    // Damage the last scan read past (folders cut short, records that could not
+    // be read): the results are partial; shown once after the scan.
+    virtual std::vector<std::string> damage() const { return {}; }
+
     // Whether the recycle-bin naming step runs after a scan in this mode.
     virtual bool namesRecycleBin(RecoveryMode mode) const {
         (void)mode;

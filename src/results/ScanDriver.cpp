@@ -19,6 +19,11 @@ bool ScanDriver::run(RecoveryMode mode) {
         return false;
     }
     tree_.build(adapter_);
+    std::vector<std::string> damage = adapter_.damage();
+    damaged_ = !damage.empty();
+    // Many notes are one note: the first few, and how many more.
+    for (std::size_t i = 0; i < damage.size() && i < 5; ++i) observer_.message(damage[i]);
+    if (damage.size() > 5) observer_.message("... and " + std::to_string(damage.size() - 5) + " more places where the volume is damaged.");
     if (adapter_.namesRecycleBin(mode)) {
         nameRecycleBinEntries(adapter_);
         tree_.build(adapter_);  // top-level names may have changed

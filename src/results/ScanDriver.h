@@ -23,6 +23,8 @@ public:
     void stop();
     WorkControl& control() { return control_; }
     bool running() const { return running_; }
+    // The last scan read past damage: its results are partial.
+    bool damaged() const { return damaged_; }
     // Set by Stop and never cleared; saving does not look at it.
     bool stopRequested() const { return stopRequested_; }
 
@@ -35,6 +37,7 @@ private:
     WorkControl control_;
     ResultsTree tree_;
     std::atomic<bool> running_{false};
+    bool damaged_ = false;
     std::atomic<bool> stopRequested_{false};
 };
 

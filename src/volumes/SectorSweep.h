@@ -36,14 +36,10 @@ struct SweepOutcome {
 // bytes to jump from the tested position, or kEndSweep.
 inline constexpr std::int64_t kEndSweep = -1;
 
-// The chunk loop itself, for scans that test a whole chunk in tight loops of
-// their own: scan(const std::uint8_t* bytes, std::int64_t position,
-// std::int64_t length) sees the length bytes of positions in the chunk (plus
-// the margin after them) and returns how far to move on (length, or more to
-// jump) or kEndSweep. beforeRead(std::int64_t chunkStart) runs before each read.
+// The chunk loop over a range already bounded by the disk.
 template <typename ScanChunk, typename BeforeRead>
-SweepOutcome sweepChunks(readWriteInterface& reader, const SweepOptions& o, ScanObserver& observer,
-                         WorkControl& control, ScanChunk&& scan, BeforeRead&& beforeRead) {
+SweepOutcome sweepChunksWithin(readWriteInterface& reader, const SweepOptions& o, ScanObserver& observer,
+                                WorkControl& control, ScanChunk&& scan, BeforeRead&& beforeRead) {
     SweepOutcome out;
     const std::int64_t stride = std::max<std::uint32_t>(o.stride, 1);
     const std::int64_t margin = o.window > o.stride ? o.window - o.stride : 0;
@@ -83,6 +79,25 @@ SweepOutcome sweepChunks(readWriteInterface& reader, const SweepOptions& o, Scan
     }
     out.reached = position;
     return out;
+}
+
+// The chunk loop itself, for scans that test a whole chunk in tight loops of
+// their own: scan(const std::uint8_t* bytes, std::int64_t position,
+// std::int64_t length) sees the length bytes of positions in the chunk (plus
+// the margin after them) and returns how far to move on (length, or more to
+// jump) or kEndSweep. beforeRead(std::int64_t chunkStart) runs before each read.
+template <typename ScanChunk, typename BeforeRead>
+SweepOutcome sweepChunks(readWriteInterface& reader, const SweepOptions& o, ScanObserver& observer,
+                         WorkControl& control, ScanChunk&& scan, BeforeRead&& beforeRead) {
+    SweepOutcome out;
+    // Whatever a table, a boot sector or the user says, the sweep ends with the disk.
+    const std::int64_t diskEnd =
+        static_cast<std::int64_t>(std::min<std::uint64_t>(reader.sectorCount(), std::uint64_t(1) << 53) * 512) -
+        reader.baseOffset;
+    SweepOptions bounded = o;
+    bounded.end = std::min(o.end, diskEnd);
+    return sweepChunksWithin(reader, bounded, observer, control, std::forward<ScanChunk>(scan),
+                              std::forward<BeforeRead>(beforeRead));
 }
 
 // A test at every position: test(const std::uint8_t* bytes, std::int64_t

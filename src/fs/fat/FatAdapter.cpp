@@ -38,11 +38,7 @@ bool FatAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& co
         failure = "The deep mode is for NTFS volumes; use the standard or the advanced mode.";
         return false;
     }
-    if (!parser_->scanStandard()) {
-        failure = std::string("Selected Drive is not in ") + parser_->kindText() + " Format";
-        return false;
-    }
-    return true;
+    return parser_->scanStandard(failure);
 }
 
 namespace {
@@ -161,10 +157,10 @@ WriteResult FatAdapter::writeFile(EntryId id, const std::string& hostPath) {
     OutputFile file;
     if (!file.create(hostPath)) return WriteResult::CreateFailed;
     FileSink sink(file);
-    bool complete = parser_->extract(*r, sink);
+    WriteResult result = parser_->extract(*r, sink);
     EntryTimes t = times(id);
     if (!file.finish(t.accessInstant, t.modifiedInstant)) return WriteResult::WriteFailed;
-    return complete ? WriteResult::Written : WriteResult::ReadFailed;
+    return result;
 }
 
 bool FatAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::size_t limit) {

@@ -32,6 +32,7 @@ public:
     WriteResult writeFile(EntryId entry, const std::string& hostPath) override;
     bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) override;
     void rename(EntryId entry, const std::string& newName) override;
+    std::vector<std::string> damage() const override { return parser_->damage(); }
     bool namesRecycleBin(RecoveryMode mode) const override { return parser_->fat32() && mode != RecoveryMode::Deep; }
 
     const FatParser& parser() const { return *parser_; }

@@ -16,6 +16,8 @@ namespace {
 constexpr std::uint64_t kFatPage = 64 * 1024;
 constexpr std::size_t kCachedFatPages = 1024;  // 64 MiB of FAT at most
 constexpr std::size_t kMaxLongNameParts = 20;  // 255 characters
+// A FAT folder holds at most 65 536 entries; a chain that runs on is cut there.
+constexpr std::size_t kMaxDirectoryBytes = 65536 * 32;
 
 std::uint8_t shortNameChecksum(const std::uint8_t* name) {
     std::uint8_t sum = 0;
@@ -103,9 +105,14 @@ std::vector<std::uint8_t> FatParser::readDirectory(std::int32_t dirIndex) {
     std::vector<std::uint8_t> data;
     dirPieces_.clear();
     const FatEntryRecord& dir = records_[static_cast<std::size_t>(dirIndex)];
+    std::string folder = dirIndex == 0 ? std::string("the root folder") : "the folder \"" + dir.name + "\"";
     if (dirIndex == 0 && !geometry_.fat32) {
-        data.resize(static_cast<std::size_t>(geometry_.rootDirBytes()));
-        if (!data.empty()) reader_.readAt(geometry_.rootDirOffset(), data.data(), static_cast<std::uint32_t>(data.size()));
+        data.resize(static_cast<std::size_t>(std::min<std::int64_t>(geometry_.rootDirBytes(), kMaxDirectoryBytes)));
+        if (!data.empty() &&
+            !reader_.readAt(geometry_.rootDirOffset(), data.data(), static_cast<std::uint32_t>(data.size()))) {
+            damage_.push_back("The image ends before " + folder + " (or cannot be read there): its entries are lost.");
+            if (dirIndex == 0) rootUnreadable_ = true;
+        }
         dirPieces_.push_back(geometry_.rootDirOffset());
         dirPieceBytes_ = data.size();
         return data;
@@ -120,8 +127,17 @@ std::vector<std::uint8_t> FatParser::readDirectory(std::int32_t dirIndex) {
         // cross-linked FAT cannot make the walk go round.
         if (!dirClustersRead_.insert(c).second) break;
         std::size_t at = data.size();
+        if (at + cb > kMaxDirectoryBytes) {
+            damage_.push_back("The cluster chain of " + folder +
+                              " runs past the 65 536 entries a FAT folder can hold; it was cut there.");
+            break;
+        }
         data.resize(at + cb);
-        reader_.readAt(geometry_.clusterOffset(c), data.data() + at, static_cast<std::uint32_t>(cb));
+        if (!reader_.readAt(geometry_.clusterOffset(c), data.data() + at, static_cast<std::uint32_t>(cb))) {
+            damage_.push_back("The image ends before " + folder + " (or cannot be read there): entries may be lost.");
+            if (dirIndex == 0 && at == 0) rootUnreadable_ = true;
+            break;
+        }
         dirPieces_.push_back(geometry_.clusterOffset(c));
         dirPieceBytes_ = cb;
         // A sub-directory's first cluster starts with its "." entry; anything
@@ -152,20 +168,21 @@ void FatParser::parseDirectory(std::int32_t dirIndex, const std::vector<std::uin
         if (attr == 0x0F) {
             if (b0 != 0xE5 && (b0 & 0x40)) name.clear();  // the last part starts a live name
             if (name.parts.size() >= kMaxLongNameParts) name.clear();
-            std::u16string part;
-            std::string text;
             std::array<std::uint8_t, 26> units{};
             std::memcpy(units.data(), slot + 1, 10);
             std::memcpy(units.data() + 10, slot + 14, 12);
             std::memcpy(units.data() + 22, slot + 28, 4);
             std::size_t n = 0;
             while (n < 13 && !((units[n * 2] == 0 && units[n * 2 + 1] == 0) || (units[n * 2] == 0xFF && units[n * 2 + 1] == 0xFF))) ++n;
-            name.parts.push_back(utf16leToUtf8(Bytes(units), 0, n));
+            std::string text = utf16leToUtf8(Bytes(units), 0, n);
+            // A NUL ends the name, whatever later slots hold.
+            if (n < 13 && units[n * 2] == 0 && units[n * 2 + 1] == 0) text += '\0';
+            name.parts.push_back(std::move(text));
             name.deleted = b0 == 0xE5;
             name.checksum = slot[13];
             continue;
         }
-        if (b0 == 0x2E || ((attr & 0x08) && !(attr & 0x10))) {  // dot entries, the volume_ label
+        if (b0 == 0x2E || ((attr & 0x08) && !(attr & 0x10))) {  // dot entries, the volume label
             name.clear();
             continue;
         }
@@ -186,6 +203,8 @@ void FatParser::parseDirectory(std::int32_t dirIndex, const std::vector<std::uin
         bool useLong = !name.parts.empty() && (r.deleted ? name.deleted : name.checksum == shortNameChecksum(slot));
         if (useLong) {
             for (auto it = name.parts.rbegin(); it != name.parts.rend(); ++it) r.name += *it;
+            if (auto nul = r.name.find('\0'); nul != std::string::npos) r.name.resize(nul);
+            if (r.name.empty()) r.name = shortName(slot, r.deleted);
         } else {
             r.name = shortName(slot, r.deleted);
         }
@@ -228,6 +247,8 @@ void FatParser::walkPending(std::vector<std::int32_t>& pending) {
 
 void FatParser::walk() {
     records_.clear();
+    damage_.clear();
+    rootUnreadable_ = false;
     dirClustersRead_.clear();
     visitedSlots_.clear();
     FatEntryRecord root;
@@ -252,12 +273,20 @@ void FatParser::link() {
     }
 }
 
-bool FatParser::scanStandard() {
+bool FatParser::scanStandard(std::string& failure) {
     attachReader();
-    volumeBytes_ = sizeMegabytes(volume_.sizeText) << 20;
-    if (!checkBootSector()) return false;
+    volumeBytes_ = volumeBytesOnDisk(volume_, reader_);
+    if (!checkBootSector()) {
+        failure = std::string("Selected Drive is not in ") + kindText() + " Format";
+        return false;
+    }
     observer_->status(std::string("Finding ") + kindText() + " File And Directory entries recursively....");
     walk();
+    if (rootUnreadable_ && records_.size() == 1) {
+        failure = std::string("The root folder of this ") + kindText() +
+                  " volume cannot be read: the image ends before it (or cannot be read there).";
+        return false;
+    }
     observer_->status("maintaining tree Structure in vector...");
     observer_->status("Creating Tree Structure....");
     link();
@@ -267,7 +296,7 @@ bool FatParser::scanStandard() {
     return true;
 }
 
-bool FatParser::extract(const FatEntryRecord& r, DataSink& sink) {
+WriteResult FatParser::extract(const FatEntryRecord& r, DataSink& sink) {
     std::uint64_t remaining = r.fileSize;
     std::uint64_t cb = geometry_.clusterBytes();
     std::uint32_t c = r.firstCluster(geometry_.fat32);
@@ -287,7 +316,7 @@ bool FatParser::extract(const FatEntryRecord& r, DataSink& sink) {
         }
         if (!reader_.readAt(geometry_.clusterOffset(c), buf.data(), static_cast<std::uint32_t>(cb))) complete = false;
         std::uint64_t n = std::min<std::uint64_t>(remaining, cb);
-        if (!sink.write(buf.data(), n)) return false;
+        if (!sink.write(buf.data(), n)) return WriteResult::WriteFailed;
         remaining -= n;
         if (remaining == 0) break;
         if (!consecutive) {
@@ -297,7 +326,7 @@ bool FatParser::extract(const FatEntryRecord& r, DataSink& sink) {
             while (skipUsed && c < geometry_.clusterLimit() && fatEntry(c) != 0) ++c;
         }
     }
-    return complete;
+    return complete ? WriteResult::Written : WriteResult::ReadFailed;
 }
 
 }  // namespace ondrel
@@ -307,7 +336,7 @@ namespace ondrel {
 std::vector<std::int64_t> FatParser::findFatCopies(int maxCount) {
     if (maxCount < 1) maxCount = 3;
     attachReader();
-    volumeBytes_ = sizeMegabytes(volume_.sizeText) << 20;
+    volumeBytes_ = volumeBytesOnDisk(volume_, reader_);
     checkBootSector();
     foundFats_.clear();
     const std::uint8_t want[4] = {0xF8, 0xFF, 0xFF, static_cast<std::uint8_t>(geometry_.fat32 ? 0x0F : 0xFF)};
@@ -338,7 +367,7 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
         return false;
     }
     attachReader();
-    if (volumeBytes_ == 0) volumeBytes_ = sizeMegabytes(volume_.sizeText) << 20;
+    if (volumeBytes_ == 0) volumeBytes_ = volumeBytesOnDisk(volume_, reader_);
     bool bootValid = checkBootSector();
     std::uint32_t bootRootCluster = geometry_.rootCluster;
     geometry_.bytesPerSector = 512;
@@ -354,7 +383,7 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
     std::map<std::int64_t, int> votes;
     std::vector<std::pair<std::int64_t, std::uint32_t>> dotClusters;  // offset, cluster
     // File-entry slots, collected in the same pass (cluster numbers checked
-    // against the volume_'s size in clusters, as the data area is not known yet).
+    // against the volume's size in clusters, as the data area is not known yet).
     std::vector<std::int64_t> candidates;
     auto roughClusterCount = static_cast<std::uint32_t>(std::min<std::int64_t>(volumeBytes_ / static_cast<std::int64_t>(cb), 0x0FFFFFF7));
     // One pass: every 32-byte slot for file entries, every sector for the "."
@@ -403,7 +432,7 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
         std::int64_t fatsEnd = foundFats_.empty() ? fatAt : foundFats_.back() + std::max<std::int64_t>(fatBytes, 512);
         dataOffset = fatsEnd + (geometry_.fat32 ? 0 : 16384);
     }
-    // Express the data offset through the geometry_ fields.
+    // Express the data offset through the geometry fields.
     std::int64_t fatsEnd = foundFats_.empty() ? fatAt : foundFats_.back() + std::max<std::int64_t>(fatBytes, 0);
     geometry_.fatCount = 1;
     if (geometry_.fat32) {

@@ -6,6 +6,7 @@
 #include "common/WorkControl.h"
 #include "diskimage/readWriteInterface.h"
 #include "fs/EntryTree.h"
+#include "fs/FileSystemAdapter.h"
 #include "fs/FileSystemKind.h"
 #include "fs/fat/FatBootSector.h"
 #include "fs/fat/FatEntryRecord.h"
@@ -29,8 +30,9 @@ public:
         control_ = &control;
     }
 
-    // The standard scan: false with the message when the boot sector is not FAT.
-    bool scanStandard();
+    // The standard scan: false with the reason when the boot sector is not FAT
+    // or the root folder cannot be read.
+    bool scanStandard(std::string& failure);
 
     // Advanced mode, for a volume whose boot sector is lost: sectors that start
     // like a FAT (media byte F8 and the end-of-chain entry), at most maxCount.
@@ -46,8 +48,11 @@ public:
 
     // The cluster after c, or 0 at the end of the chain (or when c is invalid).
     std::uint32_t nextCluster(std::uint32_t c);
-    // Writes a file's data; false when some of it could not be read.
-    bool extract(const FatEntryRecord& record, DataSink& sink);
+    // Writes a file's data: ReadFailed when some of it could not be read from
+    // the image, WriteFailed when the sink refused it.
+    WriteResult extract(const FatEntryRecord& record, DataSink& sink);
+    // Damage the last scan read past: folders cut short or unreadable.
+    const std::vector<std::string>& damage() const { return damage_; }
 
     bool fat32() const { return geometry_.fat32; }
     const char* kindText() const { return geometry_.fat32 ? "Fat32" : "Fat16"; }
@@ -98,6 +103,8 @@ private:
     bool trackSlots_ = false;  // advanced mode: remember the slots the walks read
 
     EntryTree tree_;
+    std::vector<std::string> damage_;
+    bool rootUnreadable_ = false;
     std::set<std::uint32_t> dirClustersRead_;
     std::set<std::int64_t> visitedSlots_;     // volume offsets of slots the walks read
     std::vector<std::int64_t> dirPieces_;     // where the bytes of the directory being parsed came from

@@ -22,13 +22,13 @@ bool NtfsAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& c
     if (mode == RecoveryMode::Advanced) {
         if (p.foundMft().empty()) p.findMftRecords(3);
         if (!p.scanAdvanced(mftChoice_, sectorsPerCluster_)) {
-            failure = "The chosen MFT record has no readable run list.";
+            failure = p.failure().empty() ? "The chosen MFT record has no readable run list." : p.failure();
             return false;
         }
         return true;
     }
     if (!(mode == RecoveryMode::Deep ? p.scanDeep() : p.scanStandard())) {
-        failure = "Selected Drive is not in NTFS Format";
+        failure = p.failure().empty() ? "Selected Drive is not in NTFS Format" : p.failure();
         return false;
     }
     return true;

@@ -38,6 +38,7 @@ public:
     bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) override;
     void rename(EntryId entry, const std::string& newName) override;
     bool namesRecycleBin(RecoveryMode) const override { return true; }
+    std::vector<std::string> damage() const override { return parser_->damage(); }
 
     const ntfs& parser() const { return *parser_; }
 

@@ -16,9 +16,13 @@ constexpr std::uint64_t kCopyChunk = 1 << 20;
 bool NtfsExtractor::readClusters(std::int64_t lcn, std::uint64_t count, std::uint8_t* out) {
     std::uint64_t cs = static_cast<std::uint64_t>(parser_.clusterSize_);
     std::uint64_t bytes = count * cs;
-    std::int64_t at = lcn * static_cast<std::int64_t>(cs);
-    // Clusters outside the volume are damage, not data of this volume.
-    if (lcn < 0 || (parser_.volumeSize_ > 0 && at + static_cast<std::int64_t>(bytes) > parser_.volumeSize_)) {
+    std::int64_t at = 0, end = 0;
+    // Clusters outside the volume (or outside what 64 bits can address) are
+    // damage, not data of this volume.
+    bool outside = lcn < 0 || __builtin_mul_overflow(lcn, static_cast<std::int64_t>(cs), &at) ||
+                   __builtin_add_overflow(at, static_cast<std::int64_t>(bytes), &end) ||
+                   (parser_.volumeSize_ > 0 && end > parser_.volumeSize_);
+    if (outside) {
         std::memset(out, 0, bytes);
         readErrors_ = true;
         return false;
@@ -55,7 +59,7 @@ void NtfsExtractor::collectExtents(const NtfsRecord& base, std::vector<NtfsAttri
             if (a.startVcn == 0) primary.assign(1, a);
             Extent e;
             e.startVcn = a.startVcn;
-            e.runs = decodeRunList(rec.runList(a), static_cast<std::uint64_t>(a.lastVcn - a.startVcn + 1));
+            e.runs = decodeRunList(rec.runList(a), static_cast<std::uint64_t>(a.lastVcn) - static_cast<std::uint64_t>(a.startVcn) + 1);
             byVcn.emplace(a.startVcn, std::move(e));
         }
     };
@@ -67,7 +71,7 @@ void NtfsExtractor::collectExtents(const NtfsRecord& base, std::vector<NtfsAttri
             Bytes c = base.content(a);
             list.assign(c.begin(), c.end());
         } else {
-            auto runs = decodeRunList(base.runList(a), static_cast<std::uint64_t>(a.lastVcn - a.startVcn + 1));
+            auto runs = decodeRunList(base.runList(a), static_cast<std::uint64_t>(a.lastVcn) - static_cast<std::uint64_t>(a.startVcn) + 1);
             std::uint64_t size = static_cast<std::uint64_t>(std::clamp<std::int64_t>(a.realSize, 0, 1 << 20));
             std::uint64_t cs = static_cast<std::uint64_t>(parser_.clusterSize_);
             for (const auto& r : runs) {
@@ -216,6 +220,10 @@ WriteResult NtfsExtractor::extract(std::int64_t index, DataSink& sink) {
     std::vector<Mapping> map;
     std::uint64_t allocated = 0;
     for (const auto& e : extents) {
+        if (e.startVcn < 0 || e.startVcn > kMaxNtfsClusters) {
+            readErrors_ = true;  // an extent no volume can have
+            continue;
+        }
         std::int64_t vcn = e.startVcn;
         for (const auto& r : e.runs) {
             map.push_back({vcn, r});

@@ -23,15 +23,18 @@ std::vector<NtfsRun> decodeRunList(Bytes runs, std::uint64_t totalClusters) {
         }
         p += 1 + lenBytes + offBytes;
         if (length == 0) continue;
+        if (length > static_cast<std::uint64_t>(kMaxNtfsClusters)) break;
         sum += length;
+        if (sum > static_cast<std::uint64_t>(kMaxNtfsClusters)) break;
         if (totalClusters != 0 && sum > totalClusters) break;
         NtfsRun r;
         r.length = length;
         if (offBytes == 0) {
             r.sparse = true;
         } else {
-            lcn += offset;
-            if (lcn < 0) break;
+            // A hostile offset can push the cluster number past what 64 bits hold.
+            if (__builtin_add_overflow(lcn, offset, &lcn) || lcn < 0) break;
+            if (lcn > kMaxNtfsClusters - static_cast<std::int64_t>(length)) break;
             r.startCluster = lcn;
         }
         out.push_back(r);

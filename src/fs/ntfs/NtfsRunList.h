@@ -14,6 +14,10 @@ struct NtfsRun {
     bool sparse = false;
 };
 
+// No volume has more clusters than this; bounding every cluster number and
+// length by it keeps the byte arithmetic on them inside 64 bits.
+inline constexpr std::int64_t kMaxNtfsClusters = std::int64_t(1) << 40;
+
 // Decodes a run list; runs are kept while their total stays within
 // totalClusters (0: no bound). Damaged lists end where they stop making sense.
 std::vector<NtfsRun> decodeRunList(Bytes runs, std::uint64_t totalClusters);

@@ -28,7 +28,11 @@ void ntfs::rename(std::int64_t index, const std::string& name) {
     if (index >= 0 && index < static_cast<std::int64_t>(entries_.size())) entries_[static_cast<std::size_t>(index)].name = name;
 }
 
-void ntfs::prepare() { reader_.baseOffset = volume_.startSector * 512; }
+void ntfs::prepare() {
+    reader_.baseOffset = volume_.startSector * 512;
+    failure_.clear();
+    unreadableMftBytes_ = 0;
+}
 
 bool ntfs::readBootSector() {
     bootSector_.fill(0);
@@ -36,17 +40,21 @@ bool ntfs::readBootSector() {
     Bytes b(bootSector_);
     std::uint32_t bps = le16(b, 11);
     std::uint32_t spcRaw = le8(b, 13);
-    std::uint64_t spc = spcRaw > 0x80 ? (1ull << (256 - spcRaw)) : spcRaw;
+    // Above 0x80 the byte is a negative power of two; clusters stay below 2 MiB.
+    std::uint64_t spc = spcRaw > 0x80 ? (256 - spcRaw <= 12 ? (1ull << (256 - spcRaw)) : 0) : spcRaw;
     bootSectorValid_ = hasText(b, 3, "NTFS") && bps >= 256 && bps <= 4096 && (bps & (bps - 1)) == 0 && spc != 0 &&
                       (spc & (spc - 1)) == 0;
     if (bootSectorValid_) {
-        volumeSize_ = static_cast<std::int64_t>(le64(b, 40)) * 512;
+        // A truncated image holds less of the volume than its boot sector says.
+        volumeSize_ = std::min<std::int64_t>(static_cast<std::int64_t>(std::min<std::uint64_t>(le64(b, 40), std::uint64_t(1) << 53)) * 512,
+                                             diskBytesFrom(reader_, volume_.startSector));
         clusterSize_ = static_cast<std::int64_t>(bps * spc);
         auto perRecord = static_cast<std::int8_t>(le8(b, 0x40));
-        std::int64_t size = perRecord > 0 ? perRecord * clusterSize_ : (perRecord < 0 ? (std::int64_t(1) << -perRecord) : 1024);
+        std::int64_t size = perRecord > 0 ? perRecord * clusterSize_
+                            : (perRecord < 0 && perRecord >= -16 ? (std::int64_t(1) << -perRecord) : 1024);
         recordSize_ = (size >= 256 && size <= 65536) ? static_cast<std::uint32_t>(size) : 1024;
     } else {
-        volumeSize_ = sizeMegabytes(volume_.sizeText) * 1048576;
+        volumeSize_ = volumeBytesOnDisk(volume_, reader_);
     }
     return volumeSize_ != 0;
 }
@@ -61,7 +69,7 @@ std::vector<NtfsRun> ntfs::dataRuns(Bytes raw) const {
     if (!rec.isFile()) return {};
     for (const auto& a : rec.attributes())
         if (a.type == kData && a.nonResident && a.nameLength == 0)
-            return decodeRunList(rec.runList(a), static_cast<std::uint64_t>(a.lastVcn - a.startVcn + 1));
+            return decodeRunList(rec.runList(a), static_cast<std::uint64_t>(a.lastVcn) - static_cast<std::uint64_t>(a.startVcn) + 1);
     return {};
 }
 
@@ -93,6 +101,7 @@ void ntfs::decode(NtfsEntry& e, Bytes raw) {
             if (flags & 0x10000000) e.kind = 'D';
             int ns = le8(c, 65);
             std::string name = utf16leToUtf8(c, 66, le8(c, 64));
+            if (auto nul = name.find('\0'); nul != std::string::npos) name.resize(nul);  // a NUL ends the name
             auto parent = static_cast<std::int64_t>(le64(c, 0) & 0xFFFFFFFFFFFFull);
             if (e.baseRecord != 0) {
                 // A name kept in an extension record belongs to its base record.
@@ -193,6 +202,7 @@ void ntfs::walkMft() {
     if (clusterSize_ == 0) clusterSize_ = 4096;
     entries_.clear();
     extraLinks_.clear();
+    unreadableMftBytes_ = 0;
     std::uint64_t totalBytes = 0;
     for (const auto& r : mftRuns_) totalBytes += r.length * static_cast<std::uint64_t>(clusterSize_);
     std::uint64_t totalRecords = totalBytes / recordSize_;
@@ -213,7 +223,8 @@ void ntfs::walkMft() {
             if (control_->poll()) break;
             std::int64_t n = std::min(kWalkChunk, runBytes - done);
             chunk.assign(static_cast<std::size_t>(n), 0);
-            if (!run.sparse) reader_.readAt(start + done, chunk.data(), static_cast<std::uint32_t>(n));
+            if (!run.sparse && !reader_.readAt(start + done, chunk.data(), static_cast<std::uint32_t>(n)))
+                unreadableMftBytes_ += n;
             std::int64_t diskBase = start + done;
             std::size_t p = 0;
             if (!carry.empty()) {
@@ -350,7 +361,7 @@ void ntfs::addHardLinks(bool copies) {
 }
 
 void ntfs::finishTree() {
-    // Deep mode_ shows each record once: extension records only name their base.
+    // Deep mode shows each record once: extension records only name their base.
     addHardLinks(mode_ != 3);
     if (mode_ == 3) {
         std::erase_if(entries_, [](const NtfsEntry& e) { return !e.hasName; });
@@ -383,14 +394,28 @@ bool ntfs::scanStandard() {
     locateMft();
     walkMft();
     finishTree();
-    return true;
+    return foundRecords();
+}
+
+bool ntfs::foundRecords() {
+    damage_.clear();
+    if (unreadableMftBytes_ > 0)
+        damage_.push_back("Part of the MFT could not be read (" + std::to_string(unreadableMftBytes_ / recordSize_) +
+                          " records): the image ends before it or cannot be read there.");
+    for (const NtfsEntry& e : entries_)
+        if (e.isFile() && e.ownIndex != orphanIndex_) return true;
+    if (control_->stopRequested()) return true;  // stopped before any record: nothing is wrong
+    failure_ = mftRunsKnown_ || mode_ == 3
+                   ? "No MFT record could be read from this volume: the image ends before its MFT, or the MFT is damaged."
+                   : "No MFT was found on this volume: its boot sector is damaged and no copy of the MFT's own record is left.";
+    return false;
 }
 
 bool ntfs::scanDeep() {
     prepare();
     if (!readBootSector()) return false;
     if (clusterSize_ == 0) clusterSize_ = 4096;
-    observer_->status(" scanning for mft entries_ in deep mode_ ....");
+    observer_->status(" scanning for mft entries in deep mode ....");
     entries_.clear();
     mftRunsKnown_ = false;
     sweep(volumeSize_, [&](Bytes raw, std::int64_t offset) {
@@ -407,7 +432,7 @@ bool ntfs::scanDeep() {
         return false;
     });
     finishTree();
-    return true;
+    return foundRecords();
 }
 
 int ntfs::findMftRecords(int maxCount) {
@@ -416,7 +441,7 @@ int ntfs::findMftRecords(int maxCount) {
     readBootSector();
     if (clusterSize_ == 0) clusterSize_ = 4096;
     foundMft_.clear();
-    std::int64_t size = sizeMegabytes(volume_.sizeText) * 1048576;
+    std::int64_t size = volumeBytesOnDisk(volume_, reader_);
     if (size <= 1024) {
         lookForMft_ = false;
         return 0;
@@ -470,7 +495,7 @@ bool ntfs::scanAdvanced(int choice, int sectorsPerCluster) {
     if (sectorsPerCluster > 0) clusterSize_ = static_cast<std::int64_t>(sectorsPerCluster) * 512;
     walkMft();
     finishTree();
-    return true;
+    return foundRecords();
 }
 
 }  // namespace ondrel

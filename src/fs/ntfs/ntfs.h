@@ -52,6 +52,10 @@ public:
     int mode() const { return mode_; }
     std::int64_t clusterSize() const { return clusterSize_; }
     std::int64_t volumeSize() const { return volumeSize_; }
+    // Why the last procedure failed, when it did for more than a missing boot sector.
+    const std::string& failure() const { return failure_; }
+    // Damage the last scan read past.
+    const std::vector<std::string>& damage() const { return damage_; }
 
 private:
     friend class NtfsExtractor;  // reads clusters and records with the parser's geometry
@@ -63,6 +67,8 @@ private:
     void walkMft();
     void finishTree();
     bool takeRunsFromFound(int choice);
+    // Whether the scan found any record; notes what could not be read.
+    bool foundRecords();
 
     std::vector<NtfsEntry> entries_;
     std::vector<NtfsEntry> foundMft_;
@@ -99,6 +105,9 @@ private:
     void sweep(std::int64_t limit, OnRecord onRecord);
 
     EntryTree tree_;
+    std::int64_t unreadableMftBytes_ = 0;
+    std::string failure_;
+    std::vector<std::string> damage_;
     std::unordered_map<std::uint64_t, std::int64_t> recordByNumber_;  // deep scan: record number -> disk offset
     // Further names of files with several (hard links), added after decoding.
     struct HardLink {

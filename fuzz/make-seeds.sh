@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Builds the fuzzers' seed inputs with the real tools, small (a few MiB of
+# mostly zeros), one folder per target, packed into fuzz/seeds.tar.xz.
+# Needs mkntfs/ntfscp (ntfs-3g), mkfs.fat and mtools, mkfs.exfat (exfatprogs),
+# mke2fs and debugfs, sfdisk, sgdisk, qemu-img, xorriso, faketime when present.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+s="$work/seeds"
+mkdir -p "$s"/{vhd,vhd_fixed,vdi,vmdk,vmdk_descriptor,partitions,decoders,fs_ntfs,fs_fat16,fs_fat32,fs_exfat,fs_ext,fs_hfsplus}
+ft=()
+command -v faketime >/dev/null && ft=(faketime -f '2024-03-05 12:00:00')
+export TZ=UTC SOURCE_DATE_EPOCH=1709640000
+printf 'hello from a seed\n' >"$work/a.txt"
+head -c 5000 /dev/zero | tr '\0' 'x' >"$work/b.txt"
+
+# File systems, each a bare volume behind the one byte the target reads first.
+prefix() { { printf '\0'; cat "$1"; } >"$2"; }
+truncate -s 4M "$work/ntfs.img"
+"${ft[@]}" mkntfs -q -F -Q -s 512 -c 4096 -H 2 -S 32 -p 0 -L seed "$work/ntfs.img" >/dev/null 2>&1
+"${ft[@]}" ntfscp -q "$work/ntfs.img" "$work/a.txt" a.txt
+"${ft[@]}" ntfscp -q "$work/ntfs.img" "$work/b.txt" b.txt
+prefix "$work/ntfs.img" "$s/fs_ntfs/ntfs"
+truncate -s 4M "$work/fat16.img"
+mkfs.fat --invariant -F 16 -s 1 -S 512 -i 12345678 -n SEED "$work/fat16.img" >/dev/null
+mmd -i "$work/fat16.img" ::/folder && mcopy -i "$work/fat16.img" "$work/a.txt" ::/folder/ && mcopy -i "$work/fat16.img" "$work/b.txt" "::/A long name.txt"
+prefix "$work/fat16.img" "$s/fs_fat16/fat16"
+# mtools refuses a FAT32 this small: the seed stays empty, the fuzzer fills it.
+truncate -s 4M "$work/fat32.img"
+mkfs.fat --invariant -F 32 -s 1 -S 512 -i 12345678 -n SEED "$work/fat32.img" >/dev/null 2>&1
+prefix "$work/fat32.img" "$s/fs_fat32/fat32"
+truncate -s 4M "$work/exfat.img"
+mkfs.exfat -L seed "$work/exfat.img" >/dev/null 2>&1 || true
+prefix "$work/exfat.img" "$s/fs_exfat/exfat"
+truncate -s 4M "$work/ext.img"
+mke2fs -q -F -t ext4 -b 1024 -E root_owner=0:0 -U 11111111-2222-3333-4444-555555555555 "$work/ext.img"
+debugfs -w -R "write $work/a.txt a.txt" "$work/ext.img" >/dev/null 2>&1
+prefix "$work/ext.img" "$s/fs_ext/ext"
+mkdir -p "$work/hfs"
+cp "$work/a.txt" "$work/b.txt" "$work/hfs/"
+xorriso -as mkisofs -quiet -hfsplus -o "$work/hfs.iso" "$work/hfs" 2>/dev/null || true
+[ -s "$work/hfs.iso" ] && prefix "$work/hfs.iso" "$s/fs_hfsplus/hfs"
+
+# A disk with an MBR (two primaries, an extended with two logicals) and a GPT disk.
+truncate -s 8M "$work/mbr.raw"
+printf 'label: dos\nlabel-id: 0x12345678\nstart=2048, size=4096, type=6\nstart=6144, size=2048, type=7\nstart=8192, size=8000, type=5\nstart=10240, size=1024, type=b\n' |
+  sfdisk -q "$work/mbr.raw" >/dev/null
+dd if="$work/fat16.img" of="$work/mbr.raw" bs=512 seek=2048 count=4096 conv=notrunc status=none
+dd if="$work/ntfs.img" of="$work/mbr.raw" bs=512 seek=6144 count=1 conv=notrunc status=none
+cp "$work/mbr.raw" "$s/partitions/mbr"
+truncate -s 4M "$work/gpt.raw"
+sgdisk -q -U 11111111-2222-3333-4444-555555555555 -n 1:2048:4095 -t 1:0700 -c 1:data -n 2:4096:6143 -t 2:8300 "$work/gpt.raw" >/dev/null
+cp "$work/gpt.raw" "$s/partitions/gpt"
+
+# The same MBR disk in each container.
+qemu-img convert -q -f raw -O vpc "$work/mbr.raw" "$s/vhd/dynamic.vhd"
+qemu-img convert -q -f raw -O vpc -o subformat=fixed "$work/mbr.raw" "$s/vhd_fixed/fixed.vhd"
+qemu-img convert -q -f raw -O vdi "$work/mbr.raw" "$s/vdi/disk.vdi"
+qemu-img convert -q -f raw -O vmdk "$work/mbr.raw" "$s/vmdk/disk.vmdk"
+strings -n 1 "$s/vmdk/disk.vmdk" | sed -n '/# Disk DescriptorFile/,/ddb.adapterType/p' >"$s/vmdk_descriptor/descriptor.txt"
+
+# Decoders: the selector byte, then the structure (see fuzz_decoders.cpp).
+mft=$(python3 -c "import struct,sys; print(struct.unpack('<Q', open(sys.argv[1], 'rb').read(56)[48:56])[0])" "$work/ntfs.img")
+{ printf '\x02'; dd if="$work/ntfs.img" bs=4096 skip="$mft" count=1 status=none | head -c 1024; } >"$s/decoders/mft-record"
+{ printf '\x00'; printf '\x31\x08\x00\x10\x21\x10\x00\x01\x00'; } >"$s/decoders/runlist"
+{ printf '\x05'; head -c 512 "$s/vhd/dynamic.vhd"; } >"$s/decoders/vhd-footer"
+{ printf '\x06'; head -c 512 "$work/fat16.img"; } >"$s/decoders/fat-boot"
+{ printf '\x04'; printf 'a\0b\0c\0'; } >"$s/decoders/utf16"
+
+tar -C "$s" --sort=name --owner=0 --group=0 --numeric-owner --mtime='2024-03-05' -cf - . | xz -9 >"$root/fuzz/seeds.tar.xz"
+ls -la "$root/fuzz/seeds.tar.xz"
