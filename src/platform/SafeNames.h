@@ -1,12 +1,19 @@
 #pragma once
 // Names from a disk image become host file names only through here: no name
-// can climb out of the chosen folder, hold a separator or a NUL, or be empty.
+// can climb out of the chosen folder, hold a separator, a control character or
+// a NUL, be empty, or be longer than one host path component.
+#include <cstddef>
+#include <map>
 #include <set>
 #include <string>
 
 namespace ondrel {
 
-// A safe single path component for a name read from an image.
+// One path component of most host file systems, in bytes.
+inline constexpr std::size_t kMaxNameBytes = 255;
+
+// A safe single path component for a name read from an image. The name ends
+// at its first NUL; a long one is cut at a character boundary, its extension kept.
 std::string sanitizeName(const std::string& name);
 
 // Creates the folder (and its parents) when missing; true when it exists afterwards.
@@ -16,13 +23,15 @@ bool makeFolder(const std::string& path);
 std::string joinPath(const std::string& folder, const std::string& name);
 
 // Names already written into one output folder during one save. A second
-// entry with a taken name gets " (1)", " (2)", ... before its extension.
+// entry with a taken name gets " (1)", " (2)", ... before its extension, the
+// name cut shorter when the number would not fit otherwise.
 class UniqueNames {
 public:
     std::string claim(const std::string& folder, const std::string& name);
 
 private:
     std::set<std::string> taken_;
+    std::map<std::string, int> lastNumber_;  // so many entries of one name do not retry every number
 };
 
 }  // namespace ondrel
