@@ -1,6 +1,7 @@
 #pragma once
 // A file we create on the host (exported images, recovered files). Runs of
 // zeros may be skipped as holes; the file still reads back byte for byte.
+// Nothing already on the host is replaced or written through a link.
 #include <cstddef>
 #include <cstdint>
 #include "platform/FileTimes.h"
@@ -11,6 +12,45 @@
 
 namespace ondrel {
 
+// The folder a save writes into, held open. Folders and files below it are
+// made and opened one name at a time relative to it and never through a link
+// (only the folder the user named may be one), so links in the output folder,
+// placed before or during a save, cannot send files elsewhere.
+class OutputFolder {
+public:
+    OutputFolder() = default;
+    ~OutputFolder();
+    OutputFolder(const OutputFolder&) = delete;
+    OutputFolder& operator=(const OutputFolder&) = delete;
+
+    // Creates the folder and its parents when missing, then opens it.
+    bool open(const std::string& path);
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+
+    enum class Made { New, Existing, NameTaken, Failed };
+    // Makes folder name inside the folder at `at` ("" for this folder, else
+    // names made here joined by '/'). A real folder already there is used as
+    // it is; anything else of that name (a file, a link) leaves it NameTaken.
+    Made makeSubfolder(const std::string& at, const std::string& name);
+    // Removes the file name inside the folder at `at`.
+    void removeFile(const std::string& at, const std::string& name);
+
+    int errorCode() const { return error_; }
+    std::string errorText() const;
+
+private:
+    friend class OutputFile;
+    // A descriptor this object keeps, or -1.
+    int folderAt(const std::string& at);
+
+    int fd_ = -1;
+    // The last folder below opened: files of one folder come one after another.
+    std::string cachedAt_;
+    int cachedFd_ = -1;
+    int error_ = 0;
+};
+
 class OutputFile {
 public:
     OutputFile() = default;
@@ -18,8 +58,32 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates or truncates path for writing.
+    // Creates path for writing; fails when anything of that name exists (a
+    // link included), so an existing file is never replaced.
     bool create(const std::string& path);
+    // Creates name inside the folder at `at` of folder, the same way; fails
+    // with errorCode() EEXIST when the name is taken.
+    bool createIn(OutputFolder& folder, const std::string& at, const std::string& name);
+
+    // The adapters create files by path. While a HandOver lives, create() on
+    // this thread for exactly its path takes over the file already made with
+    // createIn rather than resolve the path again, which would follow a link
+    // put in place of one of its folders meanwhile.
+    class HandOver {
+    public:
+        HandOver(OutputFile& file, std::string path);
+        ~HandOver();
+        HandOver(const HandOver&) = delete;
+        HandOver& operator=(const HandOver&) = delete;
+        bool taken() const { return taken_; }
+
+    private:
+        friend class OutputFile;
+        OutputFile& file_;
+        std::string path_;
+        bool taken_ = false;
+        HandOver* outer_ = nullptr;
+    };
     // Appends count bytes; with sparse set, an all-zero block is skipped as a hole.
     bool write(const void* data, std::size_t count, bool sparse = false);
     // Sets the final length (needed after trailing holes) and, when given, the
@@ -52,7 +116,7 @@ private:
 // Free bytes available to us in the folder's file system, or -1 when unknown.
 std::int64_t freeSpaceAt(const std::string& folder);
 
-// Whether a file or folder of that name exists.
+// Whether anything of that name exists; a link counts, even one to nothing.
 bool pathExists(const std::string& path);
 
 // The path's separator for this platform.

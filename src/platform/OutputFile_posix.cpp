@@ -1,22 +1,135 @@
 #include "platform/OutputFile.h"
 
+#include "platform/SafeNames.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <utility>
 
 namespace ondrel {
+
+namespace {
+thread_local OutputFile::HandOver* tHandOver = nullptr;
+constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+}  // namespace
+
+OutputFolder::~OutputFolder() { close(); }
+
+bool OutputFolder::open(const std::string& path) {
+    close();
+    error_ = 0;
+    errno = 0;
+    // The folder the user named may be a link: that is where they chose to save.
+    if (makeFolder(path)) fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) error_ = errno ? errno : ENOTDIR;
+    return fd_ >= 0;
+}
+
+void OutputFolder::close() {
+    if (cachedFd_ >= 0) ::close(cachedFd_);
+    if (fd_ >= 0) ::close(fd_);
+    cachedFd_ = fd_ = -1;
+    cachedAt_.clear();
+}
+
+int OutputFolder::folderAt(const std::string& at) {
+    if (fd_ < 0) {
+        error_ = EBADF;
+        return -1;
+    }
+    if (at.empty()) return fd_;
+    if (cachedFd_ >= 0 && at == cachedAt_) return cachedFd_;
+    int current = fd_;
+    std::size_t pos = 0;
+    // A walk goes down one level at a time: continue from the cached folder.
+    if (cachedFd_ >= 0 && at.size() > cachedAt_.size() && at.compare(0, cachedAt_.size(), cachedAt_) == 0 &&
+        at[cachedAt_.size()] == '/') {
+        current = cachedFd_;
+        pos = cachedAt_.size() + 1;
+    }
+    while (pos <= at.size()) {
+        std::size_t slash = std::min(at.find('/', pos), at.size());
+        std::string part = at.substr(pos, slash - pos);
+        int next = ::openat(current, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int err = errno;
+        if (current != fd_ && current != cachedFd_) ::close(current);
+        if (next < 0) {
+            error_ = err;
+            return -1;
+        }
+        current = next;
+        pos = slash + 1;
+    }
+    if (cachedFd_ >= 0) ::close(cachedFd_);
+    cachedFd_ = current;
+    cachedAt_ = at;
+    return current;
+}
+
+OutputFolder::Made OutputFolder::makeSubfolder(const std::string& at, const std::string& name) {
+    int dir = folderAt(at);
+    if (dir < 0) return Made::Failed;
+    if (::mkdirat(dir, name.c_str(), 0755) == 0) return Made::New;
+    if (errno != EEXIST) {
+        error_ = errno;
+        return Made::Failed;
+    }
+    struct stat st {};
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) return Made::Existing;
+    error_ = EEXIST;
+    return Made::NameTaken;
+}
+
+void OutputFolder::removeFile(const std::string& at, const std::string& name) {
+    int dir = folderAt(at);
+    if (dir >= 0) ::unlinkat(dir, name.c_str(), 0);
+}
+
+std::string OutputFolder::errorText() const { return error_ ? std::strerror(error_) : std::string(); }
+
+OutputFile::HandOver::HandOver(OutputFile& file, std::string path)
+    : file_(file), path_(std::move(path)), outer_(tHandOver) {
+    tHandOver = this;
+}
+
+OutputFile::HandOver::~HandOver() { tHandOver = outer_; }
 
 OutputFile::~OutputFile() { close(); }
 
 bool OutputFile::create(const std::string& path) {
+    HandOver* h = tHandOver;
+    if (h && !h->taken_ && &h->file_ != this && h->file_.fd_ >= 0 && h->path_ == path) {
+        close();
+        error_ = 0;
+        position_ = writtenEnd_ = 0;
+        fd_ = h->file_.fd_;
+        h->file_.fd_ = -1;
+        h->taken_ = true;
+        return true;
+    }
     close();
     error_ = 0;
-    position_ = 0;
-    writtenEnd_ = 0;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    position_ = writtenEnd_ = 0;
+    fd_ = ::open(path.c_str(), kCreateFlags, 0644);
+    if (fd_ < 0) error_ = errno;
+    return fd_ >= 0;
+}
+
+bool OutputFile::createIn(OutputFolder& folder, const std::string& at, const std::string& name) {
+    close();
+    error_ = 0;
+    position_ = writtenEnd_ = 0;
+    int dir = folder.folderAt(at);
+    if (dir < 0) {
+        error_ = folder.errorCode();
+        return false;
+    }
+    fd_ = ::openat(dir, name.c_str(), kCreateFlags, 0644);
     if (fd_ < 0) error_ = errno;
     return fd_ >= 0;
 }
@@ -121,7 +234,7 @@ std::int64_t freeSpaceAt(const std::string& folder) {
 
 bool pathExists(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
+    return ::lstat(path.c_str(), &st) == 0;
 }
 
 }  // namespace ondrel

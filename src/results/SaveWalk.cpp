@@ -2,11 +2,15 @@
 
 #include "results/TreeWalk.h"
 
+#include <cerrno>
 #include <cstdio>
 
 namespace ondrel {
 
 namespace {
+// Names tried beside one that is taken on the host before giving up.
+constexpr int kNameTries = 1000;
+
 const char* reasonText(WriteResult r) {
     switch (r) {
     case WriteResult::CreateFailed: return "the file could not be created";
@@ -22,28 +26,48 @@ const char* reasonText(WriteResult r) {
 
 std::int64_t SaveWalk::countFiles(EntryId folder) const { return ondrel::countFiles(adapter_, folder); }
 
-void SaveWalk::saveOne(EntryId file, const std::string& folder, SaveOutcome& out) {
+void SaveWalk::saveOne(EntryId file, const Place& folder, SaveOutcome& out) {
     if (adapter_.countedButSkipped(file) || (liveOnly && adapter_.isDeleted(file))) {
         ++out.skipped;
         return;
     }
-    std::string name = names_.claim(folder, sanitizeName(adapter_.name(file)));
-    std::string path = joinPath(folder, name);
+    // Created here, exclusively and beside whatever already has the name; the
+    // adapter then writes into this very file.
+    std::string base = sanitizeName(adapter_.name(file));
+    std::string name;
+    OutputFile target;
+    for (int tries = 0; tries < kNameTries; ++tries) {
+        name = names_.claim(folder.path, base);
+        if (target.createIn(output_, folder.at, name) || target.errorCode() != EEXIST) break;
+    }
+    std::string path = joinPath(folder.path, name);
     observer_.status("saving File  " + path);
     observer_.detail("File size: " + adapter_.saveSizeText(file));
-    WriteResult r = adapter_.writeFile(file, path);
+    WriteResult r = WriteResult::CreateFailed;
+    bool created = target.isOpen();
+    if (created) {
+        OutputFile::HandOver handOver(target, path);
+        r = adapter_.writeFile(file, path);
+        // The adapter made nothing of it: no empty file stays behind.
+        if (!handOver.taken() && (r == WriteResult::NotAFile || r == WriteResult::CreateFailed)) {
+            target.close();
+            output_.removeFile(folder.at, name);
+        }
+    }
     observer_.detail("");
     if (r == WriteResult::Written) {
         ++out.saved;
     } else {
         ++out.failed;
         std::string reason = adapter_.writeFailureText(file, r);
-        out.failures.push_back(path + ": " + (reason.empty() ? reasonText(r) : reason));
+        if (reason.empty()) reason = reasonText(r);
+        if (!created) reason += " (" + target.errorText() + ")";
+        out.failures.push_back(path + ": " + reason);
     }
 }
 
 void SaveWalk::walk(EntryId folder, const std::string& path, SaveOutcome& out) {
-    std::vector<std::string> paths{path};  // paths[d - 1]: the host folder of the entries at depth d
+    std::vector<Place> paths{{path, ""}};  // paths[d - 1]: the host folder of the entries at depth d
     TreeVisitor save;
     save.onEntry = [&](EntryId c, int depth) {
         if (control_.poll()) {
@@ -51,7 +75,7 @@ void SaveWalk::walk(EntryId folder, const std::string& path, SaveOutcome& out) {
             return Visit::Stop;
         }
         observer_.progressPosition(out.saved + out.failed + out.skipped);
-        const std::string here = paths[static_cast<std::size_t>(depth - 1)];
+        const Place here = paths[static_cast<std::size_t>(depth - 1)];
         if (!adapter_.isFolder(c)) {
             saveOne(c, here, out);
             return Visit::Skip;
@@ -62,12 +86,19 @@ void SaveWalk::walk(EntryId folder, const std::string& path, SaveOutcome& out) {
             return Visit::Skip;
         }
         std::string name = adapter_.name(c);
-        std::string sub = here;
+        Place sub = here;
         if (!name.empty()) {
-            sub = joinPath(here, names_.claim(here, sanitizeName(name)));
-            if (!makeFolder(sub)) {
+            // A real folder of that name is filled; a file or a link there is left alone.
+            std::string base = sanitizeName(name), chosen;
+            OutputFolder::Made made = OutputFolder::Made::NameTaken;
+            for (int tries = 0; tries < kNameTries && made == OutputFolder::Made::NameTaken; ++tries) {
+                chosen = names_.claim(here.path, base);
+                made = output_.makeSubfolder(here.at, chosen);
+            }
+            sub = {joinPath(here.path, chosen), here.at.empty() ? chosen : here.at + "/" + chosen};
+            if (made != OutputFolder::Made::New && made != OutputFolder::Made::Existing) {
                 out.failed += countFiles(c);
-                out.failures.push_back(sub + ": the folder could not be created");
+                out.failures.push_back(sub.path + ": the folder could not be created (" + output_.errorText() + ")");
                 return Visit::Skip;
             }
         }
@@ -76,7 +107,7 @@ void SaveWalk::walk(EntryId folder, const std::string& path, SaveOutcome& out) {
         return Visit::Enter;
     };
     save.onTooDeep = [&](EntryId, int depth) {
-        out.failures.push_back(paths[static_cast<std::size_t>(depth)] +
+        out.failures.push_back(paths[static_cast<std::size_t>(depth)].path +
                                ": folders nested too deep; the rest of this branch was not saved");
     };
     walkTree(adapter_, folder, save);
@@ -116,12 +147,13 @@ SaveOutcome SaveWalk::saveFolder(EntryId folder, const std::string& outputFolder
     out.started = true;
     control_.reset();
     names_ = UniqueNames{};
-    if (!makeFolder(outputFolder)) {
+    if (!output_.open(outputFolder)) {
         out.failed = out.counted;
         out.failures.push_back(outputFolder + ": the output folder could not be created");
     } else {
         walk(folder, outputFolder, out);
     }
+    output_.close();
     observer_.progressPosition(out.counted);
     finish(out);
     return out;
@@ -136,11 +168,13 @@ SaveOutcome SaveWalk::saveFile(EntryId file, const std::string& outputFolder) {
     out.started = true;
     out.counted = 1;
     names_ = UniqueNames{};
-    if (makeFolder(outputFolder)) saveOne(file, outputFolder, out);
-    else {
+    if (output_.open(outputFolder)) {
+        saveOne(file, {outputFolder, ""}, out);
+    } else {
         ++out.failed;
         out.failures.push_back(outputFolder + ": the output folder could not be created");
     }
+    output_.close();
     return out;
 }
 

@@ -2,6 +2,7 @@
 // Saving a recovered folder, depth first, into a mirror of its folder structure
 // under the output folder the user chose, and saving single files.
 #include "fs/FileSystemAdapter.h"
+#include "platform/OutputFile.h"
 #include "platform/SafeNames.h"
 
 #include <string>
@@ -37,14 +38,20 @@ public:
     SaveOutcome saveFile(EntryId file, const std::string& outputFolder);
 
 private:
+    // A host folder of the save: its path, and its names below the output folder joined by '/'.
+    struct Place {
+        std::string path;
+        std::string at;
+    };
     void walk(EntryId folder, const std::string& path, SaveOutcome& out);
-    void saveOne(EntryId file, const std::string& folder, SaveOutcome& out);
+    void saveOne(EntryId file, const Place& folder, SaveOutcome& out);
     void finish(const SaveOutcome& out);
 
     FileSystemAdapter& adapter_;
     ScanObserver& observer_;
     WorkControl control_;
     UniqueNames names_;
+    OutputFolder output_;
 };
 
 }  // namespace ondrel

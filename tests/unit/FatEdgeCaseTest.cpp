@@ -109,6 +109,7 @@ std::unique_ptr<Scanned> scan(const TinyFat16& fs, const TempDir& dir) {
 
 std::string content(FatAdapter& a, EntryId e, const TempDir& dir) {
     std::string out = dir.file("out.bin");
+    std::filesystem::remove(out);  // saving never replaces a file
     a.writeFile(e, out);
     ByteVector b = readFile(out);
     return std::string(b.begin(), b.end());

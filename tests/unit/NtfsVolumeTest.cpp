@@ -85,6 +85,7 @@ protected:
     // Saves an entry and returns the SHA-256 of what was written.
     std::string saved(FileSystemAdapter& a, EntryId e) {
         std::string out = dir.file("saved.bin");
+        std::filesystem::remove(out);  // saving never replaces a file
         a.writeFile(e, out);
         return sha256(out);
     }

@@ -30,6 +30,8 @@ std::string slurp(const fs::path& p) {
     return std::string(b.begin(), b.end());
 }
 
+void put(const fs::path& p, const std::string& text) { writeFile(p.string(), ByteVector(text.begin(), text.end())); }
+
 bool validUtf8(const std::string& s) {
     for (std::size_t i = 0; i < s.size();) {
         auto c = static_cast<unsigned char>(s[i]);
@@ -145,6 +147,210 @@ TEST(SaveWalkSafetyTest, TwoEntriesWithOneLongNameAreBothSaved) {
     }
     EXPECT_EQ(contents, (std::set<std::string>{"first", "second"}));
     EXPECT_EQ(entriesIn(out.path()), 4u);
+}
+
+TEST(SaveWalkSafetyTest, LinksAndFilesAlreadyInTheOutputFolderAreLeftAlone) {
+    TempDir top;
+    fs::path out = top.path() / "out", outside = top.path() / "outside";
+    fs::create_directories(out);
+    fs::create_directories(outside / "folder");
+    put(outside / "victim.txt", "victim");
+    fs::create_symlink(outside / "victim.txt", out / "a.txt");
+    fs::create_symlink(outside / "created.txt", out / "dangling.txt");
+    fs::create_symlink(outside / "folder", out / "dir");
+    put(out / "keep.txt", "mine");
+    put(out / "plain", "a file, not a folder");
+    fs::create_directories(out / "real");
+    put(out / "real" / "r.txt", "old");
+
+    OutputFileAdapter adapter;
+    adapter.add(0, "a.txt", false, "A");
+    adapter.add(0, "dangling.txt", false, "D");
+    adapter.add(0, "keep.txt", false, "K");
+    adapter.add(adapter.add(0, "dir", true), "in.txt", false, "in");
+    adapter.add(adapter.add(0, "plain", true), "p.txt", false, "p");
+    adapter.add(adapter.add(0, "real", true), "r.txt", false, "new");
+    Quiet observer;
+    SaveOutcome r = SaveWalk(adapter, observer).saveFolder(0, out.string());
+    EXPECT_EQ(r.failed, 0) << (r.failures.empty() ? "" : r.failures.front());
+    EXPECT_EQ(r.saved, 6);
+
+    EXPECT_EQ(slurp(outside / "victim.txt"), "victim");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(outside / "created.txt")));
+    EXPECT_EQ(entriesIn(outside / "folder"), 0u);
+    EXPECT_EQ(slurp(out / "keep.txt"), "mine");
+    EXPECT_EQ(slurp(out / "plain"), "a file, not a folder");
+    EXPECT_EQ(slurp(out / "real" / "r.txt"), "old");
+
+    EXPECT_EQ(slurp(out / "a (1).txt"), "A");
+    EXPECT_EQ(slurp(out / "dangling (1).txt"), "D");
+    EXPECT_EQ(slurp(out / "keep (1).txt"), "K");
+    EXPECT_EQ(slurp(out / "dir (1)" / "in.txt"), "in");
+    EXPECT_EQ(slurp(out / "plain (1)" / "p.txt"), "p");
+    EXPECT_EQ(slurp(out / "real" / "r (1).txt"), "new") << "a real folder is filled, its files kept";
+    EXPECT_TRUE(fs::is_symlink(out / "a.txt"));
+    EXPECT_TRUE(fs::is_symlink(out / "dir"));
+}
+
+TEST(SaveWalkSafetyTest, AFolderSwappedForALinkDuringTheSaveIsNotFollowed) {
+    TempDir top;
+    fs::path out = top.path() / "out", outside = top.path() / "outside";
+    fs::create_directories(outside);
+    OutputFileAdapter adapter;
+    EntryId d = adapter.add(0, "d", true);
+    EntryId first = adapter.add(d, "x.txt", false, "x");
+    EntryId deeper = adapter.add(d, "e", true);
+    adapter.add(deeper, "z.txt", false, "z");
+    adapter.add(d, "y.txt", false, "y");
+    adapter.beforeWrite = [&](EntryId e) {
+        if (e != first) return;
+        fs::rename(out / "d", top.path() / "moved");
+        fs::create_symlink(outside, out / "d");
+    };
+    Quiet observer;
+    SaveWalk(adapter, observer).saveFolder(0, out.string());
+    EXPECT_EQ(entriesIn(outside), 0u) << "nothing lands where the link points";
+}
+
+TEST(SaveWalkSafetyTest, TheChosenFolderMayItselfBeALink) {
+    TempDir top;
+    fs::create_directories(top.path() / "target");
+    fs::create_symlink(top.path() / "target", top.path() / "chosen");
+    OutputFileAdapter adapter;
+    adapter.add(adapter.add(0, "sub", true), "f.txt", false, "f");
+    adapter.add(0, "g.txt", false, "g");
+    Quiet observer;
+    SaveWalk walk(adapter, observer);
+    EXPECT_EQ(walk.saveFolder(0, (top.path() / "chosen").string()).saved, 2);
+    EXPECT_EQ(slurp(top.path() / "target" / "sub" / "f.txt"), "f");
+    SaveOutcome single = walk.saveFile(2, (top.path() / "chosen").string());
+    EXPECT_EQ(single.saved, 1);
+    EXPECT_EQ(slurp(top.path() / "target" / "f.txt"), "f");
+}
+
+TEST(OutputFileTest, CreateNeitherReplacesNorFollowsALink) {
+    TempDir dir;
+    put(dir.path() / "existing.img", "keep");
+    put(dir.path() / "victim", "victim");
+    fs::create_symlink(dir.path() / "victim", dir.path() / "link.img");
+    fs::create_symlink(dir.path() / "nowhere", dir.path() / "dangling.img");
+    for (const char* name : {"existing.img", "link.img", "dangling.img"}) {
+        OutputFile f;
+        EXPECT_FALSE(f.create((dir.path() / name).string())) << name;
+    }
+    EXPECT_EQ(slurp(dir.path() / "existing.img"), "keep");
+    EXPECT_EQ(slurp(dir.path() / "victim"), "victim");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir.path() / "nowhere")));
+    OutputFile fresh;
+    EXPECT_TRUE(fresh.create((dir.path() / "fresh.img").string()));
+}
+
+TEST(OutputFileTest, ExportNamesStepOverDanglingLinks) {
+    TempDir dir;
+    fs::create_symlink(dir.path() / "nowhere", dir.path() / "disk.vhd.img");
+    std::string path = exportOutputPath("/images/disk.vhd", dir.path().string());
+    EXPECT_EQ(path, (dir.path() / "1disk.vhd.img").string());
+    OutputFile f;
+    EXPECT_TRUE(f.create(path));
+}
+
+// A FAT16 volume of 8400 one-sector clusters (the data area at sector 102)
+// holding names no host would accept as they are.
+namespace {
+class HostileFat16 {
+public:
+    HostileFat16() : d(8400 * 512, 0) {
+        fatBoot(d, 0, "MSWIN4.1", 8400, 1, 33, 0);
+        setFat(0, 0xFFF8);
+        setFat(1, 0xFFFF);
+    }
+    static constexpr std::size_t kRoot = (4 + 66) * 512;
+    static std::size_t cluster(std::uint32_t c) { return 102 * 512 + (c - 2) * 512; }
+    void setFat(std::uint32_t c, std::uint16_t v) {
+        putLe(d, 4 * 512 + c * 2, v, 2);
+        putLe(d, (4 + 33) * 512 + c * 2, v, 2);
+    }
+    std::size_t entry(std::size_t at, const std::string& name11, std::uint8_t attr, std::uint16_t first,
+                      std::uint32_t size) {
+        std::memcpy(d.data() + at, name11.data(), 11);
+        d[at + 11] = attr;
+        putLe(d, at + 24, (44 << 9) | (3 << 5) | 7, 2);
+        putLe(d, at + 26, first, 2);
+        putLe(d, at + 28, size, 4);
+        return at + 32;
+    }
+    std::size_t named(std::size_t at, const std::u16string& name, const std::string& name11, std::uint8_t attr,
+                      std::uint16_t first, std::uint32_t size) {
+        std::uint8_t sum = 0;
+        for (char c : name11)
+            sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + static_cast<std::uint8_t>(c));
+        std::size_t parts = (name.size() + 12) / 13;
+        for (std::size_t k = parts; k >= 1; --k, at += 32) {
+            std::uint8_t* s = d.data() + at;
+            s[0] = static_cast<std::uint8_t>(k | (k == parts ? 0x40 : 0));
+            s[11] = 0x0F;
+            s[13] = sum;
+            static const int pos[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+            for (int i = 0; i < 13; ++i) {
+                std::size_t ci = (k - 1) * 13 + static_cast<std::size_t>(i);
+                std::uint16_t ch = ci < name.size() ? name[ci] : (ci == name.size() ? 0 : 0xFFFF);
+                putLe(d, at + static_cast<std::size_t>(pos[i]), ch, 2);
+            }
+        }
+        return entry(at, name11, attr, first, size);
+    }
+    void file(std::uint16_t c, const std::string& text) {
+        std::memcpy(d.data() + cluster(c), text.data(), text.size());
+        setFat(c, 0xFFFF);
+    }
+    ByteVector d;
+};
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+};
+CliRun cli(const std::string& args) {
+    CliRun r;
+    r.status = runCommand(std::string(ONDREL_CLI) + " " + args + " 2>&1", &r.out);
+    return r;
+}
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+}  // namespace
+
+TEST(OutputSafetyCliTest, RecoverNeitherFollowsLinksNorReplacesFiles) {
+    HostileFat16 v;
+    std::size_t at = HostileFat16::kRoot;
+    at = v.named(at, u"b.txt", "B       TXT", 0x20, 3, 5);
+    at = v.named(at, u"docs", "DOCS       ", 0x10, 4, 0);
+    at = v.named(at, u"c.txt", "C       TXT", 0x20, 6, 5);
+    v.setFat(4, 0xFFFF);
+    std::size_t in = v.entry(HostileFat16::cluster(4), ".          ", 0x10, 4, 0);
+    in = v.entry(in, "..         ", 0x10, 0, 0);
+    v.named(in, u"a.txt", "A       TXT", 0x20, 5, 5);
+    v.file(3, "hello");
+    v.file(5, "inner");
+    v.file(6, "third");
+    TempDir dir;
+    writeFile(dir.file("fat.img"), v.d);
+    fs::path out = dir.path() / "out", outside = dir.path() / "outside";
+    fs::create_directories(out);
+    fs::create_directories(outside / "folder");
+    put(outside / "victim.txt", "victim");
+    fs::create_symlink(outside / "victim.txt", out / "b.txt");
+    fs::create_symlink(outside / "folder", out / "docs");
+    put(out / "c.txt", "mine");
+
+    CliRun r =
+        cli("recover --start-sector 0 --fs fat16 --out " + quoted(out.string()) + " " + quoted(dir.file("fat.img")));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("saved 3 files, 0 failed"), std::string::npos) << r.out;
+    EXPECT_EQ(slurp(outside / "victim.txt"), "victim");
+    EXPECT_EQ(entriesIn(outside / "folder"), 0u);
+    EXPECT_EQ(slurp(out / "c.txt"), "mine");
+    EXPECT_EQ(slurp(out / "b (1).txt"), "hello");
+    EXPECT_EQ(slurp(out / "docs (1)" / "a.txt"), "inner");
+    EXPECT_EQ(slurp(out / "c (1).txt"), "third");
 }
 
 }  // namespace ondrel::test
