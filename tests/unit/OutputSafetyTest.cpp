@@ -316,7 +316,46 @@ CliRun cli(const std::string& args) {
     return r;
 }
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
+const std::string kForged = "x\n/forged\tf\t1\tlive\t\t\t\t.txt";
 }  // namespace
+
+TEST(OutputSafetyCliTest, ControlCharactersInNamesCannotForgeLinesOfLsOrSearch) {
+    HostileFat16 v;
+    std::size_t at = HostileFat16::kRoot;
+    at = v.named(at, std::u16string(kForged.begin(), kForged.end()), "FORGED  TXT", 0x20, 3, 5);
+    at = v.named(at, u"back\\slash\x1b[31m", "BACKSL~1   ", 0x20, 4, 5);
+    v.file(3, "hello");
+    v.file(4, "world");
+    TempDir dir;
+    writeFile(dir.file("fat.img"), v.d);
+    std::string volume = "--start-sector 0 --fs fat16 " + quoted(dir.file("fat.img"));
+
+    CliRun ls = cli("ls " + volume);
+    ASSERT_EQ(ls.status, 0) << ls.out;
+    std::istringstream lines(ls.out);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        EXPECT_EQ(line.front(), '/') << line;
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 7) << line;
+    }
+    EXPECT_EQ(count, 2) << ls.out;
+    EXPECT_NE(ls.out.find("/x\\n/forged\\tf\\t1\\tlive\\t\\t\\t\\t.txt\tf\t5\tlive\t"), std::string::npos) << ls.out;
+    EXPECT_NE(ls.out.find("/back\\\\slash\\x1b[31m\tf\t5\t"), std::string::npos) << ls.out;
+
+    CliRun json = cli("ls --json " + volume);
+    ASSERT_EQ(json.status, 0) << json.out;
+    std::set<std::string> paths;
+    std::istringstream objects(json.out);
+    for (std::string line; std::getline(objects, line);) paths.insert(nlohmann::json::parse(line)["path"]);
+    EXPECT_EQ(paths, (std::set<std::string>{"/" + kForged, "/back\\slash\x1b[31m"}))
+        << "JSON keeps the names as they are";
+    EXPECT_NE(json.out.find("\"/x\\n/forged\\tf\\t1\\tlive\\t\\t\\t\\t.txt\""), std::string::npos) << json.out;
+
+    CliRun search = cli("search " + volume + " forged");
+    ASSERT_EQ(search.status, 0) << search.out;
+    EXPECT_EQ(std::count(search.out.begin(), search.out.end(), '\n'), 1) << search.out;
+    EXPECT_EQ(search.out.rfind("/x\\n/forged\\tf\\t1\\tlive\\t\\t\\t\\t.txt\tf\t5\tlive\t", 0), 0u) << search.out;
+}
 
 TEST(OutputSafetyCliTest, RecoverNeitherFollowsLinksNorReplacesFiles) {
     HostileFat16 v;
