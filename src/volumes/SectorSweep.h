@@ -52,7 +52,8 @@ SweepOutcome sweepChunksWithin(readWriteInterface& reader, const SweepOptions& o
                                                                 static_cast<double>(o.end) * 1000.0));
     };
     observer.progressRange(0, o.progress == SweepOptions::Progress::Chunks ? chunks : 1000);
-    IoBuffer buffer(static_cast<std::size_t>(chunkBytes + margin));
+    // A small range needs no more than itself.
+    IoBuffer buffer(static_cast<std::size_t>(std::min(chunkBytes, std::max<std::int64_t>(o.end - o.begin, stride)) + margin));
     std::int64_t position = o.begin;
     for (std::int64_t chunk = 0; position + stride <= o.end; ++chunk) {
         if (o.lastChunkStart >= 0 && position > o.lastChunkStart) break;
@@ -89,7 +90,6 @@ SweepOutcome sweepChunksWithin(readWriteInterface& reader, const SweepOptions& o
 template <typename ScanChunk, typename BeforeRead>
 SweepOutcome sweepChunks(readWriteInterface& reader, const SweepOptions& o, ScanObserver& observer,
                          WorkControl& control, ScanChunk&& scan, BeforeRead&& beforeRead) {
-    SweepOutcome out;
     // Whatever a table, a boot sector or the user says, the sweep ends with the disk.
     const std::int64_t diskEnd =
         static_cast<std::int64_t>(std::min<std::uint64_t>(reader.sectorCount(), std::uint64_t(1) << 53) * 512) -
