@@ -12,7 +12,7 @@ namespace {
 int runLs(VolumeOptions& o) {
     auto v = scanVolume(o);
     if (!v) return kExitFailure;
-    if (v->listedCandidatesOnly) return kExitOk;
+    if (v->listedCandidatesOnly) return o.image.hadWarnings ? kExitFailure : kExitOk;
     const FileSystemAdapter& adapter = *v->adapter;
     if (adapter.rootEntry() != kNoEntry) {
         std::vector<std::string> paths{""};  // paths[d - 1]: the folder of the entries at depth d

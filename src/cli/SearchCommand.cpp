@@ -18,7 +18,7 @@ struct SearchOptions {
 int runSearch(SearchOptions& o) {
     auto v = scanVolume(o.volume);
     if (!v) return kExitFailure;
-    if (v->listedCandidatesOnly) return kExitOk;
+    if (v->listedCandidatesOnly) return o.volume.image.hadWarnings ? kExitFailure : kExitOk;
     WorkControl control;
     v->observer->setControl(&control);
     SearchOutcome out = searchNames(*v->adapter, o.pattern, *v->observer, control);

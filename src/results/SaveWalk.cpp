@@ -57,6 +57,7 @@ void SaveWalk::saveOne(EntryId file, const Place& folder, SaveOutcome& out) {
     observer_.detail("");
     if (r == WriteResult::Written) {
         ++out.saved;
+        out.lastSaved = path;
     } else {
         ++out.failed;
         std::string reason = adapter_.writeFailureText(file, r);

@@ -18,6 +18,7 @@ struct SaveOutcome {
     std::int64_t skipped = 0;    // counted but not read, or left out by liveOnly
     bool stopped = false;
     std::vector<std::string> failures;  // "path: reason"
+    std::string lastSaved;              // the host path of the last file written
 };
 
 class SaveWalk {

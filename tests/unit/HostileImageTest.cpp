@@ -66,6 +66,11 @@ TEST(HostileImageTest, VmdkExtentsCannotMakeTheDiskLargerThanItsCapacity) {
     EXPECT_EQ(exported.status, 1) << exported.out;
     EXPECT_NE(exported.out.find("more than the"), std::string::npos) << exported.out;
     EXPECT_EQ(exported.out.find("no sectors"), std::string::npos) << exported.out;
+
+    // Listing advanced-mode candidates of a damaged image is no clean success either.
+    CliResult candidates = cli("ls --mode advanced --start-sector 0 --fs ntfs " + quoted(dir.file("huge.vmdk")));
+    EXPECT_NE(candidates.out.find("MFT-ENTRY found"), std::string::npos) << candidates.out;
+    EXPECT_EQ(candidates.status, 1) << candidates.out;
 }
 
 TEST(HostileImageTest, VolumeScansEndWithTheDiskWhateverTheVolumeClaims) {

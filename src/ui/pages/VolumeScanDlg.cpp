@@ -359,7 +359,7 @@ void VolumeScanDlg::saveFileAt(QTreeWidgetItem* item) {
     std::string folder = outputFolder.toStdString();
     worker_.start([this, observer, walk, entry, folder] {
         SaveOutcome out = walk->saveFile(entry, folder);
-        std::string path = joinPath(folder, sanitizeName(adapter_->name(entry)));
+        std::string path = out.lastSaved;
         observer->post([this, out, path] {
             endJob();
             setBusyLook(false);
