@@ -1,5 +1,7 @@
 #include "common/Utf16.h"
 
+#include <algorithm>
+
 namespace ondrel {
 
 namespace {
@@ -24,6 +26,9 @@ void append(std::string& out, std::uint32_t c) {
 
 std::string utf16leToUtf8(Bytes b, std::size_t offset, std::size_t chars, bool stopAtNul) {
     std::string out;
+    // A count from the image is bounded by the bytes that are there.
+    std::size_t available = offset < b.size() ? (b.size() - offset) / 2 : 0;
+    chars = std::min(chars, available);
     out.reserve(chars);
     for (std::size_t i = 0; i < chars; ++i) {
         std::size_t at = offset + i * 2;

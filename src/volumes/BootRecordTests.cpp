@@ -12,8 +12,9 @@ bool isNtfsBootSector(Bytes s, bool requireSystemId, std::int64_t& sizeBytes) {
     if (le8(s, 0) != 0xEB || le8(s, 1) != 0x52) return false;
     if (requireSystemId && !hasText(s, 3, "NTFS")) return false;
     if (le16(s, 0x0B) != 512) return false;
-    sizeBytes = static_cast<std::int64_t>(le64(s, 0x28)) * 512;
-    if (sizeBytes < 0) sizeBytes = 0;
+    // A sector count no disk can have is no size (the volume is then not listed).
+    std::uint64_t sectors = le64(s, 0x28);
+    sizeBytes = sectors > (std::uint64_t(1) << 53) ? 0 : static_cast<std::int64_t>(sectors * 512);
     return true;
 }
 
