@@ -8,8 +8,8 @@ namespace ondrel {
 bool BlockMappedReader::seek(std::int64_t offset, int method) {
     if (method != 0) return false;
     currentOffset = offset;
-    std::int64_t a = offset + baseOffset;
-    if (a < 0) {
+    std::int64_t a = 0;
+    if (__builtin_add_overflow(offset, baseOffset, &a) || a < 0 || a > kMaxDiskBytes) {
         blockAllocated = false;
         return false;
     }

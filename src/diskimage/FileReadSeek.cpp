@@ -19,8 +19,8 @@ bool FileReadSeek::open(const std::string& path) {
 
 bool FileReadSeek::seek(std::int64_t offset, int method) {
     if (method != 0) return false;
-    std::int64_t target = offset + baseOffset;
-    if (target < 0) return false;
+    std::int64_t target = 0;
+    if (__builtin_add_overflow(offset, baseOffset, &target) || target < 0 || target > kMaxDiskBytes) return false;
     position_ = target;
     return true;
 }

@@ -43,9 +43,12 @@ bool FileReadSeekVdi::open(const std::string& path) {
     for (std::uint64_t k = 0; k < entries; ++k) {
         std::uint32_t e = le32(map, k * 4);
         blockMap.push_back(e);
-        if (e < kZeroBlock)
-            dataEnd = std::max<std::int64_t>(dataEnd, static_cast<std::int64_t>(header.dataOffset) +
-                                                          (static_cast<std::int64_t>(e) + 1) * header.blockSize);
+        std::int64_t end = 0;  // a hostile entry or block size cannot overflow it
+        if (e < kZeroBlock &&
+            (__builtin_mul_overflow(static_cast<std::int64_t>(e) + 1, static_cast<std::int64_t>(header.blockSize), &end) ||
+             __builtin_add_overflow(end, static_cast<std::int64_t>(std::min<std::uint64_t>(header.dataOffset, kMaxDiskBytes)), &end)))
+            end = kMaxDiskBytes;
+        dataEnd = std::max(dataEnd, end);
     }
     mapEntriesRead = entries;
     mapEntries = static_cast<std::int64_t>(blockMap.size());

@@ -9,6 +9,7 @@
 #include "diskimage/VhdFormat.h"
 #include "platform/ReadOnlyFile.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -78,7 +79,9 @@ OpenedImage openDiskImage(const std::string& path, std::optional<ImageKind> kind
     if (out.kind == ImageKind::FixedVhd && diskSizeOverride == 0) {
         ReadOnlyFile f;
         if (f.open(path))
-            if (auto footer = fixedVhdFooter(f)) diskSizeOverride = footer->currentSize;
+            // The disk ends where the file's data does, whatever the footer claims.
+            if (auto footer = fixedVhdFooter(f))
+                diskSizeOverride = std::min<std::uint64_t>(footer->currentSize, static_cast<std::uint64_t>(f.size() - 512));
     }
     auto reader = createReader(out.kind);
     if (auto* vhd = dynamic_cast<FileReadSeekVHD*>(reader.get())) vhd->requireVhdExtension = insistOnVhdExtension;

@@ -17,8 +17,8 @@ bool MemoryReader::open(const std::string&) { return fail("A disk held in memory
 
 bool MemoryReader::seek(std::int64_t offset, int method) {
     if (method != 0) return false;
-    std::int64_t target = offset + baseOffset;
-    if (target < 0) return false;
+    std::int64_t target = 0;
+    if (__builtin_add_overflow(offset, baseOffset, &target) || target < 0 || target > kMaxDiskBytes) return false;
     position_ = target;
     return true;
 }

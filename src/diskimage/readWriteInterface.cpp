@@ -2,6 +2,7 @@
 
 #include "diskimage/ReaderState.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ondrel {
@@ -19,6 +20,7 @@ bool readWriteInterface::readAt(std::int64_t offset, void* buffer, std::uint32_t
 }
 
 void readWriteInterface::setSectorCount(std::uint64_t sectors) {
+    sectors = std::min<std::uint64_t>(sectors, static_cast<std::uint64_t>(kMaxDiskBytes / kSectorSize));
     sectorCount_ = sectors;
     g_totalSectors = sectors;
 }

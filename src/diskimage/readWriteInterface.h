@@ -20,6 +20,9 @@ struct DiskExtent {
 };
 
 inline constexpr std::uint32_t kSectorSize = 512;
+// No disk is larger: positions and sizes stay far inside 64 bits, whatever a
+// header claims.
+inline constexpr std::int64_t kMaxDiskBytes = std::int64_t(1) << 62;
 
 class readWriteInterface {
 public:

@@ -7,21 +7,8 @@
 
 namespace ondrel::test {
 
-namespace {
-struct CliResult {
-    int status = -1;
-    std::string out;  // stdout and stderr together
-};
-CliResult cli(const std::string& args) {
-    CliResult r;
-    r.status = runCommand(std::string(ONDREL_CLI) + " " + args + " 2>&1", &r.out);
-    return r;
-}
-std::string quoted(const std::string& s) { return "'" + s + "'"; }
-}  // namespace
-
 TEST(CliTest, VolumesAsJsonAndAsATable) {
-    CliResult json = cli("volumes --json " + quoted(fixture("mbr-disk.vhd")));
+    CliResult json = runCli("volumes --json " + quoted(fixture("mbr-disk.vhd")));
     ASSERT_EQ(json.status, 0) << json.out;
     auto volumes = nlohmann::json::parse(json.out);
     ASSERT_EQ(volumes.size(), 6u);
@@ -31,26 +18,26 @@ TEST(CliTest, VolumesAsJsonAndAsATable) {
     EXPECT_EQ(volumes[0]["sizeMB"], 16);
     EXPECT_EQ(volumes[0]["startSector"], 2048);
 
-    CliResult table = cli("volumes " + quoted(fixture("gpt-disk.raw")));
+    CliResult table = runCli("volumes " + quoted(fixture("gpt-disk.raw")));
     EXPECT_EQ(table.status, 0);
     EXPECT_NE(table.out.find("VOLUME"), std::string::npos);
     EXPECT_NE(table.out.find("--gpt"), std::string::npos) << "hint about the protective MBR";
 
-    CliResult sweep = cli("volumes --sweep --json " + quoted(fixture("swept-disk.raw")));
+    CliResult sweep = runCli("volumes --sweep --json " + quoted(fixture("swept-disk.raw")));
     ASSERT_EQ(sweep.status, 0) << sweep.out;
     EXPECT_EQ(nlohmann::json::parse(sweep.out).size(), 6u);
 }
 
 TEST(CliTest, InfoShowsKindSizeAndGeometry) {
-    CliResult vhd = cli("info " + quoted(fixture("mbr-disk.vhd")));
+    CliResult vhd = runCli("info " + quoted(fixture("mbr-disk.vhd")));
     ASSERT_EQ(vhd.status, 0) << vhd.out;
     EXPECT_NE(vhd.out.find("dynamic VHD"), std::string::npos);
     EXPECT_NE(vhd.out.find("196608"), std::string::npos) << "sector count";
     EXPECT_NE(vhd.out.find("MAXIMUM TABLE ENTRIES:"), std::string::npos);
-    CliResult fixed = cli("info " + quoted(fixture("mbr-disk-fixed.vhd")));
+    CliResult fixed = runCli("info " + quoted(fixture("mbr-disk-fixed.vhd")));
     EXPECT_NE(fixed.out.find("fixed VHD"), std::string::npos);
     EXPECT_NE(fixed.out.find("196608"), std::string::npos) << "the footer is not part of the disk";
-    CliResult vmdk = cli("info --type vmdk " + quoted(fixture("mbr-disk.vmdk")));
+    CliResult vmdk = runCli("info --type vmdk " + quoted(fixture("mbr-disk.vmdk")));
     EXPECT_NE(vmdk.out.find("monolithicSparse"), std::string::npos);
 }
 
@@ -68,43 +55,43 @@ TEST(CliTest, BadInputFailsWithAMessageAndStatusOne) {
     writeFile(dir.file("nodesc.vmdk"), buildVmdk(disk, noDescriptor));
 
     for (std::string name : {"missing.img", "empty.img", "cut.vhd", "bad.vdi", "nodesc.vmdk"}) {
-        CliResult r = cli("volumes " + quoted(dir.file(name)));
+        CliResult r = runCli("volumes " + quoted(dir.file(name)));
         EXPECT_EQ(r.status, 1) << name << ": " << r.out;
         EXPECT_NE(r.out.find("ondrel-cli: "), std::string::npos) << name;
     }
-    CliResult missing = cli("info " + quoted(dir.file("missing.img")));
+    CliResult missing = runCli("info " + quoted(dir.file("missing.img")));
     EXPECT_NE(missing.out.find("No such file"), std::string::npos) << missing.out;
 }
 
 TEST(CliTest, BadArgumentsGiveStatusTwo) {
-    EXPECT_EQ(cli("").status, 2);
-    EXPECT_EQ(cli("frobnicate x").status, 2);
-    EXPECT_EQ(cli("volumes").status, 2);
-    EXPECT_EQ(cli("volumes --type qcow2 x.img").status, 2);
-    EXPECT_EQ(cli("volumes --start-sector 5 x.img").status, 2) << "only with --sweep";
-    EXPECT_EQ(cli("--help").status, 0);
+    EXPECT_EQ(runCli("").status, 2);
+    EXPECT_EQ(runCli("frobnicate x").status, 2);
+    EXPECT_EQ(runCli("volumes").status, 2);
+    EXPECT_EQ(runCli("volumes --type qcow2 x.img").status, 2);
+    EXPECT_EQ(runCli("volumes --start-sector 5 x.img").status, 2) << "only with --sweep";
+    EXPECT_EQ(runCli("--help").status, 0);
 }
 
 TEST(CliTest, ExportWritesTheRawDiskAndCountsNames) {
     TempDir out;
-    CliResult first = cli("export " + quoted(fixture("mbr-disk.vdi")) + " " + quoted(out.path().string()));
+    CliResult first = runCli("export " + quoted(fixture("mbr-disk.vdi")) + " " + quoted(out.path().string()));
     ASSERT_EQ(first.status, 0) << first.out;
     EXPECT_EQ(readFile(out.file("mbr-disk.vdi.img")), readFile(fixture("mbr-disk.raw")));
-    CliResult second = cli("export " + quoted(fixture("mbr-disk.vdi")) + " " + quoted(out.path().string()));
+    CliResult second = runCli("export " + quoted(fixture("mbr-disk.vdi")) + " " + quoted(out.path().string()));
     ASSERT_EQ(second.status, 0) << second.out;
     EXPECT_TRUE(std::filesystem::exists(out.file("1mbr-disk.vdi.img")));
-    EXPECT_EQ(cli("export " + quoted(fixture("mbr-disk.vdi")) + " " + quoted(out.file("nope"))).status, 2);
+    EXPECT_EQ(runCli("export " + quoted(fixture("mbr-disk.vdi")) + " " + quoted(out.file("nope"))).status, 2);
 }
 
 TEST(CliTest, LsListsTheRecoveredTreeAsLinesOrJson) {
-    CliResult ls = cli("ls --volume 0 " + quoted(fixture("mbr-disk.vhd")));
+    CliResult ls = runCli("ls --volume 0 " + quoted(fixture("mbr-disk.vhd")));
     ASSERT_EQ(ls.status, 0) << ls.out;
     EXPECT_NE(ls.out.find("/docs/readme.txt\tf\t127\tlive\t"), std::string::npos) << ls.out;
     EXPECT_NE(ls.out.find("/docs\td\t0\tlive\t"), std::string::npos);
     EXPECT_NE(ls.out.find("/deleted-note.txt\tf\t6009\tdeleted\t"), std::string::npos);
     EXPECT_NE(ls.out.find("/ORPHAN_ENTRY\td"), std::string::npos);
 
-    CliResult json = cli("ls --json --volume 0 " + quoted(fixture("mbr-disk.raw")));
+    CliResult json = runCli("ls --json --volume 0 " + quoted(fixture("mbr-disk.raw")));
     ASSERT_EQ(json.status, 0);
     bool seen = false;
     std::istringstream lines(json.out);
@@ -124,33 +111,33 @@ TEST(CliTest, LsListsTheRecoveredTreeAsLinesOrJson) {
 
 TEST(CliTest, RecoverSavesAFolderAndSearchFindsByPattern) {
     TempDir out;
-    CliResult r = cli("recover --volume 0 --path /docs --out " + quoted(out.path().string()) + " " + quoted(fixture("mbr-disk.raw")));
+    CliResult r = runCli("recover --volume 0 --path /docs --out " + quoted(out.path().string()) + " " + quoted(fixture("mbr-disk.raw")));
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("saved 2 files, 0 failed"), std::string::npos) << r.out;
     EXPECT_EQ(readFile(out.file("readme.txt")).size(), 127u);
     EXPECT_EQ(readFile(out.file("deep/nested.txt")).size(), 440u);
 
-    CliResult s = cli("search --volume 0 " + quoted(fixture("mbr-disk.raw")) + " 'README|NESTED'");
+    CliResult s = runCli("search --volume 0 " + quoted(fixture("mbr-disk.raw")) + " 'README|NESTED'");
     ASSERT_EQ(s.status, 0) << s.out;
     EXPECT_NE(s.out.find("/docs/readme.txt\t"), std::string::npos);
     EXPECT_NE(s.out.find("/docs/deep/nested.txt\t"), std::string::npos);
-    CliResult bad = cli("search --volume 0 " + quoted(fixture("mbr-disk.raw")) + " '*.txt'");
+    CliResult bad = runCli("search --volume 0 " + quoted(fixture("mbr-disk.raw")) + " '*.txt'");
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.out.find("not a valid regular expression"), std::string::npos);
 }
 
 TEST(CliTest, VolumeChoiceAndAdvancedModeCandidates) {
     std::string image = quoted(fixture("mbr-disk.raw"));
-    EXPECT_EQ(cli("ls --volume 9 " + image).status, 1);
-    EXPECT_EQ(cli("ls " + image).status, 1) << "no volume chosen";
-    EXPECT_EQ(cli("ls --start-sector 2048 --size-mb 16 --fs hfsx " + image).status, 1);
-    CliResult advanced = cli("ls --mode advanced --start-sector 2048 --size-mb 16 --fs ntfs " + image);
+    EXPECT_EQ(runCli("ls --volume 9 " + image).status, 1);
+    EXPECT_EQ(runCli("ls " + image).status, 1) << "no volume chosen";
+    EXPECT_EQ(runCli("ls --start-sector 2048 --size-mb 16 --fs hfsx " + image).status, 1);
+    CliResult advanced = runCli("ls --mode advanced --start-sector 2048 --size-mb 16 --fs ntfs " + image);
     ASSERT_EQ(advanced.status, 0) << advanced.out;
     EXPECT_NE(advanced.out.find("MFT_ENTRY:0"), std::string::npos);
-    CliResult chosen = cli("ls --mode advanced --mft-entry 0 --start-sector 2048 --size-mb 16 --fs ntfs " + image);
+    CliResult chosen = runCli("ls --mode advanced --mft-entry 0 --start-sector 2048 --size-mb 16 --fs ntfs " + image);
     ASSERT_EQ(chosen.status, 0) << chosen.out;
     EXPECT_NE(chosen.out.find("/docs/readme.txt"), std::string::npos);
-    CliResult deep = cli("ls --mode deep --volume 0 " + image);
+    CliResult deep = runCli("ls --mode deep --volume 0 " + image);
     ASSERT_EQ(deep.status, 0);
     EXPECT_NE(deep.out.find("/ORPHAN_ENTRY/"), std::string::npos);
 }

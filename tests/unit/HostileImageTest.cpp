@@ -17,16 +17,6 @@
 namespace ondrel::test {
 
 namespace {
-struct CliResult {
-    int status = -1;
-    std::string out;
-};
-CliResult cli(const std::string& args) {
-    CliResult r;
-    r.status = runCommand(std::string(ONDREL_CLI) + " " + args + " 2>&1", &r.out);
-    return r;
-}
-std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 // A disk in memory that remembers the furthest byte anyone asked for.
 class WatchedDisk : public MemoryReader {
@@ -62,13 +52,13 @@ TEST(HostileImageTest, VmdkExtentsCannotMakeTheDiskLargerThanItsCapacity) {
     EXPECT_NE(reader.warnings().back().find("18446744073709551615"), std::string::npos);
 
     // The export copies the disk the header describes and says what was wrong.
-    CliResult exported = cli("export " + quoted(dir.file("huge.vmdk")) + " " + quoted(dir.path().string()));
+    CliResult exported = runCli("export " + quoted(dir.file("huge.vmdk")) + " " + quoted(dir.path().string()));
     EXPECT_EQ(exported.status, 1) << exported.out;
     EXPECT_NE(exported.out.find("more than the"), std::string::npos) << exported.out;
     EXPECT_EQ(exported.out.find("no sectors"), std::string::npos) << exported.out;
 
     // Listing advanced-mode candidates of a damaged image is no clean success either.
-    CliResult candidates = cli("ls --mode advanced --start-sector 0 --fs ntfs " + quoted(dir.file("huge.vmdk")));
+    CliResult candidates = runCli("ls --mode advanced --start-sector 0 --fs ntfs " + quoted(dir.file("huge.vmdk")));
     EXPECT_NE(candidates.out.find("MFT-ENTRY found"), std::string::npos) << candidates.out;
     EXPECT_EQ(candidates.status, 1) << candidates.out;
 }
@@ -136,10 +126,10 @@ TEST(HostileImageTest, TruncatedVolumesFailWithAMessageInsteadOfAnEmptySuccess) 
     writeFile(dir.file("ntfs-cut.img"), truncatedCopy("ntfs-main.img", 7 * 1024));
     for (const auto& [image, fs] : {std::pair<std::string, std::string>{"fat32-cut.img", "fat32"}, {"ntfs-cut.img", "ntfs"}}) {
         std::string args = " --start-sector 0 --size-mb 32 --fs " + fs + " " + quoted(dir.file(image));
-        CliResult ls = cli("ls" + args);
+        CliResult ls = runCli("ls" + args);
         EXPECT_EQ(ls.status, 1) << image << ": " << ls.out;
         EXPECT_NE(ls.out.find("ondrel-cli: "), std::string::npos) << image << ": " << ls.out;
-        CliResult recover = cli("recover" + args + " --out " + quoted(dir.file(image + ".out")));
+        CliResult recover = runCli("recover" + args + " --out " + quoted(dir.file(image + ".out")));
         EXPECT_EQ(recover.status, 1) << image << ": " << recover.out;
         EXPECT_EQ(recover.out.find("saved 0 files, 0 failed"), std::string::npos) << image << ": " << recover.out;
     }

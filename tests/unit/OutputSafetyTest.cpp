@@ -6,6 +6,7 @@
 #include "platform/SafeNames.h"
 #include "results/SaveWalk.h"
 #include "unit/BootSectors.h"
+#include "unit/TinyFat16.h"
 #include "unit/FakeAdapter.h"
 #include "unit/RecordingObserver.h"
 #include "unit/TestSupport.h"
@@ -254,83 +255,23 @@ TEST(OutputFileTest, ExportNamesStepOverDanglingLinks) {
     EXPECT_TRUE(f.create(path));
 }
 
-// A FAT16 volume of 8400 one-sector clusters (the data area at sector 102)
-// holding names no host would accept as they are.
+// A name that would print a line of its own.
 namespace {
-class HostileFat16 {
-public:
-    HostileFat16() : d(8400 * 512, 0) {
-        fatBoot(d, 0, "MSWIN4.1", 8400, 1, 33, 0);
-        setFat(0, 0xFFF8);
-        setFat(1, 0xFFFF);
-    }
-    static constexpr std::size_t kRoot = (4 + 66) * 512;
-    static std::size_t cluster(std::uint32_t c) { return 102 * 512 + (c - 2) * 512; }
-    void setFat(std::uint32_t c, std::uint16_t v) {
-        putLe(d, 4 * 512 + c * 2, v, 2);
-        putLe(d, (4 + 33) * 512 + c * 2, v, 2);
-    }
-    std::size_t entry(std::size_t at, const std::string& name11, std::uint8_t attr, std::uint16_t first,
-                      std::uint32_t size) {
-        std::memcpy(d.data() + at, name11.data(), 11);
-        d[at + 11] = attr;
-        putLe(d, at + 24, (44 << 9) | (3 << 5) | 7, 2);
-        putLe(d, at + 26, first, 2);
-        putLe(d, at + 28, size, 4);
-        return at + 32;
-    }
-    std::size_t named(std::size_t at, const std::u16string& name, const std::string& name11, std::uint8_t attr,
-                      std::uint16_t first, std::uint32_t size) {
-        std::uint8_t sum = 0;
-        for (char c : name11)
-            sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + static_cast<std::uint8_t>(c));
-        std::size_t parts = (name.size() + 12) / 13;
-        for (std::size_t k = parts; k >= 1; --k, at += 32) {
-            std::uint8_t* s = d.data() + at;
-            s[0] = static_cast<std::uint8_t>(k | (k == parts ? 0x40 : 0));
-            s[11] = 0x0F;
-            s[13] = sum;
-            static const int pos[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-            for (int i = 0; i < 13; ++i) {
-                std::size_t ci = (k - 1) * 13 + static_cast<std::size_t>(i);
-                std::uint16_t ch = ci < name.size() ? name[ci] : (ci == name.size() ? 0 : 0xFFFF);
-                putLe(d, at + static_cast<std::size_t>(pos[i]), ch, 2);
-            }
-        }
-        return entry(at, name11, attr, first, size);
-    }
-    void file(std::uint16_t c, const std::string& text) {
-        std::memcpy(d.data() + cluster(c), text.data(), text.size());
-        setFat(c, 0xFFFF);
-    }
-    ByteVector d;
-};
-
-struct CliRun {
-    int status = -1;
-    std::string out;
-};
-CliRun cli(const std::string& args) {
-    CliRun r;
-    r.status = runCommand(std::string(ONDREL_CLI) + " " + args + " 2>&1", &r.out);
-    return r;
-}
-std::string quoted(const std::string& s) { return "'" + s + "'"; }
 const std::string kForged = "x\n/forged\tf\t1\tlive\t\t\t\t.txt";
 }  // namespace
 
 TEST(OutputSafetyCliTest, ControlCharactersInNamesCannotForgeLinesOfLsOrSearch) {
-    HostileFat16 v;
-    std::size_t at = HostileFat16::kRoot;
-    at = v.named(at, std::u16string(kForged.begin(), kForged.end()), "FORGED  TXT", 0x20, 3, 5);
-    at = v.named(at, u"back\\slash\x1b[31m", "BACKSL~1   ", 0x20, 4, 5);
+    TinyFat16 v;
+    std::size_t at = TinyFat16::kRoot;
+    at = v.longEntry(at, std::u16string(kForged.begin(), kForged.end()), "FORGED  TXT", 0x20, 3, 5);
+    at = v.longEntry(at, u"back\\slash\x1b[31m", "BACKSL~1   ", 0x20, 4, 5);
     v.file(3, "hello");
     v.file(4, "world");
     TempDir dir;
     writeFile(dir.file("fat.img"), v.d);
     std::string volume = "--start-sector 0 --fs fat16 " + quoted(dir.file("fat.img"));
 
-    CliRun ls = cli("ls " + volume);
+    CliResult ls = runCli("ls " + volume);
     ASSERT_EQ(ls.status, 0) << ls.out;
     std::istringstream lines(ls.out);
     int count = 0;
@@ -342,7 +283,7 @@ TEST(OutputSafetyCliTest, ControlCharactersInNamesCannotForgeLinesOfLsOrSearch) 
     EXPECT_NE(ls.out.find("/x\\n/forged\\tf\\t1\\tlive\\t\\t\\t\\t.txt\tf\t5\tlive\t"), std::string::npos) << ls.out;
     EXPECT_NE(ls.out.find("/back\\\\slash\\x1b[31m\tf\t5\t"), std::string::npos) << ls.out;
 
-    CliRun json = cli("ls --json " + volume);
+    CliResult json = runCli("ls --json " + volume);
     ASSERT_EQ(json.status, 0) << json.out;
     std::set<std::string> paths;
     std::istringstream objects(json.out);
@@ -351,22 +292,22 @@ TEST(OutputSafetyCliTest, ControlCharactersInNamesCannotForgeLinesOfLsOrSearch) 
         << "JSON keeps the names as they are";
     EXPECT_NE(json.out.find("\"/x\\n/forged\\tf\\t1\\tlive\\t\\t\\t\\t.txt\""), std::string::npos) << json.out;
 
-    CliRun search = cli("search " + volume + " forged");
+    CliResult search = runCli("search " + volume + " forged");
     ASSERT_EQ(search.status, 0) << search.out;
     EXPECT_EQ(std::count(search.out.begin(), search.out.end(), '\n'), 1) << search.out;
     EXPECT_EQ(search.out.rfind("/x\\n/forged\\tf\\t1\\tlive\\t\\t\\t\\t.txt\tf\t5\tlive\t", 0), 0u) << search.out;
 }
 
 TEST(OutputSafetyCliTest, RecoverNeitherFollowsLinksNorReplacesFiles) {
-    HostileFat16 v;
-    std::size_t at = HostileFat16::kRoot;
-    at = v.named(at, u"b.txt", "B       TXT", 0x20, 3, 5);
-    at = v.named(at, u"docs", "DOCS       ", 0x10, 4, 0);
-    at = v.named(at, u"c.txt", "C       TXT", 0x20, 6, 5);
+    TinyFat16 v;
+    std::size_t at = TinyFat16::kRoot;
+    at = v.longEntry(at, u"b.txt", "B       TXT", 0x20, 3, 5);
+    at = v.longEntry(at, u"docs", "DOCS       ", 0x10, 4, 0);
+    at = v.longEntry(at, u"c.txt", "C       TXT", 0x20, 6, 5);
     v.setFat(4, 0xFFFF);
-    std::size_t in = v.entry(HostileFat16::cluster(4), ".          ", 0x10, 4, 0);
+    std::size_t in = v.entry(TinyFat16::cluster(4), ".          ", 0x10, 4, 0);
     in = v.entry(in, "..         ", 0x10, 0, 0);
-    v.named(in, u"a.txt", "A       TXT", 0x20, 5, 5);
+    v.longEntry(in, u"a.txt", "A       TXT", 0x20, 5, 5);
     v.file(3, "hello");
     v.file(5, "inner");
     v.file(6, "third");
@@ -380,8 +321,8 @@ TEST(OutputSafetyCliTest, RecoverNeitherFollowsLinksNorReplacesFiles) {
     fs::create_symlink(outside / "folder", out / "docs");
     put(out / "c.txt", "mine");
 
-    CliRun r =
-        cli("recover --start-sector 0 --fs fat16 --out " + quoted(out.string()) + " " + quoted(dir.file("fat.img")));
+    CliResult r =
+        runCli("recover --start-sector 0 --fs fat16 --out " + quoted(out.string()) + " " + quoted(dir.file("fat.img")));
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("saved 3 files, 0 failed"), std::string::npos) << r.out;
     EXPECT_EQ(slurp(outside / "victim.txt"), "victim");

@@ -84,4 +84,10 @@ bool choose(FileSystemAdapter& adapter, int choice, int sectorsPerCluster) {
     return ok;
 }
 
+CliResult runCli(const std::string& args) {
+    CliResult r;
+    r.status = runCommand(std::string(ONDREL_CLI) + " " + args + " 2>&1", &r.out);
+    return r;
+}
+
 }  // namespace ondrel::test

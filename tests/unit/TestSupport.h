@@ -44,6 +44,15 @@ void putBe(ByteVector& b, std::size_t off, std::uint64_t value, int bytes);
 // Chooses an advanced-mode candidate; false (with the reason printed) when refused.
 bool choose(FileSystemAdapter& adapter, int choice, int sectorsPerCluster);
 
+// ondrel-cli run with args: its exit status and what it printed (stdout and stderr).
+struct CliResult {
+    int status = -1;
+    std::string out;
+};
+CliResult runCli(const std::string& args);
+// A path in single quotes, for a shell command line.
+inline std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
 // Runs a command; returns its exit status and fills out with its stdout.
 int runCommand(const std::string& command, std::string* out = nullptr);
 

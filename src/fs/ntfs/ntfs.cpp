@@ -43,6 +43,7 @@ bool ntfs::readBootSector() {
     // Above 0x80 the byte is a negative power of two; clusters stay below 2 MiB.
     std::uint64_t spc = spcRaw > 0x80 ? (256 - spcRaw <= 12 ? (1ull << (256 - spcRaw)) : 0) : spcRaw;
     bootSectorValid_ = hasText(b, 3, "NTFS") && bps >= 256 && bps <= 4096 && (bps & (bps - 1)) == 0 && spc != 0 &&
+                       bps * spc <= (2u << 20) &&
                       (spc & (spc - 1)) == 0;
     if (bootSectorValid_) {
         // A truncated image holds less of the volume than its boot sector says.
@@ -164,7 +165,11 @@ bool ntfs::locateMft() {
     if (clusterSize_ == 0) clusterSize_ = 4096;
     if (bootSectorValid_) {
         mftRunsKnown_ = true;
-        mftOffset_ = static_cast<std::int64_t>(le64(bootSector_, 48)) * clusterSize_;
+        // A cluster number no volume has points nowhere (and would overflow the offset).
+        std::uint64_t mftCluster = le64(bootSector_, 48);
+        mftOffset_ = mftCluster > static_cast<std::uint64_t>(kMaxNtfsClusters)
+                         ? -1
+                         : static_cast<std::int64_t>(mftCluster) * clusterSize_;
         std::vector<std::uint8_t> record;
         if (mftOffset_ < 0 || !readRecord(mftOffset_, record)) return true;
         observer_->status("boot sector is fine.Getting run of mft entry...");
