@@ -47,17 +47,6 @@ const FileSystemEntry* findFileSystem(std::string_view name) {
     return nullptr;
 }
 
-const FileSystemEntry* recogniseFileSystem(Bytes bootSector, Bytes sectorAt1024) {
-    // Boot sectors first: the structures 1024 bytes in are weaker evidence.
-    for (FileSystemKind k : {FileSystemKind::Ntfs, FileSystemKind::ExFat, FileSystemKind::Fat32, FileSystemKind::Fat16,
-                             FileSystemKind::HfsPlus, FileSystemKind::Ext}) {
-        const FileSystemEntry& e = fileSystem(k);
-        std::int64_t size = 0;
-        if (e.recognises && e.recognises(bootSector, sectorAt1024, size)) return &e;
-    }
-    return nullptr;
-}
-
 std::unique_ptr<FileSystemAdapter> createAdapter(readWriteInterface& reader, const VolumeRecord& volume) {
     const FileSystemEntry* e = findFileSystem(volume.fileSystem);
     if (!e || !e->create) return nullptr;

@@ -13,8 +13,6 @@ const std::vector<const FileSystemEntry*>& fileSystems();
 const FileSystemEntry& fileSystem(FileSystemKind kind);
 // By any of its names, without regard to case or surrounding blanks; null when unknown.
 const FileSystemEntry* findFileSystem(std::string_view name);
-// The first file system whose test recognises the volume's first sectors; null when none.
-const FileSystemEntry* recogniseFileSystem(Bytes bootSector, Bytes sectorAt1024);
 
 // The parser for a volume, chosen by its file-system name; null when no parser
 // reads that file system ("not a valid drive.").
