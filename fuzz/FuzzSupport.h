@@ -67,7 +67,7 @@ inline void scanAndReadAll(readWriteInterface& reader, const VolumeRecord& volum
     if (mode == RecoveryMode::Advanced) {
         AdvancedSearch found = adapter->findCandidates(3, quiet, driver.control());
         std::string failure;
-        adapter->chooseCandidate(0, 0, failure);
+        adapter->chooseCandidate(AdvancedChoice{}, failure);
         (void)found;
     }
     if (!driver.run(mode)) return;

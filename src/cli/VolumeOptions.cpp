@@ -20,8 +20,9 @@ void VolumeOptions::addTo(CLI::App& command) {
     command.add_flag("--sweep", sweep, "Number volumes as the sector sweep finds them");
     command.add_option("--mode", mode, "Recovery mode")->check(CLI::IsMember({"standard", "advanced", "deep"}));
     command.add_option("--mft-entry", mftEntry, "Advanced mode: the found MFT record to read the MFT from");
-    command.add_option("--fat-entry", fatEntry, "Advanced mode (FAT): the found FAT copy to read chains from");
-    command.add_option("--sectors-per-cluster", sectorsPerCluster, "Advanced mode: sectors per cluster");
+    command.add_option("--fat-entry", fatEntry, "Advanced mode (FAT, exFAT): the found FAT copy to read chains from");
+    command.add_option("--heap-entry", heapEntry, "Advanced mode (exFAT): the found start of the cluster heap");
+    command.add_option("--sectors-per-cluster", sectorsPerCluster, "Advanced mode: sectors per cluster (a count)");
     command.add_option("--max-found", maxFound, "Advanced mode: how many MFT records or FAT copies to look for");
     command.add_flag("--json", json, "JSON output, one object per line");
     command.add_flag("--formatted", formatted,
@@ -86,13 +87,18 @@ std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
             std::printf("Number of %s-ENTRY found = %zu\n", search.entryKind.c_str(), search.found.size());
             for (const auto& c : search.found)
                 std::printf("%s\tbyte offset %lld in the volume\n", c.label.c_str(), static_cast<long long>(c.byteOffset));
+            if (search.offersHeapChoice) {
+                std::printf("Number of HeapOffset-ENTRY found = %zu\n", search.heapStarts.size());
+                for (const auto& c : search.heapStarts)
+                    std::printf("%s\tbyte offset %lld in the volume\n", c.label.c_str(), static_cast<long long>(c.byteOffset));
+            }
             if (search.bootSectorsPerCluster > 0)
                 std::printf("sectors per cluster (from the boot sector): %d\n", search.bootSectorsPerCluster);
             v.listedCandidatesOnly = true;
             return v;
         }
         std::string failure;
-        if (!v.adapter->chooseCandidate(*choice, o.sectorsPerCluster, failure)) {
+        if (!v.adapter->chooseCandidate(AdvancedChoice{*choice, o.heapEntry.value_or(0), o.sectorsPerCluster}, failure)) {
             printError(failure);
             return std::nullopt;
         }

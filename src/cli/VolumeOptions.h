@@ -22,6 +22,7 @@ struct VolumeOptions {
     std::string mode = "standard";
     std::optional<int> mftEntry;
     std::optional<int> fatEntry;
+    std::optional<int> heapEntry;
     int sectorsPerCluster = 0;
     int maxFound = 3;
     bool json = false;

@@ -14,7 +14,7 @@ std::string FileSystemAdapter::saveSizeText(EntryId entry) const {
 
 AdvancedSearch FileSystemAdapter::findCandidates(int, ScanObserver&, WorkControl&) { return {}; }
 
-bool FileSystemAdapter::chooseCandidate(int, int, std::string& failure) {
+bool FileSystemAdapter::chooseCandidate(const AdvancedChoice&, std::string& failure) {
     failure = "the advanced mode of this file system is not available";
     return false;
 }

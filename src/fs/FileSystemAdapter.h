@@ -44,6 +44,18 @@ struct AdvancedSearch {
     int bootSectorsPerCluster = 0;         // the boot sector's value while it is still readable
     std::string message;                   // the notice when the search ends
     std::string doneStatus;                // the status line after it
+    // exFAT: the cluster heap's start is chosen as well, and cluster sizes are
+    // offered as shifts (sectors per cluster = 2^shift).
+    bool offersHeapChoice = false;
+    std::vector<AdvancedCandidate> heapStarts;
+    bool clusterChoicesAreShifts = false;
+};
+
+// What the user chose among the candidates.
+struct AdvancedChoice {
+    int entry = 0;              // index into AdvancedSearch::found
+    int heap = 0;               // index into AdvancedSearch::heapStarts
+    int sectorsPerCluster = 0;  // a count, not a shift; 0 or less: the file system's default
 };
 
 class FileSystemAdapter {
@@ -63,7 +75,7 @@ public:
     // to, then choose one of the candidates with a cluster size (0 or less:
     // the file system's own default). False with a message for a bad choice.
     virtual AdvancedSearch findCandidates(int maxCount, ScanObserver& observer, WorkControl& control);
-    virtual bool chooseCandidate(int choice, int sectorsPerCluster, std::string& failure);
+    virtual bool chooseCandidate(const AdvancedChoice& choice, std::string& failure);
 
     // The root folder whose children form the top level; kNoEntry when none.
     virtual EntryId rootEntry() const = 0;

@@ -25,6 +25,8 @@ UnixTime fromFileTime(std::uint64_t fileTime);
 CivilTime toLocalCivil(std::int64_t unixSeconds);
 // The UTC calendar time of an instant.
 CivilTime toUtcCivil(std::int64_t unixSeconds);
+// The instant of a UTC calendar time.
+std::int64_t utcCivilToUnix(const CivilTime& utc);
 // The instant at which the host's clock shows that local wall time.
 std::int64_t localCivilToUnix(const CivilTime& local);
 

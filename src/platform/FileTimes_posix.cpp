@@ -60,6 +60,11 @@ UnixTime fromFileTime(std::uint64_t fileTime) {
     return {sec, static_cast<std::uint32_t>(frac)};
 }
 
+std::int64_t utcCivilToUnix(const CivilTime& c) {
+    return daysFromCivil(c.year, static_cast<unsigned>(c.month), static_cast<unsigned>(c.day)) * 86400 +
+           c.hour * 3600 + c.minute * 60 + c.second;
+}
+
 CivilTime toUtcCivil(std::int64_t s) {
     std::int64_t days = s / 86400, rem = s % 86400;
     if (rem < 0) {

@@ -77,9 +77,9 @@ int runCommand(const std::string& command, std::string* out) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool choose(FileSystemAdapter& adapter, int choice, int sectorsPerCluster) {
+bool choose(FileSystemAdapter& adapter, int choice, int sectorsPerCluster, int heap) {
     std::string failure;
-    bool ok = adapter.chooseCandidate(choice, sectorsPerCluster, failure);
+    bool ok = adapter.chooseCandidate(AdvancedChoice{choice, heap, sectorsPerCluster}, failure);
     if (!ok) std::fprintf(stderr, "choice refused: %s\n", failure.c_str());
     return ok;
 }

@@ -42,7 +42,7 @@ void putLe(ByteVector& b, std::size_t off, std::uint64_t value, int bytes);
 void putBe(ByteVector& b, std::size_t off, std::uint64_t value, int bytes);
 
 // Chooses an advanced-mode candidate; false (with the reason printed) when refused.
-bool choose(FileSystemAdapter& adapter, int choice, int sectorsPerCluster);
+bool choose(FileSystemAdapter& adapter, int choice, int sectorsPerCluster, int heap = 0);
 
 // ondrel-cli run with args: its exit status and what it printed (stdout and stderr).
 struct CliResult {

@@ -2,27 +2,13 @@
 
 #include "platform/OutputFile.h"
 #include "fs/DisplayFormat.h"
+#include "fs/DosTime.h"
 
 #include <algorithm>
 #include <cstdio>
 
 namespace ondrel {
 
-namespace {
-// DOS dates and times: day bits 0-4, month 5-8, year 9-15 from 1980; two
-// seconds 0-4, minute 5-10, hour 11-15. Nothing when the date is not a date.
-std::optional<CivilTime> dosTime(std::uint16_t date, std::uint16_t time) {
-    int day = date & 0x1F, month = (date >> 5) & 0x0F;
-    if (day == 0 || month == 0 || month > 12) return std::nullopt;
-    CivilTime t{1980 + (date >> 9), month, day, (time >> 11) & 0x1F, (time >> 5) & 0x3F, (time & 0x1F) * 2};
-    if (t.hour > 23 || t.minute > 59 || t.second > 59) t.hour = t.minute = t.second = 0;
-    return t;
-}
-std::optional<UnixTime> hostInstant(const std::optional<CivilTime>& local) {
-    if (!local) return std::nullopt;
-    return UnixTime{localCivilToUnix(*local), 0};  // DOS times are the local wall clock
-}
-}  // namespace
 
 FatAdapter::FatAdapter(readWriteInterface& reader, const VolumeRecord& volume, bool fat32)
     : parser_(fat32 ? std::unique_ptr<FatParser>(std::make_unique<Fat32Class>(reader, volume))
@@ -74,7 +60,8 @@ AdvancedSearch FatAdapter::findCandidates(int maxCount, ScanObserver& observer, 
     return out;
 }
 
-bool FatAdapter::chooseCandidate(int choice, int sectorsPerCluster, std::string& failure) {
+bool FatAdapter::chooseCandidate(const AdvancedChoice& chosen, std::string& failure) {
+    int choice = chosen.entry, sectorsPerCluster = chosen.sectorsPerCluster;
     // With no copy found, the scan reads the FAT from the volume's start.
     auto found = static_cast<int>(parser_->foundFats().size());
     if (choice < 0 || (choice >= found && found > 0)) {
@@ -131,8 +118,8 @@ EntryTimes FatAdapter::times(EntryId id) const {
     t.created = dosTime(r->createDate, r->createTime);
     t.accessed = dosTime(r->accessDate, 0);
     t.modified = dosTime(r->writeDate, r->writeTime);
-    t.accessInstant = hostInstant(t.accessed);
-    t.modifiedInstant = hostInstant(t.modified);
+    t.accessInstant = localInstant(t.accessed);
+    t.modifiedInstant = localInstant(t.modified);
     return t;
 }
 

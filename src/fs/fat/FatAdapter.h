@@ -16,7 +16,7 @@ public:
     bool scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) override;
     // Sectors that start like a FAT; the choice the advanced scan reads chains from.
     AdvancedSearch findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) override;
-    bool chooseCandidate(int choice, int sectorsPerCluster, std::string& failure) override;
+    bool chooseCandidate(const AdvancedChoice& choice, std::string& failure) override;
 
     EntryId rootEntry() const override { return parser_->records().empty() ? kNoEntry : 0; }
     std::vector<EntryId> children(EntryId folder) const override;

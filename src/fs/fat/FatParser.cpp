@@ -13,8 +13,6 @@
 namespace ondrel {
 
 namespace {
-constexpr std::uint64_t kFatPage = 64 * 1024;
-constexpr std::size_t kCachedFatPages = 1024;  // 64 MiB of FAT at most
 constexpr std::size_t kMaxLongNameParts = 20;  // 255 characters
 // A FAT folder holds at most 65 536 entries; a chain that runs on is cut there.
 constexpr std::size_t kMaxDirectoryBytes = 65536 * 32;
@@ -59,7 +57,7 @@ std::string shortName(const std::uint8_t* slot, bool deleted) {
 }  // namespace
 
 FatParser::FatParser(readWriteInterface& r, VolumeRecord v, bool fat32)
-    : observer_(&silentObserver()), control_(&ownControl_), reader_(r), volume_(std::move(v)) {
+    : observer_(&silentObserver()), control_(&ownControl_), reader_(r), volume_(std::move(v)), fat_(r) {
     geometry_.fat32 = fat32;
 }
 
@@ -74,24 +72,14 @@ bool FatParser::checkBootSector() {
     reader_.readAt(0, boot.data(), boot.size());
     bool fat32 = geometry_.fat32;
     bool ok = readFatGeometry(boot, fat32, geometry_);
+    fat_.setLayout(geometry_.fatOffset(), geometry_.fat32 ? 4 : 2);
     if (ok) bootSectorsPerCluster_ = static_cast<int>(geometry_.sectorsPerCluster);
     return ok;
 }
 
 std::uint32_t FatParser::fatEntry(std::uint32_t c) {
-    std::uint64_t byte = geometry_.fat32 ? static_cast<std::uint64_t>(c) * 4 : static_cast<std::uint64_t>(c) * 2;
-    std::uint64_t page = byte / kFatPage;
-    auto it = fatPages_.find(page);
-    if (it == fatPages_.end()) {
-        if (fatPages_.size() >= kCachedFatPages) fatPages_.clear();
-        std::vector<std::uint8_t> data(kFatPage, 0);
-        reader_.readAt(geometry_.fatOffset() + static_cast<std::int64_t>(page * kFatPage), data.data(),
-                      static_cast<std::uint32_t>(kFatPage));
-        it = fatPages_.emplace(page, std::move(data)).first;
-    }
-    Bytes b(it->second);
-    std::size_t at = static_cast<std::size_t>(byte % kFatPage);
-    return geometry_.fat32 ? (le32(b, at) & 0x0FFFFFFF) : le16(b, at);
+    std::uint32_t e = fat_.entry(c);
+    return geometry_.fat32 ? (e & 0x0FFFFFFF) : e;
 }
 
 std::uint32_t FatParser::nextCluster(std::uint32_t c) {
@@ -445,7 +433,7 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
         geometry_.sectorsPerFat = static_cast<std::uint64_t>(std::max<std::int64_t>(root - fatAt, 512) / 512);
         geometry_.rootEntries = static_cast<std::uint32_t>((dataOffset - (fatAt + static_cast<std::int64_t>(geometry_.sectorsPerFat) * 512)) / 32);
     }
-    fatPages_.clear();
+    fat_.setLayout(geometry_.fatOffset(), geometry_.fat32 ? 4 : 2);
 
     trackSlots_ = true;
     walk();

@@ -5,6 +5,7 @@
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
 #include "diskimage/readWriteInterface.h"
+#include "fs/ClusterTable.h"
 #include "fs/EntryTree.h"
 #include "fs/FileSystemAdapter.h"
 #include "fs/FileSystemKind.h"
@@ -77,6 +78,7 @@ private:
     WorkControl* control_;
     readWriteInterface& reader_;
     VolumeRecord volume_;
+    ClusterTable fat_;
 
     struct PendingName {
         std::vector<std::string> parts;  // in disk order (last part first)
@@ -110,7 +112,6 @@ private:
     std::vector<std::int64_t> dirPieces_;     // where the bytes of the directory being parsed came from
     std::uint64_t dirPieceBytes_ = 0;
     int bootSectorsPerCluster_ = 0;
-    std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> fatPages_;
     WorkControl ownControl_;
 };
 

@@ -48,7 +48,8 @@ AdvancedSearch NtfsAdapter::findCandidates(int maxCount, ScanObserver& observer,
     return out;
 }
 
-bool NtfsAdapter::chooseCandidate(int choice, int sectorsPerCluster, std::string& failure) {
+bool NtfsAdapter::chooseCandidate(const AdvancedChoice& chosen, std::string& failure) {
+    int choice = chosen.entry, sectorsPerCluster = chosen.sectorsPerCluster;
     int found = static_cast<int>(parser_->foundMft().size());
     if (choice < 0 || choice >= found) {
         failure = "no MFT_ENTRY:" + std::to_string(choice) + " (found " + std::to_string(found) + ")";

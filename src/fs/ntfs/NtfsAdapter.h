@@ -16,7 +16,7 @@ public:
     bool scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) override;
     // Copies of the MFT's own record; the choice the advanced scan then reads the MFT along.
     AdvancedSearch findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) override;
-    bool chooseCandidate(int choice, int sectorsPerCluster, std::string& failure) override;
+    bool chooseCandidate(const AdvancedChoice& choice, std::string& failure) override;
 
     EntryId rootEntry() const override;
     std::vector<EntryId> children(EntryId folder) const override;

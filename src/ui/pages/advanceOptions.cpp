@@ -137,27 +137,28 @@ void advanceOptions::start() {
     if (!entry->candidateLabel.empty()) tfsLabel->setText(QString::fromStdString(entry->candidateLabel));
     FileSystemAdapter* adapter = parser.get();
     worker_.start([this, adapter, observer, wanted] {
-        AdvancedSearch search = adapter->findCandidates(wanted, *observer, control_);
-        QStringList entries;
-        for (const auto& c : search.found) entries << QString::fromStdString(c.label);
-        QList<int> clusters(search.clusterChoices.begin(), search.clusterChoices.end());
-        QString message = QString::fromStdString(search.message);
-        QString done = QString::fromStdString(search.doneStatus);
-        observer->post([this, entries, clusters, message, done] { searchFinished(entries, clusters, message, done); });
+        auto search = std::make_shared<AdvancedSearch>(adapter->findCandidates(wanted, *observer, control_));
+        observer->post([this, search] { searchFinished(*search); });
     });
 }
 
-void advanceOptions::searchFinished(const QStringList& entries, const QList<int>& clusterSizes, const QString& message,
-                                    const QString& doneStatus) {
+void advanceOptions::searchFinished(const AdvancedSearch& search) {
     worker_.join();
     searching_ = false;
     tfsCombo->clear();
-    tfsCombo->addItems(entries);
+    for (const auto& c : search.found) tfsCombo->addItem(QString::fromStdString(c.label));
     clusterCombo->clear();
-    for (int v : clusterSizes) clusterCombo->addItem(QString::number(v));
-    tfsCombo->setCurrentIndex(entries.isEmpty() ? -1 : 0);
+    for (int v : search.clusterChoices) clusterCombo->addItem(QString::number(v));
+    clusterShifts_ = search.clusterChoicesAreShifts;
+    tfsCombo->setCurrentIndex(search.found.empty() ? -1 : 0);
     clusterCombo->setCurrentIndex(0);
-    prompter().information(this, message);
+    heapCombo->clear();
+    for (const auto& c : search.heapStarts) heapCombo->addItem(QString::fromStdString(c.label));
+    heapCombo->setCurrentIndex(search.heapStarts.empty() ? -1 : 0);
+    heapLabel->setVisible(search.offersHeapChoice);
+    heapCombo->setVisible(search.offersHeapChoice);
+    prompter().information(this, QString::fromStdString(search.message));
+    QString doneStatus = QString::fromStdString(search.doneStatus);
     backButton->setEnabled(true);
     nextButton->setEnabled(true);
     progress->hide();
@@ -173,10 +174,14 @@ void advanceOptions::onNext() {
         return;
     }
     if (clusterCombo->currentIndex() < 0 || !parser) return;
-    int choice = tfsCombo->currentIndex();
-    int sectorsPerCluster = clusterCombo->currentText().toInt();
+    AdvancedChoice choice;
+    choice.entry = tfsCombo->currentIndex();
+    choice.heap = heapCombo->currentIndex();
+    int value = clusterCombo->currentText().toInt();
+    // exFAT offers shifts; the choice is a count of sectors.
+    choice.sectorsPerCluster = clusterShifts_ ? (value >= 0 && value < 31 ? 1 << value : -1) : value;
     std::string failure;
-    if (!parser->chooseCandidate(choice, sectorsPerCluster, failure)) {
+    if (!parser->chooseCandidate(choice, failure)) {
         prompter().information(this, QString::fromStdString(failure));
         return;
     }

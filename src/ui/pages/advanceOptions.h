@@ -52,8 +52,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void searchFinished(const QStringList& entries, const QList<int>& clusterSizes, const QString& message,
-                        const QString& doneStatus);
+    void searchFinished(const AdvancedSearch& search);
     void setClusterControlsVisible(bool visible);
 
     ParceModeNtfsDlg* modePage_;
@@ -61,6 +60,7 @@ private:
     std::unique_ptr<GuiObserver> observer_;
     WorkerThread worker_;
     bool searching_ = false;
+    bool clusterShifts_ = false;
     QList<QWidget*> clusterWidgets_;
 };
 
