@@ -432,13 +432,14 @@ private slots:
         QVERIFY(scanned(modePage));
     }
 
-    void fat32AndFat16StandardSave_data() {
+    void fatAndExfatStandardSave_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("fs");
         QTest::newRow("FAT32") << 1 << "FAT32";
         QTest::newRow("FAT16") << 2 << "FAT16";
+        QTest::newRow("exFAT") << 3 << "exFAT";
     }
-    void fat32AndFat16StandardSave() {
+    void fatAndExfatStandardSave() {
         QFETCH(int, row);
         QFETCH(QString, fs);
         auto* results = standardScanOf(&VhdInputDialog::vdiDisk, fixture("mbr-disk.vdi"), row);
@@ -543,6 +544,7 @@ private slots:
         QTest::addColumn<QString>("fs");
         QTest::newRow("FAT16") << 2 << "FAT_ENTRY:0" << "FAT16";
         QTest::newRow("FAT32") << 1 << "FAT32_ENTRY:0" << "FAT32";
+        QTest::newRow("exFAT") << 3 << "FAT64_ENTRY:0" << "exFAT";
     }
     void fatAdvanced() {
         QFETCH(int, row);
@@ -559,6 +561,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(advanced->nextButton->isEnabled(), 30000);
         QCOMPARE(advanced->tfsCombo->itemText(0), entry);
         QCOMPARE(advanced->statusLine->text(), QStringLiteral("Parsing done.Click Next to continue."));
+        // exFAT also asks where the cluster heap starts; cluster sizes are shifts.
+        QCOMPARE(advanced->heapCombo->isVisible(), fs == "exFAT");
+        if (fs == "exFAT") {
+            QCOMPARE(advanced->heapCombo->itemText(0), QStringLiteral("HEAP_OFFSET_ENTRY:0"));
+            QCOMPARE(advanced->clusterCombo->itemText(0), QStringLiteral("3"));
+            QCOMPARE(advanced->clusterCombo->count(), 12);
+            QVERIFY(prompts_.messages.last().startsWith("Number of FAT64-ENTRY found = 1 and Number of HeapOffset-ENTRY found =  "));
+        }
         QTest::mouseClick(advanced->nextButton, Qt::LeftButton);
         auto* results = scanned(advanced);
         QVERIFY(results);

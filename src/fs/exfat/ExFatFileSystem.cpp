@@ -1,6 +1,6 @@
-// The registry's entry for exFAT ("FAT64" in the volume list). Its volumes are
-// recognised and listed; no parser reads them yet.
+// The registry's entry for exFAT ("FAT64" in the volume list).
 #include "fs/FileSystemEntry.h"
+#include "fs/exfat/ExFatAdapter.h"
 #include "volumes/BootRecordTests.h"
 
 namespace ondrel {
@@ -14,7 +14,9 @@ const FileSystemEntry& exfatFileSystem() {
         .cliName = "exfat",
         .aliases = {"exFat"},
         .recognises = [](Bytes boot, Bytes, std::int64_t& size) { return isExfatBootSector(boot, size); },
-        .create = nullptr,
+        .create = [](readWriteInterface& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
+            return std::make_unique<ExFatAdapter>(reader, volume);
+        },
         .modes = {RecoveryMode::Standard, RecoveryMode::Advanced},
         .formattedFlag = true,
         .announcesSavedFile = true,
