@@ -1,4 +1,4 @@
-// The Sleuth Kit as the oracle for file recovery (NTFS, FAT16, FAT32): the live
+// The Sleuth Kit as the oracle for file recovery (NTFS, FAT16, FAT32, exFAT): the live
 // files that `fls -r -p` lists come out of `ondrel-cli recover` with the same
 // paths, sizes and contents as TSK reads them (`tsk_recover`, which reads each
 // file as `icat` does); deleted files whose data TSK can still read come out
@@ -158,6 +158,11 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, RecoveryOracleTest,
                                            OracleCase{"ntfs-main.img", 0, "--start-sector 0 --fs ntfs"},
                                            OracleCase{"mbr-disk.raw", 34816, "--volume 1"},
                                            OracleCase{"mbr-disk.raw", 118784, "--volume 2"},
+                                           OracleCase{"mbr-disk.raw", 153600, "--volume 3"},
+                                           OracleCase{"gpt-disk.raw", 118784, "--gpt --volume 2"},
+                                           OracleCase{"exfat-512.img", 0, "--start-sector 0 --fs exfat"},
+                                           OracleCase{"exfat-4k.img", 0, "--start-sector 0 --fs exfat"},
+                                           OracleCase{"exfat-32k.img", 0, "--start-sector 0 --fs exfat"},
                                            OracleCase{"fat16-512.img", 0, "--start-sector 0 --fs fat16", "fat16"},
                                            OracleCase{"fat16-2k.img", 0, "--start-sector 0 --fs fat16", "fat16"},
                                            OracleCase{"fat16-8k.img", 0, "--start-sector 0 --fs fat16", "fat16"},
