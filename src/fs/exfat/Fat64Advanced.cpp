@@ -48,7 +48,9 @@ void Fat64Class::findStarts(int maxCount) {
     // A full bitmap sector is the old test for a heap start; it is rare (64
     // clusters in use from the first) and the OEM parameter sectors pass it
     // too, so heap starts are also worked out from the root folder's entries.
-    constexpr std::size_t kMaxKept = 4096;
+    // A real volume has one root start and one up-case table (a re-formatted
+    // one a few more); the pairs tried stay few whatever the volume holds.
+    constexpr std::size_t kMaxKept = 16;
     sweepRange(reader_, o, *observer_, *control_, [&](const std::uint8_t* sector, std::int64_t p) -> std::int64_t {
         std::uint8_t first = sector[0];
         if (first == 0xF8 && foundFats_.size() < fatsWanted && std::memcmp(sector, fatStart, 8) == 0) {

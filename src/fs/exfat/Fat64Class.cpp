@@ -95,10 +95,14 @@ std::uint32_t Fat64Class::following(std::uint32_t c, Chain chain) {
         return nextCluster(c);
     case Chain::Contiguous:
         return geometry_.validCluster(c + 1) ? c + 1 : 0;
-    case Chain::FreeClusters:
-        for (std::uint32_t n = c + 1; geometry_.validCluster(n); ++n)
+    case Chain::FreeClusters: {
+        // A file whose next free cluster lies this far on is not one piece
+        // of a file any more; the search stays bounded.
+        constexpr std::uint32_t kMaxSkipped = 1u << 20;
+        for (std::uint32_t n = c + 1, skipped = 0; geometry_.validCluster(n) && skipped < kMaxSkipped; ++n, ++skipped)
             if (!clusterInUse(n)) return n;
         return 0;
+    }
     }
     return 0;
 }
@@ -306,7 +310,10 @@ WriteResult Fat64Class::extract(const ExFatEntryRecord& r, DataSink& sink) {
     const std::uint64_t cb = geometry_.clusterBytes();
     const std::uint64_t chunk = std::max(cb, kReadChunk);
     const Chain chain = chainFor(r);
-    IoBuffer buf(static_cast<std::size_t>(std::min(chunk, std::max<std::uint64_t>(valid, 1) + cb)));
+    // One buffer for every file, grown to what the largest needed so far.
+    IoBuffer& buf = readBuffer_;
+    auto want = static_cast<std::size_t>(std::min(chunk, std::max<std::uint64_t>(valid, 1) + cb));
+    if (buf.size() < want) buf.resize(want);
     std::unordered_set<std::uint32_t> seen;
     bool complete = true;
     std::uint64_t done = 0;
@@ -337,10 +344,10 @@ WriteResult Fat64Class::extract(const ExFatEntryRecord& r, DataSink& sink) {
     }
     if (complete) {
         // Past the valid data length a file reads as zeros.
-        std::fill(buf.data(), buf.data() + buf.size(), 0);
+        static const std::vector<std::uint8_t> zeros(64 * 1024, 0);
         for (std::uint64_t left = size - valid; left > 0;) {
-            std::uint64_t n = std::min<std::uint64_t>(left, buf.size());
-            if (!sink.write(buf.data(), static_cast<std::size_t>(n))) return WriteResult::WriteFailed;
+            std::uint64_t n = std::min<std::uint64_t>(left, zeros.size());
+            if (!sink.write(zeros.data(), static_cast<std::size_t>(n))) return WriteResult::WriteFailed;
             left -= n;
         }
     }

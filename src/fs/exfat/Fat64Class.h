@@ -3,6 +3,7 @@
 // the advanced mode), FAT lookups, the walk of the directory entry sets (live
 // and deleted, following each folder's FAT chain or cluster run) into a list
 // of ExFatEntryRecords linked as a tree, and file extraction.
+#include "common/IoBuffer.h"
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
 #include "diskimage/readWriteInterface.h"
@@ -109,6 +110,7 @@ private:
     std::uint64_t bitmapBytes_ = 0;
     bool bitmapLoaded_ = false;
     std::vector<std::uint8_t> bitmap_;
+    IoBuffer readBuffer_;
 
     // Advanced mode.
     std::vector<std::int64_t> foundFats_, foundHeaps_;
