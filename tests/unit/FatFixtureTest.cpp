@@ -19,27 +19,7 @@ namespace ondrel::test {
 
 namespace {
 
-struct ManifestLine {
-    std::string state, size, hash, path;
-};
-
-std::vector<ManifestLine> manifest(const std::string& image) {
-    std::vector<ManifestLine> out;
-    std::ifstream f(std::string(ONDREL_FIXTURE_SOURCE_DIR) + "/fat-files.manifest");
-    for (std::string line; std::getline(f, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream in(line);
-        std::string name;
-        ManifestLine m;
-        std::getline(in, name, '\t');
-        std::getline(in, m.state, '\t');
-        std::getline(in, m.size, '\t');
-        std::getline(in, m.hash, '\t');
-        std::getline(in, m.path);
-        if (name == image) out.push_back(m);
-    }
-    return out;
-}
+std::vector<ManifestLine> manifest(const std::string& image) { return fixtureManifest("fat-files.manifest", image); }
 
 // Scans a fixture and saves everything; the SHA-256 of each saved file by path.
 std::map<std::string, std::string> recoverAll(const std::string& image, bool fat32, int mode, int sectorsPerCluster,
@@ -57,17 +37,8 @@ std::map<std::string, std::string> recoverAll(const std::string& image, bool fat
     driveFormatted = formatted;
     ScanDriver driver(adapter, observer);
     EXPECT_TRUE(driver.run(recoveryModeFromNumber(mode))) << image;
-    TempDir out;
-    SaveWalk walk(adapter, observer);
-    walk.askFirst = false;
-    walk.saveFolder(adapter.rootEntry(), out.path().string());
+    auto hashes = saveAllHashes(adapter);
     driveFormatted = false;
-    std::string listing;
-    runCommand("cd '" + out.path().string() + "' && find . -type f -print0 | xargs -0 -r sha256sum", &listing);
-    std::map<std::string, std::string> hashes;
-    std::istringstream lines(listing);
-    for (std::string line; std::getline(lines, line);)
-        if (line.size() > 68) hashes[line.substr(68)] = line.substr(0, 64);
     return hashes;
 }
 

@@ -1,9 +1,12 @@
 #include "unit/TestSupport.h"
 
+#include "results/SaveWalk.h"
+
 #include <array>
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <sys/wait.h>
 
 namespace ondrel::test {
@@ -88,6 +91,38 @@ CliResult runCli(const std::string& args) {
     CliResult r;
     r.status = runCommand(std::string(ONDREL_CLI) + " " + args + " 2>&1", &r.out);
     return r;
+}
+
+std::vector<ManifestLine> fixtureManifest(const std::string& manifestFile, const std::string& image) {
+    std::vector<ManifestLine> out;
+    std::ifstream f(std::string(ONDREL_FIXTURE_SOURCE_DIR) + "/" + manifestFile);
+    for (std::string line; std::getline(f, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream in(line);
+        std::string name;
+        ManifestLine m;
+        std::getline(in, name, '\t');
+        std::getline(in, m.state, '\t');
+        std::getline(in, m.size, '\t');
+        std::getline(in, m.hash, '\t');
+        std::getline(in, m.path);
+        if (name == image) out.push_back(m);
+    }
+    return out;
+}
+
+std::map<std::string, std::string> saveAllHashes(FileSystemAdapter& adapter) {
+    TempDir out;
+    SaveWalk walk(adapter, silentObserver());
+    walk.askFirst = false;
+    walk.saveFolder(adapter.rootEntry(), out.path().string());
+    std::string listing;
+    runCommand("cd '" + out.path().string() + "' && find . -type f -print0 | xargs -0 -r sha256sum", &listing);
+    std::map<std::string, std::string> hashes;
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);)
+        if (line.size() > 68) hashes[line.substr(68)] = line.substr(0, 64);  // "hash  ./path"
+    return hashes;
 }
 
 }  // namespace ondrel::test

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -55,5 +56,16 @@ inline std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 // Runs a command; returns its exit status and fills out with its stdout.
 int runCommand(const std::string& command, std::string* out = nullptr);
+
+// One line of a fixture manifest (IMAGE, STATE, SIZE, SHA256, PATH).
+struct ManifestLine {
+    std::string state, size, hash, path;
+};
+// The lines of one image in a manifest of tests/fixtures/images/.
+std::vector<ManifestLine> fixtureManifest(const std::string& manifestFile, const std::string& image);
+
+// Saves everything a scanned adapter shows into a temporary folder; the
+// SHA-256 of each saved file by its path.
+std::map<std::string, std::string> saveAllHashes(FileSystemAdapter& adapter);
 
 }  // namespace ondrel::test

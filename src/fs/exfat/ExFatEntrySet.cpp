@@ -67,7 +67,7 @@ SetResult decodeEntrySet(const std::uint8_t* s, std::size_t slotCount, bool more
     return {SetStatus::Decoded, used};
 }
 
-bool looksLikeEntrySet(const std::uint8_t* s, std::size_t available) {
+bool looksLikeEntrySet(const std::uint8_t* s, std::size_t available, std::size_t toClusterEnd) {
     if (available < 3 || !isFileEntry(s[0])) return false;
     const std::uint8_t inUse = s[0] & 0x80;
     // File entry: only the read-only, hidden, system, directory and archive
@@ -83,7 +83,12 @@ bool looksLikeEntrySet(const std::uint8_t* s, std::size_t available) {
     std::size_t nameLength = st[3];
     if (nameLength == 0) return false;
     std::size_t nameSlots = (nameLength + 14) / 15;
-    if (s[1] < 1 + nameSlots || available < 2 + nameSlots) return false;
+    if (s[1] < 1 + nameSlots) return false;
+    if (toClusterEnd < 2 + nameSlots) {
+        if (toClusterEnd < 3) return false;
+        nameSlots = toClusterEnd - 2;
+    }
+    if (available < 2 + nameSlots) return false;
     for (std::size_t i = 0; i < nameSlots; ++i) {
         const std::uint8_t* n = s + (2 + i) * kSlot;
         if (n[0] != (0x41 | inUse) || n[1] > 3) return false;

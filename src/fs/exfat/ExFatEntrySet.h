@@ -26,8 +26,11 @@ struct SetResult {
 SetResult decodeEntrySet(const std::uint8_t* slots, std::size_t slotCount, bool moreFollow, ExFatEntryRecord& out);
 
 // The advanced sweep's test: a file entry, its stream extension and all its
-// name entries, with the reserved fields zero. `available` slots may be read.
-bool looksLikeEntrySet(const std::uint8_t* slots, std::size_t available);
+// name entries, with the reserved fields zero. `available` slots may be read;
+// `toClusterEnd` of them lie in the same cluster. A set whose names run on
+// past its cluster (into one no chain tells any more) passes with the name
+// entries its cluster holds, one at least.
+bool looksLikeEntrySet(const std::uint8_t* slots, std::size_t available, std::size_t toClusterEnd);
 
 // A root directory's first entries: the allocation bitmap followed by the
 // up-case table (the volume label may come first).

@@ -136,7 +136,11 @@ bool Fat64Class::scanAdvanced(int fatChoice, int heapChoice, unsigned clusterShi
         for (std::int64_t at = 0; at + 32 <= n; at += 32) {
             std::uint8_t type = chunk[at];
             if (type == 0x85 || type == 0x05) {
-                if (looksLikeEntrySet(chunk + at, 20)) {
+                // Slots up to the end of the slot's cluster, once the heap is known.
+                std::size_t toEnd = 20;
+                if (p + at >= heapAt && heapAt > 0)
+                    toEnd = std::min<std::size_t>(20, (cb - static_cast<std::uint64_t>(p + at - heapAt) % cb) / 32);
+                if (looksLikeEntrySet(chunk + at, 20, toEnd)) {
                     candidates.push_back(p + at);
                     if ((candidates.size() & 1023) == 1)
                         observer_->status("found Entry " + std::to_string(candidates.size()) + " ");
@@ -172,8 +176,10 @@ bool Fat64Class::scanAdvanced(int fatChoice, int heapChoice, unsigned clusterShi
             if (control_->poll()) break;
             if (visitedSets_.count(x)) continue;
             if (!reader_.readAt(x, slots.data(), static_cast<std::uint32_t>(slots.size()))) continue;
+            // A set is read to its cluster's end: what follows belongs to no chain known.
+            std::size_t toEnd = x >= heapAt ? std::min<std::size_t>(20, (cb - static_cast<std::uint64_t>(x - heapAt) % cb) / 32) : 20;
             ExFatEntryRecord r;
-            if (decodeEntrySet(slots.data(), 20, false, r).status != SetStatus::Decoded) continue;
+            if (decodeEntrySet(slots.data(), toEnd, false, r).status != SetStatus::Decoded) continue;
             if (r.isDirectory() != (pass == 0)) continue;
             std::unordered_map<std::uint32_t, std::int32_t> none;
             std::vector<Pending> found;
