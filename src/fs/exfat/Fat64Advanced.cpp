@@ -51,22 +51,43 @@ void Fat64Class::findStarts(int maxCount) {
     // A real volume has one root start and one up-case table (a re-formatted
     // one a few more); the pairs tried stay few whatever the volume holds.
     constexpr std::size_t kMaxKept = 16;
-    sweepRange(reader_, o, *observer_, *control_, [&](const std::uint8_t* sector, std::int64_t p) -> std::int64_t {
-        std::uint8_t first = sector[0];
-        if (first == 0xF8 && foundFats_.size() < fatsWanted && std::memcmp(sector, fatStart, 8) == 0) {
-            foundFats_.push_back(p);
-            observer_->status("found fat entry  " + std::to_string(foundFats_.size()) + " ");
-        } else if (first == 0xFF && fullSectors.size() < heapsWanted && std::memcmp(sector, full, 8) == 0) {
-            fullSectors.push_back(p);
-        } else if (first == 0 && sector[2] == 1 && upcaseTables.size() < kMaxKept && std::memcmp(sector, upcase, 64) == 0) {
-            upcaseTables.push_back(p);
-        } else if ((first == 0x83 || first == 0x03 || first == 0x81) && roots.size() < kMaxKept &&
-                   looksLikeRootStart(sector, 3)) {
-            std::size_t i = first == 0x81 ? 0 : 32;
-            roots.push_back({p, le32(Bytes(sector + i, 32), 20), le32(Bytes(sector + i + 32, 32), 20)});
+    constexpr std::size_t kMaxRootStarts = 1024;
+    // The same pass keeps every slot that may start an entry set (its names
+    // checked to the sector's end, as no cluster size is chosen yet), so the
+    // advanced scan that follows need not read the volume again.
+    sweptSets_.clear();
+    sweptRoots_.clear();
+    sweptEnd_ = -1;
+    o.stride = 32;
+    o.window = 32 * 20;
+    SweepOutcome outcome = sweepChunks(reader_, o, *observer_, *control_, [&](const std::uint8_t* chunk, std::int64_t p, std::int64_t n) -> std::int64_t {
+        for (std::int64_t at = 0; at + 32 <= n; at += 32) {
+            const std::uint8_t* slot = chunk + at;
+            std::uint8_t first = slot[0];
+            if (first == 0x85 || first == 0x05) {
+                if (looksLikeEntrySet(slot, 20, static_cast<std::size_t>(512 - (p + at) % 512) / 32)) sweptSets_.push_back(p + at);
+                continue;
+            }
+            if ((p + at) % 512 != 0) continue;
+            if (first == 0xF8 && foundFats_.size() < fatsWanted && std::memcmp(slot, fatStart, 8) == 0) {
+                foundFats_.push_back(p + at);
+                observer_->status("found fat entry  " + std::to_string(foundFats_.size()) + " ");
+            } else if (first == 0xFF && fullSectors.size() < heapsWanted && std::memcmp(slot, full, 8) == 0) {
+                fullSectors.push_back(p + at);
+            } else if (first == 0 && slot[2] == 1 && upcaseTables.size() < kMaxKept && std::memcmp(slot, upcase, 64) == 0) {
+                upcaseTables.push_back(p + at);
+            } else if ((first == 0x83 || first == 0x03 || first == 0x81) && sweptRoots_.size() < kMaxRootStarts &&
+                       looksLikeRootStart(slot, 3)) {
+                sweptRoots_.push_back(p + at);
+                if (roots.size() < kMaxKept) {
+                    std::size_t i = first == 0x81 ? 0 : 32;
+                    roots.push_back({p + at, le32(Bytes(slot + i, 32), 20), le32(Bytes(slot + i + 32, 32), 20)});
+                }
+            }
         }
-        return 0;
-    });
+        return n;
+    }, [](std::int64_t) {});
+    if (!outcome.stopped && outcome.reached + 32 > o.end) sweptEnd_ = o.end;
     observer_->progressPosition(1000);
 
     // A root folder at R names its bitmap's cluster b and its up-case table's
@@ -127,12 +148,18 @@ bool Fat64Class::scanAdvanced(int fatChoice, int heapChoice, unsigned clusterShi
 
     // One pass over the volume: every slot that starts a plausible entry set,
     // and where a root folder starts (allocation bitmap and up-case table).
+    // The search for FAT and heap starts made that pass already when it read
+    // the whole volume.
     std::vector<std::int64_t> candidates, roots;
+    if (sweptEnd_ == end) {
+        candidates = sweptSets_;
+        roots = sweptRoots_;
+    }
     SweepOptions o;
     o.end = end;
     o.stride = 32;
     o.window = 32 * 20;  // a file entry, its stream and 17 names, whole across a chunk's end
-    sweepChunks(reader_, o, *observer_, *control_, [&](const std::uint8_t* chunk, std::int64_t p, std::int64_t n) -> std::int64_t {
+    if (sweptEnd_ != end) sweepChunks(reader_, o, *observer_, *control_, [&](const std::uint8_t* chunk, std::int64_t p, std::int64_t n) -> std::int64_t {
         for (std::int64_t at = 0; at + 32 <= n; at += 32) {
             std::uint8_t type = chunk[at];
             if (type == 0x85 || type == 0x05) {
@@ -179,6 +206,7 @@ bool Fat64Class::scanAdvanced(int fatChoice, int heapChoice, unsigned clusterShi
             // A set is read to its cluster's end: what follows belongs to no chain known.
             std::size_t toEnd = x >= heapAt ? std::min<std::size_t>(20, (cb - static_cast<std::uint64_t>(x - heapAt) % cb) / 32) : 20;
             ExFatEntryRecord r;
+            if (!looksLikeEntrySet(slots.data(), 20, toEnd)) continue;
             if (decodeEntrySet(slots.data(), toEnd, false, r).status != SetStatus::Decoded) continue;
             if (r.isDirectory() != (pass == 0)) continue;
             std::unordered_map<std::uint32_t, std::int32_t> none;

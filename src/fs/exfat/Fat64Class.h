@@ -119,6 +119,8 @@ private:
     ExFatGeometry bootGeometry_;
     bool bootValid_ = false;
     bool trackSets_ = false;
+    std::vector<std::int64_t> sweptSets_, sweptRoots_;  // what the search's pass found
+    std::int64_t sweptEnd_ = -1;                        // where that pass ended, when it read the whole volume
     std::unordered_set<std::int64_t> visitedSets_;            // set offsets the walks read
     std::unordered_map<std::int64_t, std::int32_t> orphanTops_;  // set offset -> record under "ORPHAN ENTRY"
 };
