@@ -163,4 +163,29 @@ TEST(ExFatFixtureTest, TimesKeepTheirZoneAndTheRecycleBinNamesItsFiles) {
     EXPECT_NE(ls.out.find("/report.txt\tf\t2500\t"), std::string::npos);
 }
 
+TEST(ExFatFixtureTest, FormattedDrivesReadDeletedFilesFromConsecutiveClusters) {
+    if (fixture("exfat-4k.img").empty()) GTEST_SKIP();
+    auto o = open("exfat-4k.img");
+    driveFormatted = true;
+    bool scanned = scan(*o, RecoveryMode::Standard);
+    std::vector<std::uint8_t> got;
+    auto paths = reachablePaths(*o->adapter);
+    bool listed = paths.count("/frag/pair deleted.txt") > 0;
+    if (listed) o->adapter->readContent(paths["/frag/pair deleted.txt"], got, 1 << 20);
+    driveFormatted = false;
+    ASSERT_TRUE(scanned);
+    ASSERT_TRUE(listed);
+    // The file was written in 4 KiB pieces between another file's: read from
+    // consecutive clusters it is that mix, not the file (which the allocation
+    // bitmap gives back without the flag).
+    const ExFatEntryRecord& r = o->adapter->parser().records()[static_cast<std::size_t>(paths["/frag/pair deleted.txt"])];
+    std::vector<std::uint8_t> raw(r.dataLength);
+    ASSERT_TRUE(o->reader.readAt(o->adapter->parser().geometry().clusterOffset(r.firstCluster), raw.data(),
+                                 static_cast<std::uint32_t>(raw.size())));
+    EXPECT_EQ(got, raw);
+    std::vector<std::uint8_t> unflagged;
+    o->adapter->readContent(paths["/frag/pair deleted.txt"], unflagged, 1 << 20);
+    EXPECT_NE(unflagged, raw);
+}
+
 }  // namespace ondrel::test

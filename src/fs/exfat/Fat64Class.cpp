@@ -56,13 +56,16 @@ bool Fat64Class::checkBootSector(std::string& reason) {
 }
 
 std::uint32_t Fat64Class::nextCluster(std::uint32_t c) {
-    if (driveFormatted || !geometry_.validCluster(c)) return 0;
+    if (!geometry_.validCluster(c)) return 0;
     std::uint32_t next = fat_.entry(c);
     return geometry_.validCluster(next) ? next : 0;
 }
 
 Fat64Class::Chain Fat64Class::chainFor(const ExFatEntryRecord& r) const {
-    if (driveFormatted || r.noFatChain()) return Chain::Contiguous;
+    // "Is Drive Formated..?" takes file data from consecutive clusters; a
+    // folder still follows its chain, without which most of a large folder
+    // (the root among them) would be lost.
+    if (r.noFatChain() || (driveFormatted && !r.isDirectory())) return Chain::Contiguous;
     // A deleted file's FAT entries are cleared; its clusters were the free
     // ones after its first when it was written, most likely still free now.
     return r.deleted() ? Chain::FreeClusters : Chain::Fat;
@@ -224,7 +227,7 @@ void Fat64Class::startRecords(bool withOrphan) {
 void Fat64Class::walkRootDirectory(std::uint32_t rootCluster) {
     std::unordered_map<std::uint32_t, std::int32_t> dirsByCluster;
     std::vector<Pending> found;
-    readFolder(0, rootCluster, driveFormatted ? Chain::Contiguous : Chain::Fat, kMaxFolderBytes,
+    readFolder(0, rootCluster, Chain::Fat, kMaxFolderBytes,
                [&](ExFatEntryRecord& r, std::int64_t at) { addRecord(0, r, at, dirsByCluster, found); });
     std::vector<Pending> live;
     for (auto it = found.rbegin(); it != found.rend(); ++it) (it->deleted ? deferred_ : live).push_back(*it);

@@ -63,6 +63,7 @@ public:
     void rename(std::int32_t index, const std::string& name);
 
     // The cluster after c in the FAT, or 0 at the end of the chain (or for an invalid c).
+    // "Is Drive Formated..?" does not change it: file data then does not use it.
     std::uint32_t nextCluster(std::uint32_t c);
 
 private:
