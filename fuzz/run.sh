@@ -11,9 +11,14 @@ shift
 build="$root/build-fuzz"
 work="${FUZZ_WORK:-$build/work}"
 
+# Runs started side by side (one per core) share the build: one builds at a time.
+mkdir -p "$build"
+exec 9>"$build/.build-lock"
+flock 9
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DONDREL_FUZZ=ON -DONDREL_BUILD_TESTS=OFF \
   -DONDREL_BUILD_UI=OFF -DONDREL_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target fuzz_all >/dev/null
+flock -u 9
 
 targets=("$@")
 if ((${#targets[@]} == 0)); then
