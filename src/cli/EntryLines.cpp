@@ -32,10 +32,11 @@ std::string escapeControls(const std::string& text) {
 void printEntry(const FileSystemAdapter& adapter, EntryId entry, const std::string& path, bool json) {
     EntryTimes t = adapter.times(entry);
     bool folder = adapter.isFolder(entry);
+    const char* type = folder ? "d" : adapter.isLink(entry) ? "l" : "f";
     std::string attributes = adapter.displayTexts(entry).attributes;
     if (json) {
         nlohmann::json o{{"path", path},
-                         {"type", folder ? "d" : "f"},
+                         {"type", type},
                          {"size", adapter.size(entry)},
                          {"deleted", adapter.isDeleted(entry)},
                          {"attributes", attributes}};
@@ -49,7 +50,7 @@ void printEntry(const FileSystemAdapter& adapter, EntryId entry, const std::stri
         std::printf("%s\n", o.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         return;
     }
-    std::printf("%s\t%s\t%llu\t%s\t%s\t%s\t%s\t%s\n", escapeControls(path).c_str(), folder ? "d" : "f",
+    std::printf("%s\t%s\t%llu\t%s\t%s\t%s\t%s\t%s\n", escapeControls(path).c_str(), type,
                 static_cast<unsigned long long>(adapter.size(entry)), adapter.isDeleted(entry) ? "deleted" : "live",
                 iso(t.created, t.utc).c_str(), iso(t.accessed, t.utc).c_str(), iso(t.modified, t.utc).c_str(),
                 escapeControls(attributes).c_str());

@@ -81,6 +81,8 @@ public:
     virtual EntryId rootEntry() const = 0;
     virtual std::vector<EntryId> children(EntryId folder) const = 0;
     virtual bool isFolder(EntryId entry) const = 0;
+    // A symbolic link: listed as one; saving it writes its target's text.
+    virtual bool isLink(EntryId) const { return false; }
     virtual bool hasChildren(EntryId entry) const = 0;
     virtual bool isDeleted(EntryId entry) const = 0;
     virtual std::string name(EntryId entry) const = 0;

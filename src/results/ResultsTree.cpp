@@ -34,6 +34,7 @@ void ResultsTree::build(const FileSystemAdapter& adapter) {
     EntryId root = adapter.rootEntry();
     if (root == kNoEntry) return;
     nodes_[0].entry = root;
+    nodes_[0].text = adapter.name(root);  // empty but for ext's "ROOT"
     for (EntryId child : adapter.children(root)) add(adapter, 0, child, true);
 }
 

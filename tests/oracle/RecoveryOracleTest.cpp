@@ -1,4 +1,4 @@
-// The Sleuth Kit as the oracle for file recovery (NTFS, FAT16, FAT32, exFAT): the live
+// The Sleuth Kit as the oracle for file recovery (NTFS, FAT16, FAT32, exFAT, ext2/3/4): the live
 // files that `fls -r -p` lists come out of `ondrel-cli recover` with the same
 // paths, sizes and contents as TSK reads them (`tsk_recover`, which reads each
 // file as `icat` does); deleted files whose data TSK can still read come out
@@ -160,6 +160,15 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, RecoveryOracleTest,
                                            OracleCase{"mbr-disk.raw", 118784, "--volume 2"},
                                            OracleCase{"mbr-disk.raw", 153600, "--volume 3"},
                                            OracleCase{"gpt-disk.raw", 118784, "--gpt --volume 2"},
+                                           OracleCase{"mbr-disk.raw", 172032, "--volume 4"},
+                                           OracleCase{"gpt-disk.raw", 135168, "--gpt --volume 3"},
+                                           OracleCase{"ext4-1k.img", 0, "--start-sector 0 --fs ext4"},
+                                           OracleCase{"ext4-small.img", 0, "--start-sector 0 --fs ext4"},
+                                           OracleCase{"ext4-mounted.img", 0, "--start-sector 0 --fs ext4"},
+                                           OracleCase{"ext4-inline.img", 0, "--start-sector 0 --fs ext4"},
+                                           OracleCase{"ext3.img", 0, "--start-sector 0 --fs ext3"},
+                                           OracleCase{"ext2.img", 0, "--start-sector 0 --fs ext2"},
+                                           OracleCase{"ext2-nofiletype.img", 0, "--start-sector 0 --fs ext2"},
                                            OracleCase{"exfat-512.img", 0, "--start-sector 0 --fs exfat"},
                                            OracleCase{"exfat-4k.img", 0, "--start-sector 0 --fs exfat"},
                                            OracleCase{"exfat-32k.img", 0, "--start-sector 0 --fs exfat"},

@@ -283,6 +283,15 @@ private slots:
         QVERIFY(list);
         QCOMPARE(columnTexts(list->volumeList, 1), (QStringList{"NTFS", "FAT32", "FAT64", "extX", "HFS+"}));
         QCOMPARE(list->volumeList->item(0, 3)->text(), QStringLiteral("4096"));
+        // The ext4 volume of the GPT disk, through to saved files.
+        auto* modePage = toRecoveryMode(list, 3);
+        QVERIFY(modePage);
+        QVERIFY(modePage->advancedMode->isHidden() && modePage->deepMode->isHidden());
+        QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
+        auto* results = scanned(modePage);
+        QVERIFY(results);
+        QCOMPARE(results->tree->topLevelItem(0)->text(0), QStringLiteral("ROOT"));
+        saveAndCompare(results, "ext4", "docs");
     }
 
     void sweepFindsVolumesNoTableLists() {
@@ -432,14 +441,15 @@ private slots:
         QVERIFY(scanned(modePage));
     }
 
-    void fatAndExfatStandardSave_data() {
+    void standardSaveOfEveryFileSystem_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("fs");
         QTest::newRow("FAT32") << 1 << "FAT32";
         QTest::newRow("FAT16") << 2 << "FAT16";
         QTest::newRow("exFAT") << 3 << "exFAT";
+        QTest::newRow("ext4") << 4 << "ext4";
     }
-    void fatAndExfatStandardSave() {
+    void standardSaveOfEveryFileSystem() {
         QFETCH(int, row);
         QFETCH(QString, fs);
         auto* results = standardScanOf(&VhdInputDialog::vdiDisk, fixture("mbr-disk.vdi"), row);

@@ -1,6 +1,6 @@
 // The registry's entry for ext2, ext3 and ext4 ("extX" in the volume list).
-// Its volumes are recognised and listed; no parser reads them yet.
 #include "fs/FileSystemEntry.h"
+#include "fs/ext/ExtAdapter.h"
 #include "volumes/BootRecordTests.h"
 
 namespace ondrel {
@@ -12,9 +12,11 @@ const FileSystemEntry& extFileSystem() {
         .treatAsItem = "EXTX",
         .treatAsName = "extX",
         .cliName = "ext",
-        .aliases = {"ext2", "ext3", "ext4"},
+        .aliases = {"extx", "ext2", "ext3", "ext4"},
         .recognises = [](Bytes, Bytes at1024, std::int64_t& size) { return isExtSuperblock(at1024, size); },
-        .create = nullptr,
+        .create = [](readWriteInterface& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
+            return std::make_unique<ExtAdapter>(reader, volume);
+        },
         .modes = {RecoveryMode::Standard},
         .formattedFlag = false,
         .announcesSavedFile = true,

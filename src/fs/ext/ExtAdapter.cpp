@@ -1,0 +1,108 @@
+#include "fs/ext/ExtAdapter.h"
+
+#include "fs/DisplayFormat.h"
+#include "platform/OutputFile.h"
+
+namespace ondrel {
+
+ExtAdapter::ExtAdapter(readWriteInterface& reader, const VolumeRecord& volume)
+    : parser_(std::make_unique<ext2Class>(reader, volume)) {}
+
+bool ExtAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
+    parser_->reportTo(observer, control);
+    if (mode != RecoveryMode::Standard) {
+        failure = "ext volumes are read in the standard mode only.";
+        return false;
+    }
+    return parser_->scanStandard(failure);
+}
+
+const ExtInodeRecord* ExtAdapter::record(EntryId id) const {
+    if (id < 0 || id >= static_cast<EntryId>(parser_->records().size())) return nullptr;
+    return &parser_->records()[static_cast<std::size_t>(id)];
+}
+
+std::vector<EntryId> ExtAdapter::children(EntryId folder) const {
+    if (!record(folder)) return {};
+    return parser_->tree().children(folder);
+}
+
+bool ExtAdapter::isFolder(EntryId id) const {
+    const ExtInodeRecord* r = record(id);
+    return r && r->isDirectory();
+}
+
+bool ExtAdapter::isLink(EntryId id) const {
+    const ExtInodeRecord* r = record(id);
+    return r && r->isSymlink();
+}
+
+bool ExtAdapter::hasChildren(EntryId id) const { return record(id) && parser_->tree().hasChildren(id); }
+
+bool ExtAdapter::isDeleted(EntryId id) const {
+    const ExtInodeRecord* r = record(id);
+    return r && r->deleted;
+}
+
+std::string ExtAdapter::name(EntryId id) const {
+    const ExtInodeRecord* r = record(id);
+    return r ? r->name : std::string();
+}
+
+std::uint64_t ExtAdapter::size(EntryId id) const {
+    const ExtInodeRecord* r = record(id);
+    return r && !r->isDirectory() ? r->size : 0;
+}
+
+EntryTimes ExtAdapter::times(EntryId id) const {
+    EntryTimes t;
+    const ExtInodeRecord* r = record(id);
+    if (!r || id == 0) return t;
+    // Seconds since 1970 UTC: the inode change time stands for creation.
+    t.created = toUtcCivil(r->ctime);
+    t.accessed = toUtcCivil(r->atime);
+    t.modified = toUtcCivil(r->mtime);
+    t.accessInstant = UnixTime{r->atime, 0};
+    t.modifiedInstant = UnixTime{r->mtime, 0};
+    return t;
+}
+
+DisplayTexts ExtAdapter::displayTexts(EntryId id) const {
+    DisplayTexts d;
+    const ExtInodeRecord* r = record(id);
+    if (!r || id == 0) return d;
+    d.creation = formatTime(toLocalCivil(r->ctime));
+    d.access = formatTime(toLocalCivil(r->atime));
+    d.modification = formatTime(toLocalCivil(r->mtime));
+    static const std::pair<std::uint16_t, const char*> bits[] = {
+        {0x001, "-OE"}, {0x002, "-OW"}, {0x004, "-OR"}, {0x008, "-GE"}, {0x010, "-GW"},
+        {0x020, "-GR"}, {0x040, "-UE"}, {0x080, "-UW"}, {0x100, "-UR"}};
+    for (const auto& [bit, text] : bits)
+        if (r->mode & bit) d.attributes += text;
+    return d;
+}
+
+WriteResult ExtAdapter::writeFile(EntryId id, const std::string& hostPath) {
+    const ExtInodeRecord* r = record(id);
+    if (!r || r->isDirectory()) return WriteResult::NotAFile;
+    OutputFile file;
+    if (!file.create(hostPath)) return WriteResult::CreateFailed;
+    FileSink sink(file);
+    WriteResult result = parser_->extract(*r, sink);
+    EntryTimes t = times(id);
+    if (!file.finish(t.accessInstant, t.modifiedInstant)) return WriteResult::WriteFailed;
+    return result;
+}
+
+bool ExtAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::size_t limit) {
+    out.clear();
+    const ExtInodeRecord* r = record(id);
+    if (!r || r->isDirectory()) return false;
+    MemorySink sink(out, limit);
+    parser_->extract(*r, sink);
+    return true;
+}
+
+void ExtAdapter::rename(EntryId id, const std::string& newName) { parser_->rename(static_cast<std::int32_t>(id), newName); }
+
+}  // namespace ondrel

@@ -1,0 +1,36 @@
+#pragma once
+// The geometry an ext2/3/4 superblock gives: block and inode sizes, groups,
+// descriptor size and the features the reading depends on.
+#include "common/Endian.h"
+
+#include <cstdint>
+#include <string>
+
+namespace ondrel {
+
+struct ExtGeometry {
+    std::uint32_t blockSize = 1024;
+    std::uint64_t blockCount = 0;
+    std::uint32_t firstDataBlock = 0;
+    std::uint32_t blocksPerGroup = 0;
+    std::uint32_t inodesPerGroup = 0;
+    std::uint32_t inodeCount = 0;
+    std::uint32_t inodeSize = 128;
+    std::uint32_t descSize = 32;
+    std::uint32_t groupCount = 0;
+    std::uint32_t incompat = 0;
+    std::uint32_t firstMetaBg = 0;
+    std::int64_t superblockOffset = 1024;  // where the superblock used was found
+
+    bool fileType() const { return incompat & 0x2; }
+    bool metaBg() const { return incompat & 0x10; }
+    bool is64() const { return incompat & 0x80; }
+    std::int64_t blockOffset(std::uint64_t block) const { return static_cast<std::int64_t>(block * blockSize); }
+};
+
+// Reads and checks a superblock found at offset: magic EF53, a block of 1 to
+// 64 KiB, an inode size that is a power of two from 128 up to a block, groups
+// that fit the volume (at most volumeLimit bytes). False with the reason otherwise.
+bool readExtSuperblock(Bytes sb, std::int64_t offset, std::int64_t volumeLimit, ExtGeometry& out, std::string& reason);
+
+}  // namespace ondrel

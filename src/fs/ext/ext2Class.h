@@ -1,0 +1,77 @@
+#pragma once
+// The ext2/3/4 parser: the superblock (or a backup when it is gone), the group
+// descriptors, inodes read one at a time through a cache of inode-table
+// blocks, the folder walk from the root (live names and the deleted names in
+// record slack) and file extraction at each block's logical place.
+#include "common/IoBuffer.h"
+#include "common/ScanObserver.h"
+#include "common/WorkControl.h"
+#include "diskimage/readWriteInterface.h"
+#include "fs/DataSink.h"
+#include "fs/EntryTree.h"
+#include "fs/FileSystemAdapter.h"
+#include "fs/ext/ExtBlockMap.h"
+#include "fs/ext/ExtInode.h"
+#include "fs/ext/ExtInodeRecord.h"
+#include "fs/ext/ExtSuperblock.h"
+#include "volumes/VolumeRecord.h"
+
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace ondrel {
+
+class ext2Class {
+public:
+    ext2Class(readWriteInterface& reader, VolumeRecord volume);
+
+    void reportTo(ScanObserver& observer, WorkControl& control) {
+        observer_ = &observer;
+        control_ = &control;
+    }
+
+    // False with the reason when no superblock or descriptor table can be read.
+    bool scanStandard(std::string& failure);
+
+    // Writes a file's data (a symlink's target); NoData for what holds none
+    // (device nodes, sockets, a deleted file whose inode was cleared).
+    WriteResult extract(const ExtInodeRecord& record, DataSink& sink);
+
+    // Record 0 is the root folder, "ROOT".
+    const std::vector<ExtInodeRecord>& records() const { return records_; }
+    const EntryTree& tree() const { return tree_; }
+    const ExtGeometry& geometry() const { return geometry_; }
+    const std::vector<std::string>& damage() const { return damage_; }
+    void rename(std::int32_t index, const std::string& name);
+
+    bool readInode(std::uint32_t number, ExtInode& out);
+
+private:
+    void attachReader();
+    bool findSuperblock(std::string& reason);
+    bool readGroupDescriptors(std::string& reason);
+    bool readBlock(std::uint64_t block, std::vector<std::uint8_t>& out);
+    void walk();
+    // Calls onBlock for each block of a folder's data (inline data as one
+    // piece), each physical block at most once per scan.
+    void forEachFolderBlock(const ExtInode& dir, std::uint32_t number,
+                            const std::function<void(Bytes, bool first)>& onBlock);
+    bool writeZeros(DataSink& sink, std::uint64_t count);
+
+    ScanObserver* observer_;
+    WorkControl* control_;
+    WorkControl ownControl_;
+    readWriteInterface& reader_;
+    VolumeRecord volume_;
+    ExtGeometry geometry_;
+    std::vector<std::uint64_t> inodeTables_;  // per group
+    std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> tableBlocks_;
+    std::unordered_set<std::uint64_t> folderBlocksRead_;
+    std::vector<ExtInodeRecord> records_;
+    EntryTree tree_;
+    std::vector<std::string> damage_;
+    IoBuffer readBuffer_;
+};
+
+}  // namespace ondrel
