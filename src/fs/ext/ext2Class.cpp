@@ -170,7 +170,8 @@ void ext2Class::walk() {
     observer_->progressRange(0, geometry_.inodeCount);
     while (!stack.empty()) {
         if (control_->poll()) break;
-        auto [dirIndex, number] = stack.back();
+        const std::int32_t dirIndex = stack.back().first;
+        const std::uint32_t number = stack.back().second;
         stack.pop_back();
         ExtInode dir;
         if (!readInode(number, dir)) {
