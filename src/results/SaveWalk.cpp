@@ -49,7 +49,7 @@ void SaveWalk::saveOne(EntryId file, const Place& folder, SaveOutcome& out) {
         OutputFile::HandOver handOver(target, path);
         r = adapter_.writeFile(file, path);
         // The adapter made nothing of it: no empty file stays behind.
-        if (!handOver.taken() && (r == WriteResult::NotAFile || r == WriteResult::CreateFailed)) {
+        if (!handOver.taken() && (r == WriteResult::NotAFile || r == WriteResult::CreateFailed || r == WriteResult::NoData)) {
             target.close();
             output_.removeFile(folder.at, name);
         }

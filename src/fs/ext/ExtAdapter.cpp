@@ -37,6 +37,13 @@ bool ExtAdapter::isLink(EntryId id) const {
     return r && r->isSymlink();
 }
 
+bool ExtAdapter::countedButSkipped(EntryId id) const {
+    const ExtInodeRecord* r = record(id);
+    if (!r) return false;
+    std::uint16_t t = r->type();
+    return t == 0x1000 || t == 0x2000 || t == 0x6000 || t == 0xC000;
+}
+
 bool ExtAdapter::hasChildren(EntryId id) const { return record(id) && parser_->tree().hasChildren(id); }
 
 bool ExtAdapter::isDeleted(EntryId id) const {
@@ -85,6 +92,10 @@ DisplayTexts ExtAdapter::displayTexts(EntryId id) const {
 WriteResult ExtAdapter::writeFile(EntryId id, const std::string& hostPath) {
     const ExtInodeRecord* r = record(id);
     if (!r || r->isDirectory()) return WriteResult::NotAFile;
+    // Nothing to save (a node, or a file the kernel deleted): no empty file is left.
+    ExtInode n;
+    if (parser_->readInode(r->number + 1, n) && ((!n.isRegular() && !n.isSymlink()) || (r->deleted && n.size == 0)))
+        return WriteResult::NoData;
     OutputFile file;
     if (!file.create(hostPath)) return WriteResult::CreateFailed;
     FileSink sink(file);

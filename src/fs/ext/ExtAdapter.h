@@ -19,6 +19,8 @@ public:
     std::vector<EntryId> children(EntryId folder) const override;
     bool isFolder(EntryId entry) const override;
     bool isLink(EntryId entry) const override;
+    // Device nodes, pipes and sockets: counted, and no data to save.
+    bool countedButSkipped(EntryId entry) const override;
     bool hasChildren(EntryId entry) const override;
     bool isDeleted(EntryId entry) const override;
     std::string name(EntryId entry) const override;

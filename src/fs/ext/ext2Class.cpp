@@ -49,8 +49,8 @@ bool ext2Class::findSuperblock(std::string& reason) {
         return kEndSweep;
     });
     if (!found) reason = "No ext superblock was found in this volume, neither the first nor a backup.";
-    else damage_.push_back("The first superblock is damaged; the backup at byte " + std::to_string(geometry_.superblockOffset) +
-                           " was read instead.");
+    else observer_->status("The first superblock is damaged; reading the backup at byte " +
+                           std::to_string(geometry_.superblockOffset) + "....");
     return found;
 }
 
