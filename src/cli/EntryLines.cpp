@@ -9,9 +9,20 @@ namespace {
 std::string iso(const std::optional<CivilTime>& t, bool utc) { return t ? isoText(*t, utc) : std::string(); }
 }  // namespace
 
-std::string escapeControls(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
+namespace {
+bool plain(char ch) {
+    auto c = static_cast<unsigned char>(ch);
+    return c >= 0x20 && c != 0x7F && ch != '\\';
+}
+
+// Appends text, escaped; most names need nothing and are copied whole.
+void appendEscaped(std::string& out, const std::string& text) {
+    bool clean = true;
+    for (char ch : text) clean = clean && plain(ch);
+    if (clean) {
+        out += text;
+        return;
+    }
     for (char ch : text) {
         auto c = static_cast<unsigned char>(ch);
         if (ch == '\\') out += "\\\\";
@@ -26,6 +37,12 @@ std::string escapeControls(const std::string& text) {
             out += ch;
         }
     }
+}
+}  // namespace
+
+std::string escapeControls(const std::string& text) {
+    std::string out;
+    appendEscaped(out, text);
     return out;
 }
 
@@ -33,7 +50,7 @@ void printEntry(const FileSystemAdapter& adapter, EntryId entry, const std::stri
     EntryTimes t = adapter.times(entry);
     bool folder = adapter.isFolder(entry);
     const char* type = folder ? "d" : adapter.isLink(entry) ? "l" : "f";
-    std::string attributes = adapter.displayTexts(entry).attributes;
+    std::string attributes = adapter.attributeText(entry);
     if (json) {
         nlohmann::json o{{"path", path},
                          {"type", type},
@@ -50,10 +67,24 @@ void printEntry(const FileSystemAdapter& adapter, EntryId entry, const std::stri
         std::printf("%s\n", o.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         return;
     }
-    std::printf("%s\t%s\t%llu\t%s\t%s\t%s\t%s\t%s\n", escapeControls(path).c_str(), type,
-                static_cast<unsigned long long>(adapter.size(entry)), adapter.isDeleted(entry) ? "deleted" : "live",
-                iso(t.created, t.utc).c_str(), iso(t.accessed, t.utc).c_str(), iso(t.modified, t.utc).c_str(),
-                escapeControls(attributes).c_str());
+    // One write per line, built without printf: listings run to millions of lines.
+    static thread_local std::string line;
+    line.clear();
+    appendEscaped(line, path);
+    line += '\t';
+    line += type;
+    line += '\t';
+    line += std::to_string(adapter.size(entry));
+    line += adapter.isDeleted(entry) ? "\tdeleted\t" : "\tlive\t";
+    line += iso(t.created, t.utc);
+    line += '\t';
+    line += iso(t.accessed, t.utc);
+    line += '\t';
+    line += iso(t.modified, t.utc);
+    line += '\t';
+    appendEscaped(line, attributes);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
 }  // namespace ondrel::cli

@@ -89,6 +89,8 @@ public:
     virtual std::uint64_t size(EntryId entry) const = 0;
     virtual std::string sizeText(EntryId entry) const;
     virtual DisplayTexts displayTexts(EntryId entry) const = 0;
+    // The attribute letters of the list (displayTexts' last column) alone.
+    virtual std::string attributeText(EntryId entry) const { return displayTexts(entry).attributes; }
     virtual EntryTimes times(EntryId entry) const = 0;
 
     // Saving: a file counted but never read (NTFS "$BadClus"), folders not

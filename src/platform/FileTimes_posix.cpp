@@ -104,10 +104,27 @@ std::int64_t localCivilToUnix(const CivilTime& c) {
 }
 
 std::string isoText(const CivilTime& t, bool utc) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d%s", t.year, t.month, t.day, t.hour, t.minute, t.second,
-                  utc ? "Z" : "");
-    return buf;
+    // Listings print three of these per entry: digits by hand, not printf.
+    if (t.year < 0 || t.year > 9999 || t.month < 0 || t.month > 99 || t.day < 0 || t.day > 99 || t.hour < 0 ||
+        t.hour > 99 || t.minute < 0 || t.minute > 99 || t.second < 0 || t.second > 99) {
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d%s", t.year, t.month, t.day, t.hour, t.minute,
+                      t.second, utc ? "Z" : "");
+        return buf;
+    }
+    char buf[21] = "0000-00-00T00:00:00Z";
+    auto two = [&](int at, int v) {
+        buf[at] = static_cast<char>('0' + v / 10);
+        buf[at + 1] = static_cast<char>('0' + v % 10);
+    };
+    two(0, t.year / 100);
+    two(2, t.year % 100);
+    two(5, t.month);
+    two(8, t.day);
+    two(11, t.hour);
+    two(14, t.minute);
+    two(17, t.second);
+    return std::string(buf, utc ? 20 : 19);
 }
 
 bool setFileTimes(const std::string& path, std::optional<UnixTime> access, std::optional<UnixTime> modification) {

@@ -148,11 +148,19 @@ DisplayTexts ExFatAdapter::displayTexts(EntryId id) const {
     d.creation = text(r->createTimestamp, r->create10ms, r->createUtcOffset);
     d.access = text(r->lastAccessedTimestamp, 0, r->lastAccessedUtcOffset);
     d.modification = text(r->lastModifiedTimestamp, r->lastModified10ms, r->lastModifiedUtcOffset);
-    if (r->fileAttributes & 0x01) d.attributes += "-R";
-    if (r->fileAttributes & 0x02) d.attributes += "-H";
-    if (r->fileAttributes & 0x04) d.attributes += "-S";
-    if (r->fileAttributes & 0x20) d.attributes += "-A";
+    d.attributes = attributeText(id);
     return d;
+}
+
+std::string ExFatAdapter::attributeText(EntryId id) const {
+    const ExFatEntryRecord* r = record(id);
+    std::string out;
+    if (!r || r->setOffset < 0) return out;
+    if (r->fileAttributes & 0x01) out += "-R";
+    if (r->fileAttributes & 0x02) out += "-H";
+    if (r->fileAttributes & 0x04) out += "-S";
+    if (r->fileAttributes & 0x20) out += "-A";
+    return out;
 }
 
 WriteResult ExFatAdapter::writeFile(EntryId id, const std::string& hostPath) {

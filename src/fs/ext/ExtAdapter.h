@@ -26,6 +26,7 @@ public:
     std::string name(EntryId entry) const override;
     std::uint64_t size(EntryId entry) const override;
     DisplayTexts displayTexts(EntryId entry) const override;
+    std::string attributeText(EntryId entry) const override;
     EntryTimes times(EntryId entry) const override;
 
     WriteResult writeFile(EntryId entry, const std::string& hostPath) override;
