@@ -83,6 +83,13 @@ std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
     if (mode == RecoveryMode::Advanced) {
         AdvancedSearch search = v.adapter->findCandidates(o.maxFound, *v.observer, v.driver->control());
         std::optional<int> choice = o.mftEntry ? o.mftEntry : o.fatEntry;
+        if (search.chooseWithoutAsking) {
+            if (search.found.size() != 1) {
+                printError(search.message);
+                return std::nullopt;
+            }
+            choice = 0;
+        }
         if (!choice) {
             std::printf("Number of %s-ENTRY found = %zu\n", search.entryKind.c_str(), search.found.size());
             for (const auto& c : search.found)

@@ -49,6 +49,8 @@ struct AdvancedSearch {
     bool offersHeapChoice = false;
     std::vector<AdvancedCandidate> heapStarts;
     bool clusterChoicesAreShifts = false;
+    // One candidate and nothing to choose (the ext journal): the command line takes it.
+    bool chooseWithoutAsking = false;
 };
 
 // What the user chose among the candidates.

@@ -286,7 +286,8 @@ private slots:
         // The ext4 volume of the GPT disk, through to saved files.
         auto* modePage = toRecoveryMode(list, 3);
         QVERIFY(modePage);
-        QVERIFY(modePage->advancedMode->isHidden() && modePage->deepMode->isHidden());
+        // ext: Standard, and the journal as the advanced mode; no deep mode.
+        QVERIFY(!modePage->advancedMode->isHidden() && modePage->deepMode->isHidden());
         QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
         auto* results = scanned(modePage);
         QVERIFY(results);
@@ -363,7 +364,7 @@ private slots:
         struct Case {
             int row;
             bool advanced, deep;
-        } cases[] = {{0, true, true}, {1, true, false}, {2, true, false}, {3, false, false}, {4, false, true}};
+        } cases[] = {{0, true, true}, {1, true, false}, {2, true, false}, {3, true, false}, {4, false, true}};
         for (const Case& c : cases) {
             auto* modePage = toRecoveryMode(list, c.row);
             QVERIFY(modePage);

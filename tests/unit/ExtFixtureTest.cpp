@@ -10,6 +10,7 @@
 #include "unit/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <set>
 
 namespace ondrel::test {
 
@@ -100,6 +101,43 @@ TEST(ExtFixtureTest, LinksNodesAndSocketsAreListedAsWhatTheyAre) {
     EXPECT_GE(nodes, 2);  // a block device and a socket
     CliResult ls = runCli("ls " + quoted(fixture("ext4-mounted.img")) + " --start-sector 0 --fs ext4");
     EXPECT_NE(ls.out.find("\tl\t"), std::string::npos);
+}
+
+TEST(ExtFixtureTest, TheJournalBringsBackWhatTheKernelDeleted) {
+    if (fixture("ext4-mounted.img").empty()) GTEST_SKIP();
+    // The kernel cleared these inodes; their copies from before the deletion
+    // are still in the journal, and their blocks were not reused.
+    std::vector<ManifestLine> deleted;
+    for (const auto& m : fixtureManifest("ext-files.manifest", "ext4-mounted.img"))
+        if (m.state == "deleted") deleted.push_back(m);
+    ASSERT_FALSE(deleted.empty());
+    resetReaderState();
+    FileReadSeek reader;
+    ASSERT_TRUE(reader.open(fixture("ext4-mounted.img")));
+    ExtAdapter adapter(reader, VolumeRecord{"extX", "", "0", std::to_string(reader.fileLength >> 20), 0});
+    WorkControl control;
+    AdvancedSearch found = adapter.findCandidates(3, silentObserver(), control);
+    ASSERT_EQ(found.found.size(), 1u);
+    EXPECT_TRUE(found.chooseWithoutAsking);
+    ASSERT_TRUE(choose(adapter, 0, 0));
+    ScanDriver driver(adapter, silentObserver());
+    ASSERT_TRUE(driver.run(RecoveryMode::Advanced));
+    auto saved = saveAllHashes(adapter);
+    std::set<std::string> hashes;
+    for (const auto& [path, hash] : saved) hashes.insert(hash);
+    for (const auto& m : deleted) EXPECT_TRUE(hashes.count(m.hash)) << m.path;
+    // The live files are all still there too.
+    for (const auto& m : fixtureManifest("ext-files.manifest", "ext4-mounted.img")) {
+        if (m.state == "live") {
+            EXPECT_EQ(saved[m.path], m.hash) << m.path;
+        }
+    }
+    // A volume without a journal says so.
+    if (!fixture("ext2.img").empty()) {
+        CliResult r = runCli("ls " + quoted(fixture("ext2.img")) + " --start-sector 0 --fs ext2 --mode advanced");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.out.find("no journal"), std::string::npos) << r.out;
+    }
 }
 
 }  // namespace ondrel::test

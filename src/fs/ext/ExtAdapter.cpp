@@ -10,11 +10,42 @@ ExtAdapter::ExtAdapter(readWriteInterface& reader, const VolumeRecord& volume)
 
 bool ExtAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
     parser_->reportTo(observer, control);
+    if (mode == RecoveryMode::Advanced) return parser_->scanJournal(failure);
     if (mode != RecoveryMode::Standard) {
-        failure = "ext volumes are read in the standard mode only.";
+        failure = "ext volumes are read in the standard mode or, with a journal, the advanced mode.";
         return false;
     }
     return parser_->scanStandard(failure);
+}
+
+AdvancedSearch ExtAdapter::findCandidates(int, ScanObserver& observer, WorkControl& control) {
+    parser_->reportTo(observer, control);
+    AdvancedSearch out;
+    out.entryKind = "JOURNAL";
+    // There is one journal to read, if any: nothing to choose.
+    out.chooseWithoutAsking = true;
+    std::string failure;
+    std::int64_t at = -1;
+    {
+        ScanObserver& quiet = silentObserver();
+        parser_->reportTo(quiet, control);
+        if (parser_->scanStandard(failure)) at = parser_->journalOffset();
+        parser_->reportTo(observer, control);
+    }
+    if (at >= 0) out.found.push_back({"JOURNAL_ENTRY:0", at});
+    out.clusterChoices = {static_cast<int>(parser_->geometry().blockSize / 512)};
+    out.message = at >= 0 ? "Number of JOURNAL-ENTRY found = 1 . Click Next to read the deleted files its copies still describe."
+                          : "This volume has no journal: the advanced mode reads the journal of ext3 and ext4 volumes.";
+    out.doneStatus = "Parsing done.Click Next to continue.";
+    return out;
+}
+
+bool ExtAdapter::chooseCandidate(const AdvancedChoice& choice, std::string& failure) {
+    if (choice.entry != 0) {
+        failure = "no JOURNAL_ENTRY:" + std::to_string(choice.entry) + " (a volume has one journal)";
+        return false;
+    }
+    return true;
 }
 
 const ExtInodeRecord* ExtAdapter::record(EntryId id) const {
@@ -102,7 +133,8 @@ WriteResult ExtAdapter::writeFile(EntryId id, const std::string& hostPath) {
     if (!r || r->isDirectory()) return WriteResult::NotAFile;
     // Nothing to save (a node, or a file the kernel deleted): no empty file is left.
     ExtInode n;
-    if (parser_->readInode(r->number + 1, n) && ((!n.isRegular() && !n.isSymlink()) || (r->deleted && n.size == 0)))
+    if (!r->fromJournal && parser_->readInode(r->number + 1, n) &&
+        ((!n.isRegular() && !n.isSymlink()) || (r->deleted && n.size == 0)))
         return WriteResult::NoData;
     OutputFile file;
     if (!file.create(hostPath)) return WriteResult::CreateFailed;

@@ -14,6 +14,9 @@ public:
     FileSystemKind kind() const override { return FileSystemKind::Ext; }
     std::string fileSystemName() const override { return "ext"; }
     bool scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) override;
+    // The journal mode has one candidate, the journal.
+    AdvancedSearch findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) override;
+    bool chooseCandidate(const AdvancedChoice& choice, std::string& failure) override;
 
     EntryId rootEntry() const override { return parser_->records().empty() ? kNoEntry : 0; }
     std::vector<EntryId> children(EntryId folder) const override;

@@ -17,7 +17,7 @@ const FileSystemEntry& extFileSystem() {
         .create = [](readWriteInterface& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
             return std::make_unique<ExtAdapter>(reader, volume);
         },
-        .modes = {RecoveryMode::Standard},
+        .modes = {RecoveryMode::Standard, RecoveryMode::Advanced},
         .formattedFlag = false,
         .announcesSavedFile = true,
         .selectedStatus = "",

@@ -14,6 +14,7 @@ struct ExtInodeRecord {
     std::uint64_t size = 0;
     std::uint32_t atime = 0, ctime = 0, mtime = 0;
     bool deleted = false;         // a name left in a record's slack
+    bool fromJournal = false;     // its inode comes from a copy in the journal
 
     std::uint16_t type() const { return mode & 0xF000; }
     bool isDirectory() const { return type() == 0x4000; }

@@ -1,6 +1,7 @@
 #include "fs/ext/ext2Class.h"
 
 #include "fs/ext/ExtDirectory.h"
+#include "fs/ext/ExtJournal.h"
 #include "volumes/SectorSweep.h"
 
 #include <algorithm>
@@ -121,7 +122,7 @@ bool ext2Class::readInode(std::uint32_t number, ExtInode& out) {
     return true;
 }
 
-void ext2Class::forEachFolderBlock(const ExtInode& dir, std::uint32_t number,
+void ext2Class::forEachFolderBlock(const ExtInode& dir, std::uint32_t number, std::int32_t dirIndex,
                                    const std::function<void(Bytes, bool)>& onBlock) {
     if (dir.hasInlineData()) {
         // The parent's number, then entries; more in "system.data".
@@ -146,7 +147,7 @@ void ext2Class::forEachFolderBlock(const ExtInode& dir, std::uint32_t number,
             first = false;
             // A block already read for another folder is not read again: a
             // cross-linked folder cannot make the walk go round.
-            if (!folderBlocksRead_.insert(b).second) continue;
+            if (!folderBlocksRead_.emplace(b, dirIndex).second) continue;
             if (!readBlock(b, data)) {
                 damage_.push_back("A block of folder inode " + std::to_string(number) + " cannot be read.");
                 continue;
@@ -159,6 +160,7 @@ void ext2Class::forEachFolderBlock(const ExtInode& dir, std::uint32_t number,
 void ext2Class::walk() {
     records_.clear();
     folderBlocksRead_.clear();
+    journalInodes_.clear();
     ExtInodeRecord root;
     root.name = "ROOT";
     root.number = 1;
@@ -189,7 +191,7 @@ void ext2Class::walk() {
         o.fileType = geometry_.fileType();
         o.inodeCount = geometry_.inodeCount;
         std::vector<std::pair<std::int32_t, std::uint32_t>> found;
-        forEachFolderBlock(dir, number, [&](Bytes block, bool first) {
+        forEachFolderBlock(dir, number, dirIndex, [&](Bytes block, bool first) {
             o.indexRoot = first && dir.isHashIndexed();
             parseDirectoryBlock(block, o, [&](const ExtDirEntry& e) {
                 if (!e.deleted && (e.name == "." || e.name == "..")) return;
@@ -234,12 +236,163 @@ bool ext2Class::scanStandard(std::string& failure) {
         failure = "The root folder (inode 2) of this ext volume cannot be read.";
         return false;
     }
+    linkTree(-1);
+    return true;
+}
+
+void ext2Class::linkTree(std::int32_t orphan) {
     observer_->status("Maintaining Parent Child....");
     std::vector<EntryTree::Index> parentOf(records_.size(), EntryTree::kOutside);
-    for (std::size_t i = 1; i < records_.size(); ++i) parentOf[i] = records_[i].parentIndex;
-    tree_.build(parentOf, 0, EntryTree::kNone);
+    for (std::size_t i = 1; i < records_.size(); ++i)
+        if (static_cast<std::int32_t>(i) != orphan) parentOf[i] = records_[i].parentIndex;
+    tree_.build(parentOf, 0, orphan >= 0 ? orphan : EntryTree::kNone);
     observer_->status("filling root entries in  tree....");
     observer_->progressPosition(geometry_.inodeCount);
+}
+
+bool ext2Class::dataRuns(const ExtInode& inode, std::vector<ExtRun>& runs) {
+    std::string problem;
+    ExtBlockMapper mapper(geometry_, [this](std::uint64_t b, std::vector<std::uint8_t>& out) { return readBlock(b, out); });
+    std::uint64_t blocks = (std::min<std::uint64_t>(inode.size, 1ull << 44) + geometry_.blockSize - 1) / geometry_.blockSize;
+    return mapper.map(inode, blocks, runs, problem);
+}
+
+std::int64_t ext2Class::journalOffset() {
+    ExtInode j;
+    std::vector<ExtRun> runs;
+    if (!readInode(8, j) || !j.inUse() || j.size == 0 || !dataRuns(j, runs) || runs.empty() || runs[0].logical != 0) return -1;
+    return geometry_.blockOffset(runs[0].physical);
+}
+
+bool ext2Class::scanJournal(std::string& failure) {
+    if (!scanStandard(failure)) return false;
+    observer_->status("reading the journal....");
+    ExtInode j;
+    std::vector<ExtRun> runs;
+    if (!readInode(8, j) || !j.inUse() || j.size == 0 || !dataRuns(j, runs)) {
+        failure = "This volume has no journal (ext2?): the journal mode reads the journal of ext3 and ext4 volumes.";
+        return false;
+    }
+    const std::uint64_t journalBlocks = std::min<std::uint64_t>(j.size / geometry_.blockSize, 1u << 22);
+    auto physical = [&](std::uint64_t jb) -> std::uint64_t {
+        for (const ExtRun& r : runs)
+            if (jb >= r.logical && jb < r.logical + r.count && !r.zeros) return r.physical + (jb - r.logical);
+        return 0;
+    };
+    auto readJournalBlock = [&](std::uint64_t jb, std::vector<std::uint8_t>& out) {
+        std::uint64_t p = physical(jb);
+        return p != 0 && readBlock(p, out);
+    };
+    std::vector<JournalCopy> copies;
+    if (!readJournalCopies(geometry_.blockSize, journalBlocks, readJournalBlock, copies, failure)) {
+        failure = "The journal of this volume cannot be read: " + failure + ".";
+        return false;
+    }
+    // Inode-table blocks by their first block, to tell what a copy is a copy of.
+    const ExtGeometry& g = geometry_;
+    const std::uint64_t tableBlocks = (static_cast<std::uint64_t>(g.inodesPerGroup) * g.inodeSize + g.blockSize - 1) / g.blockSize;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> tables;  // first block, group
+    for (std::uint32_t grp = 0; grp < inodeTables_.size(); ++grp)
+        if (inodeTables_[grp] != 0) tables.push_back({inodeTables_[grp], grp});
+    std::sort(tables.begin(), tables.end());
+    std::unordered_map<std::uint32_t, std::uint32_t> newest;  // inode -> sequence of the copy kept
+    struct Name {
+        std::string name;
+        std::int32_t parent;
+        std::uint32_t sequence;
+    };
+    std::unordered_map<std::uint32_t, Name> names;
+    std::vector<std::uint8_t> data;
+    ExtDirOptions o;
+    o.fileType = g.fileType();
+    o.inodeCount = g.inodeCount;
+    for (const JournalCopy& c : copies) {
+        if (control_->poll()) break;
+        auto it = std::upper_bound(tables.begin(), tables.end(), std::make_pair(c.fsBlock, UINT32_MAX));
+        bool inTable = it != tables.begin() && c.fsBlock < std::prev(it)->first + tableBlocks;
+        auto owner = folderBlocksRead_.find(c.fsBlock);
+        if (!inTable && owner == folderBlocksRead_.end()) continue;
+        if (!readJournalBlock(c.journalBlock, data)) continue;
+        if (c.escaped) {
+            data[0] = 0xC0, data[1] = 0x3B, data[2] = 0x39, data[3] = 0x98;
+        }
+        if (inTable) {
+            const auto& [start, group] = *std::prev(it);
+            std::uint64_t firstInode = static_cast<std::uint64_t>(group) * g.inodesPerGroup +
+                                       (c.fsBlock - start) * (g.blockSize / g.inodeSize) + 1;
+            for (std::uint32_t k = 0; k < g.blockSize / g.inodeSize; ++k) {
+                std::uint64_t n = firstInode + k;
+                if (n > g.inodeCount || n < 12) continue;
+                ExtInode copy = decodeInode(Bytes(data).subspan(static_cast<std::size_t>(k) * g.inodeSize, g.inodeSize));
+                if (!copy.isRegular() || copy.links == 0 || copy.size == 0) continue;
+                auto kept = newest.find(static_cast<std::uint32_t>(n));
+                if (kept != newest.end() && static_cast<std::int32_t>(c.sequence - kept->second) <= 0) continue;
+                ExtInode now;
+                if (!readInode(static_cast<std::uint32_t>(n), now) || now.inUse()) continue;
+                std::vector<ExtRun> mapped;
+                if (!copy.hasInlineData() && (!dataRuns(copy, mapped) || mapped.empty())) continue;
+                newest[static_cast<std::uint32_t>(n)] = c.sequence;
+                journalInodes_[static_cast<std::uint32_t>(n)] = copy;
+            }
+        } else {
+            std::int32_t parent = owner->second;
+            parseDirectoryBlock(Bytes(data), o, [&](const ExtDirEntry& e) {
+                if (e.name == "." || e.name == "..") return;
+                auto n = names.find(e.inode);
+                if (n == names.end() || static_cast<std::int32_t>(c.sequence - n->second.sequence) > 0)
+                    names[e.inode] = {e.name, parent, c.sequence};
+            });
+        }
+    }
+    // Deleted inodes brought back: a name left in the live tree takes the
+    // copy; else a journalled name; else "inode_<N>" under "ORPHAN_ENTRY".
+    std::unordered_map<std::uint32_t, std::int32_t> listed;
+    for (const ExtInodeRecord& r : records_)
+        if (r.deleted) listed[r.number + 1] = r.ownIndex;
+    std::int32_t orphan = -1;
+    std::vector<std::uint32_t> found;
+    for (const auto& [n, copy] : journalInodes_) found.push_back(n);
+    std::sort(found.begin(), found.end());
+    for (std::uint32_t n : found) {
+        const ExtInode& copy = journalInodes_[n];
+        std::int32_t index;
+        if (auto l = listed.find(n); l != listed.end()) {
+            index = l->second;
+        } else {
+            ExtInodeRecord r;
+            r.number = n - 1;
+            r.deleted = true;
+            if (auto nm = names.find(n); nm != names.end()) {
+                r.name = nm->second.name;
+                r.parentIndex = nm->second.parent;
+            } else {
+                if (orphan < 0) {
+                    ExtInodeRecord o;
+                    o.name = "ORPHAN_ENTRY";
+                    o.mode = 0x4000;
+                    o.ownIndex = static_cast<std::int32_t>(records_.size());
+                    records_.push_back(o);
+                    orphan = o.ownIndex;
+                }
+                r.name = "inode_" + std::to_string(n);
+                r.parentIndex = orphan;
+            }
+            r.ownIndex = static_cast<std::int32_t>(records_.size());
+            records_.push_back(r);
+            index = r.ownIndex;
+        }
+        ExtInodeRecord& r = records_[static_cast<std::size_t>(index)];
+        r.fromJournal = true;
+        r.mode = copy.mode;
+        r.size = copy.size;
+        r.atime = copy.atime;
+        r.ctime = copy.ctime;
+        r.mtime = copy.mtime;
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "%zu deleted files found in the journal", found.size());
+    observer_->status(text);
+    linkTree(orphan);
     return true;
 }
 
@@ -255,7 +408,8 @@ bool ext2Class::writeZeros(DataSink& sink, std::uint64_t count) {
 
 WriteResult ext2Class::extract(const ExtInodeRecord& record, DataSink& sink) {
     ExtInode n;
-    if (!readInode(record.number + 1, n)) return WriteResult::ReadFailed;
+    if (auto j = journalInodes_.find(record.number + 1); record.fromJournal && j != journalInodes_.end()) n = j->second;
+    else if (!readInode(record.number + 1, n)) return WriteResult::ReadFailed;
     if (!n.isRegular() && !n.isSymlink()) return WriteResult::NoData;
     // A file the kernel deleted keeps no size and no blocks.
     if (record.deleted && n.size == 0) return WriteResult::NoData;

@@ -33,6 +33,12 @@ public:
 
     // False with the reason when no superblock or descriptor table can be read.
     bool scanStandard(std::string& failure);
+    // The journal mode: the standard scan, then every deleted inode whose
+    // newest copy in the journal still maps data, named from a journalled
+    // folder block where one names it, else "inode_<N>" under "ORPHAN_ENTRY".
+    bool scanJournal(std::string& failure);
+    // Where the journal (inode 8) starts, in bytes from the volume's start; -1 without one.
+    std::int64_t journalOffset();
 
     // Writes a file's data (a symlink's target); NoData for what holds none
     // (device nodes, sockets, a deleted file whose inode was cleared).
@@ -55,8 +61,10 @@ private:
     void walk();
     // Calls onBlock for each block of a folder's data (inline data as one
     // piece), each physical block at most once per scan.
-    void forEachFolderBlock(const ExtInode& dir, std::uint32_t number,
+    void forEachFolderBlock(const ExtInode& dir, std::uint32_t number, std::int32_t dirIndex,
                             const std::function<void(Bytes, bool first)>& onBlock);
+    bool dataRuns(const ExtInode& inode, std::vector<ExtRun>& runs);
+    void linkTree(std::int32_t orphan);
     bool writeZeros(DataSink& sink, std::uint64_t count);
 
     ScanObserver* observer_;
@@ -67,7 +75,8 @@ private:
     ExtGeometry geometry_;
     std::vector<std::uint64_t> inodeTables_;  // per group
     std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> tableBlocks_;
-    std::unordered_set<std::uint64_t> folderBlocksRead_;
+    std::unordered_map<std::uint64_t, std::int32_t> folderBlocksRead_;  // block -> the folder's record
+    std::unordered_map<std::uint32_t, ExtInode> journalInodes_;         // inode number -> its journalled copy
     std::vector<ExtInodeRecord> records_;
     EntryTree tree_;
     std::vector<std::string> damage_;
