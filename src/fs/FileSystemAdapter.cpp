@@ -1,10 +1,29 @@
 #include "fs/FileSystemAdapter.h"
 
+#include "fs/DataSink.h"
 #include "fs/DisplayFormat.h"
 
 namespace ondrel {
 
 bool driveFormatted = false;
+
+WriteResult FileSystemAdapter::writeThrough(EntryId entry, const std::string& hostPath,
+                                            const std::function<WriteResult(DataSink&)>& extract) const {
+    OutputFile file;
+    if (!file.create(hostPath)) return WriteResult::CreateFailed;
+    FileSink sink(file);
+    WriteResult result = extract(sink);
+    EntryTimes t = times(entry);
+    if (!file.finish(t.accessInstant, t.modifiedInstant)) return WriteResult::WriteFailed;
+    return result;
+}
+
+void FileSystemAdapter::readThrough(std::vector<std::uint8_t>& out, std::size_t limit,
+                                    const std::function<WriteResult(DataSink&)>& extract) {
+    out.clear();
+    MemorySink sink(out, limit);
+    extract(sink);
+}
 
 std::string FileSystemAdapter::sizeText(EntryId entry) const { return formatSize(size(entry)); }
 

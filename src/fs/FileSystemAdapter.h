@@ -7,12 +7,14 @@
 #include "platform/FileTimes.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace ondrel {
 
+class DataSink;
 using EntryId = std::int64_t;
 inline constexpr EntryId kNoEntry = -1;
 
@@ -122,6 +124,16 @@ public:
     // be read): the results are partial; shown once after the scan.
     virtual std::vector<std::string> damage() const { return {}; }
 
+protected:
+    // The common body of writeFile: creates hostPath, lets extract write the
+    // data into it, then sets the entry's times.
+    WriteResult writeThrough(EntryId entry, const std::string& hostPath,
+                             const std::function<WriteResult(DataSink&)>& extract) const;
+    // The common body of readContent: at most limit bytes into out.
+    static void readThrough(std::vector<std::uint8_t>& out, std::size_t limit,
+                            const std::function<WriteResult(DataSink&)>& extract);
+
+public:
     // Whether the recycle-bin naming step runs after a scan in this mode.
     virtual bool namesRecycleBin(RecoveryMode mode) const {
         (void)mode;

@@ -2,7 +2,7 @@
 
 #include "fs/DisplayFormat.h"
 #include "fs/exfat/ExFatTimes.h"
-#include "platform/OutputFile.h"
+#include "fs/DataSink.h"
 
 namespace ondrel {
 
@@ -166,21 +166,14 @@ std::string ExFatAdapter::attributeText(EntryId id) const {
 WriteResult ExFatAdapter::writeFile(EntryId id, const std::string& hostPath) {
     const ExFatEntryRecord* r = record(id);
     if (!r || isFolder(id)) return WriteResult::NotAFile;
-    OutputFile file;
-    if (!file.create(hostPath)) return WriteResult::CreateFailed;
-    FileSink sink(file);
-    WriteResult result = parser_->extract(*r, sink);
-    EntryTimes t = times(id);
-    if (!file.finish(t.accessInstant, t.modifiedInstant)) return WriteResult::WriteFailed;
-    return result;
+    return writeThrough(id, hostPath, [&](DataSink& sink) { return parser_->extract(*r, sink); });
 }
 
 bool ExFatAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::size_t limit) {
     out.clear();
     const ExFatEntryRecord* r = record(id);
     if (!r || isFolder(id)) return false;
-    MemorySink sink(out, limit);
-    parser_->extract(*r, sink);
+    readThrough(out, limit, [&](DataSink& sink) { return parser_->extract(*r, sink); });
     return true;
 }
 

@@ -1,7 +1,7 @@
 #include "fs/ext/ExtAdapter.h"
 
 #include "fs/DisplayFormat.h"
-#include "platform/OutputFile.h"
+#include "fs/DataSink.h"
 
 namespace ondrel {
 
@@ -136,21 +136,14 @@ WriteResult ExtAdapter::writeFile(EntryId id, const std::string& hostPath) {
     if (!r->fromJournal && parser_->readInode(r->number + 1, n) &&
         ((!n.isRegular() && !n.isSymlink()) || (r->deleted && n.size == 0)))
         return WriteResult::NoData;
-    OutputFile file;
-    if (!file.create(hostPath)) return WriteResult::CreateFailed;
-    FileSink sink(file);
-    WriteResult result = parser_->extract(*r, sink);
-    EntryTimes t = times(id);
-    if (!file.finish(t.accessInstant, t.modifiedInstant)) return WriteResult::WriteFailed;
-    return result;
+    return writeThrough(id, hostPath, [&](DataSink& sink) { return parser_->extract(*r, sink); });
 }
 
 bool ExtAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::size_t limit) {
     out.clear();
     const ExtInodeRecord* r = record(id);
     if (!r || r->isDirectory()) return false;
-    MemorySink sink(out, limit);
-    parser_->extract(*r, sink);
+    readThrough(out, limit, [&](DataSink& sink) { return parser_->extract(*r, sink); });
     return true;
 }
 

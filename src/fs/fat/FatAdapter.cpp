@@ -1,6 +1,6 @@
 #include "fs/fat/FatAdapter.h"
 
-#include "platform/OutputFile.h"
+#include "fs/DataSink.h"
 #include "fs/DisplayFormat.h"
 #include "fs/DosTime.h"
 
@@ -141,21 +141,14 @@ DisplayTexts FatAdapter::displayTexts(EntryId id) const {
 WriteResult FatAdapter::writeFile(EntryId id, const std::string& hostPath) {
     const FatEntryRecord* r = record(id);
     if (!r || isFolder(id)) return WriteResult::NotAFile;
-    OutputFile file;
-    if (!file.create(hostPath)) return WriteResult::CreateFailed;
-    FileSink sink(file);
-    WriteResult result = parser_->extract(*r, sink);
-    EntryTimes t = times(id);
-    if (!file.finish(t.accessInstant, t.modifiedInstant)) return WriteResult::WriteFailed;
-    return result;
+    return writeThrough(id, hostPath, [&](DataSink& sink) { return parser_->extract(*r, sink); });
 }
 
 bool FatAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::size_t limit) {
     out.clear();
     const FatEntryRecord* r = record(id);
     if (!r || isFolder(id)) return false;
-    MemorySink sink(out, limit);
-    parser_->extract(*r, sink);
+    readThrough(out, limit, [&](DataSink& sink) { return parser_->extract(*r, sink); });
     return true;
 }
 
