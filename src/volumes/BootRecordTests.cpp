@@ -57,7 +57,10 @@ bool isExfatBootSector(Bytes s, std::int64_t& sizeBytes) {
 }
 
 bool isHfsPlusHeader(Bytes s, std::int64_t& sizeBytes) {
-    if (le8(s, 0) != 'H' || le8(s, 1) != '+' || le8(s, 2) != 0) return false;
+    // HFS+ ("H+", version 4) or HFSX ("HX", version 5).
+    bool hfsPlus = le8(s, 0) == 'H' && le8(s, 1) == '+' && le8(s, 2) == 0;
+    bool hfsx = le8(s, 0) == 'H' && le8(s, 1) == 'X' && be16(s, 2) == 5;
+    if (!hfsPlus && !hfsx) return false;
     sizeBytes = static_cast<std::int64_t>(static_cast<std::uint64_t>(be32(s, 0x28)) * be32(s, 0x2C));
     return true;
 }

@@ -20,7 +20,8 @@ FatType fatBootSectorType(Bytes sector, std::int64_t& sizeBytes);
 // exFAT boot sector ("EXFAT   " system id).
 bool isExfatBootSector(Bytes sector, std::int64_t& sizeBytes);
 
-// HFS+ volume header: the sector 1024 bytes into the volume begins with "H+" 0.
+// HFS+ volume header: the sector 1024 bytes into the volume begins with "H+" 0,
+// or "HX" version 5 (HFSX).
 bool isHfsPlusHeader(Bytes sectorAt1024, std::int64_t& sizeBytes);
 
 // ext2/3/4 primary superblock: magic EF53 at byte 56 of the sector 1024 bytes

@@ -1,6 +1,6 @@
-// The registry's entry for HFS+ (and HFSX). Its volumes are recognised and
-// listed; no parser reads them yet.
+// The registry's entry for HFS+ (and HFSX).
 #include "fs/FileSystemEntry.h"
+#include "fs/hfsplus/HfsAdapter.h"
 #include "volumes/BootRecordTests.h"
 
 namespace ondrel {
@@ -11,14 +11,16 @@ const FileSystemEntry& hfsPlusFileSystem() {
         .listName = "HFS+",
         .treatAsItem = "HFS+",
         .treatAsName = "HFS+",
-        .cliName = "hfsplus",
-        .aliases = {"hfsx"},
+        .cliName = "hfs+",
+        .aliases = {"hfsplus", "hfsx", "hfs"},
         .recognises = [](Bytes, Bytes at1024, std::int64_t& size) { return isHfsPlusHeader(at1024, size); },
-        .create = nullptr,
+        .create = [](readWriteInterface& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
+            return std::make_unique<HfsAdapter>(reader, volume);
+        },
         .modes = {RecoveryMode::Standard, RecoveryMode::Deep},
         .formattedFlag = false,
         .announcesSavedFile = true,
-        .selectedStatus = "",
+        .selectedStatus = "HFS+ partition selected....",
         .candidateLabel = "",
     };
     return entry;

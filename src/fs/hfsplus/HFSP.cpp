@@ -1,0 +1,525 @@
+#include "fs/hfsplus/HFSP.h"
+
+#include "fs/hfsplus/HfsCompressed.h"
+#include "volumes/SectorSweep.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+namespace ondrel {
+
+namespace {
+constexpr std::uint64_t kReadChunk = 4ull << 20;
+constexpr std::uint32_t kExtentsFileId = 3, kCatalogFileId = 4, kAttributesFileId = 8;
+constexpr std::uint32_t kRootId = 2;
+constexpr std::size_t kMaxDecmpfsFork = 16u << 20;
+// The metadata folders HFS+ keeps hard-link targets in, hidden from the list.
+const std::string kPrivateData("\0\0\0\0HFS+ Private Data", 21);
+const std::string kPrivateDirData(".HFS+ Private Directory Data\r");
+}  // namespace
+
+HFSP::HFSP(readWriteInterface& r, VolumeRecord v)
+    : observer_(&silentObserver()), control_(&ownControl_), reader_(r), volume_(std::move(v)) {}
+
+void HFSP::rename(std::int64_t index, const std::string& name) {
+    if (index > 0 && index < static_cast<std::int64_t>(records_.size())) records_[static_cast<std::size_t>(index)].name = name;
+}
+
+bool HFSP::hidden(std::int64_t index) const { return index >= 0 && index == privateFolder_; }
+
+bool HFSP::readHeader(bool allowAlternate, std::string& failure) {
+    reader_.baseOffset = volume_.startSector * 512;
+    volumeBytes_ = diskBytesFrom(reader_, volume_.startSector);
+    damage_.clear();
+    std::uint8_t raw[512] = {};
+    if (!reader_.readAt(1024, raw, 512)) {
+        failure = "The volume header of this HFS+ volume cannot be read.";
+        if (!allowAlternate || !findAlternateHeader()) return false;
+    } else {
+        header_ = decodeVolumeHeader(Bytes(raw, 512));
+    }
+    if (!header_.valid()) {
+        HfsVolumeHeader primary = header_;
+        if (!allowAlternate || !findAlternateHeader()) {
+            failure = primary.blockSize == 0 || (primary.blockSize & (primary.blockSize - 1)) != 0
+                          ? "BlockSize not valid .Aborting.."
+                          : "The volume header is not an HFS+ (\"H+\" version 4) or HFSX (\"HX\" version 5) header.";
+            if (!allowAlternate) failure += " The Deep mode can use the alternate header near the volume's end.";
+            return false;
+        }
+        damage_.push_back("The volume header is damaged: the alternate header near the volume's end was used.");
+    }
+    const std::uint64_t claimed = static_cast<std::uint64_t>(header_.totalBlocks) * header_.blockSize;
+    if (claimed > static_cast<std::uint64_t>(volumeBytes_))
+        damage_.push_back("The volume claims " + std::to_string(claimed) + " bytes; the disk holds " +
+                          std::to_string(volumeBytes_) + " of them.");
+    else
+        volumeBytes_ = static_cast<std::int64_t>(claimed);
+    return true;
+}
+
+bool HFSP::findAlternateHeader() {
+    // The alternate header lies 1024 bytes before the volume's end, which the
+    // volume record states to the MiB (or the primary header, if its sizes survive).
+    const std::int64_t stated = volumeBytesOnDisk(volume_, reader_);
+    const std::int64_t from = std::max<std::int64_t>(1536, stated - (2 << 20)) & ~std::int64_t(511);
+    const std::int64_t to = std::min<std::int64_t>(volumeBytes_, stated + (2 << 20));
+    if (to - from < 512) return false;
+    std::vector<std::uint8_t> area(static_cast<std::size_t>(to - from));
+    if (!reader_.readAt(from, area.data(), static_cast<std::uint32_t>(area.size()))) return false;
+    for (std::int64_t p = static_cast<std::int64_t>(area.size()) - 512; p >= 0; p -= 512) {
+        HfsVolumeHeader h = decodeVolumeHeader(Bytes(area).subspan(static_cast<std::size_t>(p), 512));
+        if (h.valid() && static_cast<std::uint64_t>(h.totalBlocks) * h.blockSize == static_cast<std::uint64_t>(from + p + 1024)) {
+            header_ = h;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool HFSP::readFork(const std::vector<HfsExtent>& extents, std::uint64_t offset, std::uint8_t* out, std::size_t count) {
+    const std::uint64_t bs = header_.blockSize;
+    bool ok = true;
+    std::uint64_t forkPos = 0;
+    std::size_t done = 0;
+    for (const HfsExtent& e : extents) {
+        if (done == count) break;
+        const std::uint64_t len = static_cast<std::uint64_t>(e.count) * bs;
+        const std::uint64_t want = offset + done;
+        if (want >= forkPos + len) {
+            forkPos += len;
+            continue;
+        }
+        const std::uint64_t within = want - forkPos;
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(len - within, count - done));
+        if (!reader_.readAt(static_cast<std::int64_t>(e.start * bs + within), out + done, static_cast<std::uint32_t>(n))) {
+            std::memset(out + done, 0, n);
+            ok = false;
+        }
+        done += n;
+        forkPos += len;
+    }
+    if (done < count) {
+        std::memset(out + done, 0, count - done);
+        ok = false;
+    }
+    return ok;
+}
+
+bool HFSP::forkExtents(std::uint32_t fileId, std::uint8_t forkType, const HfsFork& fork, std::vector<HfsExtent>& out,
+                       const char* what) {
+    std::string problem;
+    if (overflow_.extents(fileId, forkType, fork, header_.totalBlocks, out, problem)) return true;
+    if (what) damage_.push_back(std::string("The ") + what + ": " + problem + ".");
+    return false;
+}
+
+bool HFSP::walkTree(const std::vector<HfsExtent>& extents, std::uint64_t forkBytes, const char* what,
+                    const std::function<void(std::uint32_t, Bytes, bool)>& onNode, std::uint32_t* nodeSizeOut) {
+    std::vector<std::uint8_t> first(512);
+    readFork(extents, 0, first.data(), first.size());
+    HfsNodeDescriptor d = decodeNodeDescriptor(Bytes(first));
+    HfsHeaderRecord h = decodeHeaderRecord(Bytes(first));
+    if (d.kind != static_cast<std::int8_t>(HfsNodeKind::Header) || !validNodeSize(h.nodeSize)) {
+        damage_.push_back(std::string("The header node of the ") + what + " is damaged.");
+        return false;
+    }
+    if (nodeSizeOut) *nodeSizeOut = h.nodeSize;
+    const std::uint32_t nodeSize = h.nodeSize;
+    // A damaged count never walks past the file.
+    const std::uint64_t totalNodes = std::min<std::uint64_t>(h.totalNodes, forkBytes / nodeSize);
+    std::vector<std::uint8_t> node(nodeSize);
+    readFork(extents, 0, node.data(), nodeSize);
+    // The in-use bitmap: the header node's map record, then map nodes by their forward links.
+    std::vector<std::uint8_t> bitmap;
+    {
+        auto offsets = recordOffsets(Bytes(node), decodeNodeDescriptor(Bytes(node)).records);
+        if (offsets.size() >= 3) {
+            std::size_t end = nodeSize - 2 * (offsets.size() + 1);
+            if (offsets[2] < end) bitmap.assign(node.begin() + offsets[2], node.begin() + static_cast<std::ptrdiff_t>(end));
+        }
+        std::uint32_t next = d.forward;
+        std::vector<std::uint8_t> mapNode(nodeSize);
+        for (std::uint64_t hops = 0; next != 0 && next < totalNodes && hops < totalNodes && bitmap.size() * 8 < totalNodes; ++hops) {
+            readFork(extents, static_cast<std::uint64_t>(next) * nodeSize, mapNode.data(), nodeSize);
+            HfsNodeDescriptor md = decodeNodeDescriptor(Bytes(mapNode));
+            auto mo = recordOffsets(Bytes(mapNode), md.records);
+            if (md.kind != static_cast<std::int8_t>(HfsNodeKind::Map) || mo.empty()) break;
+            std::size_t end = nodeSize - 2 * (mo.size() + 1);
+            if (mo[0] < end) bitmap.insert(bitmap.end(), mapNode.begin() + mo[0], mapNode.begin() + static_cast<std::ptrdiff_t>(end));
+            next = md.forward;
+        }
+    }
+    auto inUse = [&](std::uint64_t n) {
+        // Nodes the bitmap does not reach are taken as used.
+        return n / 8 >= bitmap.size() || (bitmap[static_cast<std::size_t>(n / 8)] & (0x80 >> (n % 8))) != 0;
+    };
+    const std::uint64_t perRead = std::max<std::uint64_t>(1, kReadChunk / nodeSize);
+    if (readBuffer_.size() < perRead * nodeSize) readBuffer_.resize(static_cast<std::size_t>(perRead * nodeSize));
+    observer_->progressRange(0, static_cast<std::int64_t>(totalNodes));
+    for (std::uint64_t n = 1; n < totalNodes; n += perRead) {
+        if (control_->poll()) break;
+        const std::uint64_t count = std::min(perRead, totalNodes - n);
+        if (!readFork(extents, n * nodeSize, readBuffer_.data(), static_cast<std::size_t>(count * nodeSize)))
+            damage_.push_back(std::string("Nodes ") + std::to_string(n) + " to " + std::to_string(n + count - 1) + " of the " +
+                              what + " cannot all be read.");
+        for (std::uint64_t k = 0; k < count; ++k)
+            onNode(static_cast<std::uint32_t>(n + k),
+                   Bytes(readBuffer_.data() + k * nodeSize, nodeSize), inUse(n + k));
+        observer_->progressPosition(static_cast<std::int64_t>(n + count));
+    }
+    return true;
+}
+
+void HFSP::loadExtentsOverflow() {
+    overflow_.clear();
+    const HfsFork& f = header_.extentsFile;
+    if (f.totalBlocks == 0 || f.logicalSize == 0) return;
+    std::vector<HfsExtent> extents;
+    // The overflow file's own extents are all in the volume header.
+    forkExtents(kExtentsFileId, kHfsDataFork, f, extents, "extents overflow file");
+    walkTree(extents, f.logicalSize, "extents overflow file", [&](std::uint32_t, Bytes node, bool used) {
+        if (used) overflow_.addLeafNode(node);
+    });
+}
+
+void HFSP::keep(HfsCatalogRecord&& r, std::int64_t nodeByte, bool live) {
+    r.nodeByte = nodeByte;
+    r.deleted = !live;
+    (live ? found_ : stale_).push_back(std::move(r));
+}
+
+void HFSP::decodeLeaf(Bytes node, std::int64_t nodeByte, bool live) {
+    HfsNodeDescriptor d = decodeNodeDescriptor(node);
+    if (d.kind != static_cast<std::int8_t>(HfsNodeKind::Leaf) || d.records == 0) return;
+    for (std::uint16_t off : recordOffsets(node, d.records)) {
+        HfsCatalogRecord r;
+        if (decodeCatalogRecord(node, off, r)) keep(std::move(r), nodeByte, live);
+    }
+}
+
+bool HFSP::scanStandard(std::string& failure) {
+    found_.clear();
+    stale_.clear();
+    if (!readHeader(false, failure)) {
+        observer_->status("Running process Aborted....");
+        return false;
+    }
+    loadExtentsOverflow();
+    std::vector<HfsExtent> catalog;
+    forkExtents(kCatalogFileId, kHfsDataFork, header_.catalogFile, catalog, "catalog file");
+    const std::uint64_t bs = header_.blockSize;
+    auto nodeByte = [&](std::uint64_t forkOffset) -> std::int64_t {
+        for (const HfsExtent& e : catalog) {
+            std::uint64_t len = static_cast<std::uint64_t>(e.count) * bs;
+            if (forkOffset < len) return static_cast<std::int64_t>(e.start * bs + forkOffset);
+            forkOffset -= len;
+        }
+        return -1;
+    };
+    std::uint32_t nodeSize = 0;
+    bool ok = walkTree(catalog, header_.catalogFile.logicalSize, "catalog file",
+                       [&](std::uint32_t n, Bytes node, bool used) {
+                           decodeLeaf(node, nodeByte(static_cast<std::uint64_t>(n) * nodeSize), used);
+                       },
+                       &nodeSize);
+    if (!ok) {
+        failure = "The catalog of this HFS+ volume cannot be read: its header node is damaged. The Deep mode sweeps the "
+                  "volume for catalog nodes.";
+        observer_->status("Running process Aborted....");
+        return false;
+    }
+    finishRecords(false);
+    return true;
+}
+
+bool HFSP::scanDeep(std::string& failure) {
+    found_.clear();
+    stale_.clear();
+    if (!readHeader(true, failure)) {
+        observer_->status("BlockSize not valid .Aborting..");
+        observer_->status("Running process Aborted....");
+        return false;
+    }
+    loadExtentsOverflow();
+    // The catalog's node size from its header node when that survives.
+    std::uint32_t nodeSize = 0;
+    {
+        std::vector<HfsExtent> catalog;
+        forkExtents(kCatalogFileId, kHfsDataFork, header_.catalogFile, catalog, nullptr);
+        std::vector<std::uint8_t> first(512);
+        readFork(catalog, 0, first.data(), first.size());
+        HfsHeaderRecord h = decodeHeaderRecord(Bytes(first));
+        if (decodeNodeDescriptor(Bytes(first)).kind == static_cast<std::int8_t>(HfsNodeKind::Header) &&
+            validNodeSize(h.nodeSize))
+            nodeSize = h.nodeSize;
+    }
+    if (nodeSize == 0) {
+        // The usual catalog node size, never less than a block.
+        nodeSize = std::max<std::uint32_t>(4096, header_.blockSize);
+        damage_.push_back("The catalog's header node is damaged: nodes of " + std::to_string(nodeSize) +
+                          " bytes were looked for.");
+    }
+    const std::uint32_t bs = header_.blockSize;
+    const std::int64_t blocks = volumeBytes_ / bs;
+    if (blocks < 1 || nodeSize < bs) {
+        failure = "BlockSize not valid .Aborting..";
+        observer_->status(failure);
+        observer_->status("Running process Aborted....");
+        return false;
+    }
+    observer_->status("searching the volume for catalog nodes....");
+    SweepOptions o;
+    o.begin = 0;
+    o.end = blocks * bs;
+    o.stride = bs;
+    o.window = std::max(nodeSize, bs);
+    o.chunkBytes = std::max<std::uint32_t>(8u << 20, bs);
+    const std::uint16_t maxRecords = static_cast<std::uint16_t>(std::min<std::uint32_t>(999, (nodeSize - 14) / 2));
+    sweepChunks(
+        reader_, o, *observer_, *control_,
+        [&](const std::uint8_t* bytes, std::int64_t position, std::int64_t length) -> std::int64_t {
+            for (std::int64_t p = 0; p + bs <= length; p += bs) {
+                const std::uint8_t* n = bytes + p;
+                // A leaf node (kind -1, a height) whose first record starts right after its descriptor.
+                if (n[8] != 0xFF || n[9] == 0 || n[nodeSize - 2] != 0 || n[nodeSize - 1] != 14) continue;
+                std::uint16_t records = static_cast<std::uint16_t>(n[10] << 8 | n[11]);
+                if (records < 1 || records > maxRecords) continue;
+                // Where the node was found: catalog nodes need not start at a multiple of their size.
+                decodeLeaf(Bytes(n, nodeSize), position + p, true);
+            }
+            return length;
+        },
+        [](std::int64_t) {});
+    finishRecords(true);
+    return true;
+}
+
+void HFSP::finishRecords(bool swept) {
+    observer_->status("Maintaining Parent Child....");
+    records_.clear();
+    indexOf_.clear();
+    decmpfs_.clear();
+    privateFolder_ = -1;
+    // The first record seen for an ID wins; records only in unused nodes come
+    // after the live ones, as deleted.
+    std::map<std::uint32_t, HfsCatalogRecord, std::greater<>> byId;
+    for (auto* list : {&found_, &stale_})
+        for (HfsCatalogRecord& r : *list) byId.emplace(r.ownId, std::move(r));
+    found_.clear();
+    found_.shrink_to_fit();
+    stale_.clear();
+    stale_.shrink_to_fit();
+    auto root = byId.find(kRootId);
+    HfsCatalogRecord rootRecord;
+    if (root != byId.end() && root->second.isFolder()) {
+        rootRecord = std::move(root->second);
+        byId.erase(root);
+    } else {
+        rootRecord.type = 1;
+        rootRecord.ownId = kRootId;
+        rootRecord.name = "ROOT";
+    }
+    records_.reserve(byId.size() + 2);
+    records_.push_back(std::move(rootRecord));
+    for (auto& [id, r] : byId) records_.push_back(std::move(r));
+    for (std::size_t i = 0; i < records_.size(); ++i) indexOf_[records_[i].ownId] = static_cast<std::int64_t>(i);
+
+    const std::int64_t orphan = static_cast<std::int64_t>(records_.size());
+    std::vector<EntryTree::Index> parentOf(records_.size() + 1, EntryTree::kOutside);
+    // After a sweep a file whose folder was not found goes under the folder
+    // with the next lower ID, as files usually follow their folder's creation.
+    std::vector<std::pair<std::uint32_t, std::int64_t>> folders;  // ascending ID
+    if (swept)
+        for (std::size_t i = records_.size(); i-- > 1;)
+            if (records_[i].isFolder()) folders.push_back({records_[i].ownId, static_cast<std::int64_t>(i)});
+    bool orphans = false;
+    char text[96];
+    for (std::size_t i = 1; i < records_.size(); ++i) {
+        if ((i & 4095) == 0) {
+            std::snprintf(text, sizeof text, "Maintaining Parent Child for record %d of %d....", static_cast<int>(i),
+                          static_cast<int>(records_.size()));
+            observer_->status(text);
+        }
+        const HfsCatalogRecord& r = records_[i];
+        auto p = indexOf_.find(r.parentId);
+        if (p != indexOf_.end() && records_[static_cast<std::size_t>(p->second)].isFolder() &&
+            p->second != static_cast<std::int64_t>(i)) {
+            parentOf[i] = p->second;
+            continue;
+        }
+        orphans = true;
+        parentOf[i] = EntryTree::kLost;
+        if (swept && !r.isFolder()) {
+            auto f = std::lower_bound(folders.begin(), folders.end(), std::make_pair(r.ownId, std::int64_t(0)));
+            if (f != folders.begin()) parentOf[i] = std::prev(f)->second;
+        }
+    }
+    if (orphans) {
+        HfsCatalogRecord o;
+        o.type = 1;
+        o.ownId = 0;
+        o.parentId = kRootId;
+        o.name = "ORPHAN_ENTRY";
+        records_.push_back(std::move(o));
+        tree_.reset(records_.size());
+        tree_.build(parentOf, 0, orphan);
+    } else {
+        parentOf.pop_back();
+        tree_.reset(records_.size());
+        tree_.build(parentOf, 0, EntryTree::kNone);
+    }
+    // The hard links' metadata folder, hidden as its own volume hides it.
+    for (EntryTree::Index c : tree_.children(0)) {
+        const std::string& n = records_[static_cast<std::size_t>(c)].name;
+        if (n == kPrivateData) privateFolder_ = c;
+    }
+    std::int64_t n = 0;
+    for (EntryTree::Index c : tree_.children(0)) {
+        const HfsCatalogRecord& r = records_[static_cast<std::size_t>(c)];
+        if (r.name == kPrivateDirData || c == privateFolder_) continue;
+        std::snprintf(text, sizeof text, r.isFolder() ? "found folder at Node %lld" : "found file at Node %lld",
+                      static_cast<long long>(n++));
+        observer_->status(text);
+    }
+    loadCompressionAttributes();
+}
+
+void HFSP::loadCompressionAttributes() {
+    std::unordered_map<std::uint32_t, bool> wanted;
+    for (const HfsCatalogRecord& r : records_)
+        if (!r.isFolder() && r.isCompressed()) wanted[r.ownId] = true;
+    const HfsFork& f = header_.attributesFile;
+    if (wanted.empty() || f.totalBlocks == 0) return;
+    std::vector<HfsExtent> extents;
+    forkExtents(kAttributesFileId, kHfsDataFork, f, extents, "attributes file");
+    static const char16_t kName[] = u"com.apple.decmpfs";
+    constexpr std::size_t kNameUnits = 17;
+    std::vector<std::pair<std::uint32_t, HfsFork>> inForks;
+    walkTree(extents, f.logicalSize, "attributes file", [&](std::uint32_t, Bytes node, bool used) {
+        HfsNodeDescriptor d = decodeNodeDescriptor(node);
+        if (!used || d.kind != static_cast<std::int8_t>(HfsNodeKind::Leaf)) return;
+        for (std::uint16_t off : recordOffsets(node, d.records)) {
+            // Key: length, pad, file ID, start block, name length, name.
+            const std::size_t keyLength = be16(node, off);
+            const std::uint32_t id = be32(node, off + 4);
+            if (be16(node, off + 12) != kNameUnits || keyLength < 12 + 2 * kNameUnits || !wanted.count(id)) continue;
+            bool same = true;
+            for (std::size_t k = 0; k < kNameUnits && same; ++k) same = be16(node, off + 14 + 2 * k) == kName[k];
+            if (!same) continue;
+            const std::size_t rec = off + 2 + keyLength;
+            const std::uint32_t type = be32(node, rec);
+            if (type == 0x10) {  // inline data
+                const std::size_t size = be32(node, rec + 12);
+                if (rec + 16 + size <= node.size())
+                    decmpfs_.emplace(id, std::vector<std::uint8_t>(node.begin() + static_cast<std::ptrdiff_t>(rec + 16),
+                                                                   node.begin() + static_cast<std::ptrdiff_t>(rec + 16 + size)));
+            } else if (type == 0x20) {  // in a fork of its own
+                inForks.push_back({id, decodeFork(node, rec + 8)});
+            }
+        }
+    });
+    for (const auto& [id, fork] : inForks) {
+        std::vector<HfsExtent> e;
+        if (decmpfs_.count(id) || !forkExtents(id, kHfsDataFork, fork, e, nullptr)) continue;
+        std::vector<std::uint8_t> data(static_cast<std::size_t>(std::min<std::uint64_t>(fork.logicalSize, kMaxDecmpfsFork)));
+        if (readFork(e, 0, data.data(), data.size())) decmpfs_.emplace(id, std::move(data));
+    }
+}
+
+const HfsCatalogRecord* HFSP::dataRecord(std::int64_t index) const {
+    if (index < 0 || index >= static_cast<std::int64_t>(records_.size())) return nullptr;
+    const HfsCatalogRecord* r = &records_[static_cast<std::size_t>(index)];
+    if (r->isFolder()) return nullptr;
+    if (r->isHardLink() && privateFolder_ >= 0) {
+        // The data is in "iNode<N>" of the metadata folder.
+        const std::string target = "iNode" + std::to_string(r->special);
+        for (EntryTree::Index c : tree_.children(privateFolder_))
+            if (records_[static_cast<std::size_t>(c)].name == target) return &records_[static_cast<std::size_t>(c)];
+    }
+    return r;
+}
+
+std::uint64_t HFSP::logicalSize(std::int64_t index) const {
+    const HfsCatalogRecord* r = dataRecord(index);
+    if (!r) return 0;
+    if (r->isCompressed() && r->dataFork.logicalSize == 0) {
+        auto a = decmpfs_.find(r->ownId);
+        if (a != decmpfs_.end()) return decodeDecmpfs(Bytes(a->second)).size;
+    }
+    return r->dataFork.logicalSize;
+}
+
+std::string HFSP::noDataReason(std::int64_t index) const {
+    const HfsCatalogRecord* r = dataRecord(index);
+    if (!r) return {};
+    if (r->isHardLink()) return "a hard link whose file (iNode" + std::to_string(r->special) + ") is not in the catalog";
+    if (r->isCompressed() && r->dataFork.logicalSize == 0) {
+        auto a = decmpfs_.find(r->ownId);
+        return undecompressable(a == decmpfs_.end() ? Bytes() : Bytes(a->second));
+    }
+    return {};
+}
+
+WriteResult HFSP::writeFork(std::uint32_t fileId, std::uint8_t forkType, const HfsFork& fork, DataSink& sink) {
+    std::vector<HfsExtent> extents;
+    std::string problem;
+    bool complete = overflow_.extents(fileId, forkType, fork, header_.totalBlocks, extents, problem);
+    // Never more than the volume holds, whatever a damaged size says.
+    const std::uint64_t size = std::min<std::uint64_t>(fork.logicalSize, static_cast<std::uint64_t>(volumeBytes_));
+    if (size < fork.logicalSize) complete = false;
+    if (readBuffer_.size() < kReadChunk) readBuffer_.resize(kReadChunk);
+    const std::uint64_t bs = header_.blockSize;
+    std::uint64_t pos = 0;
+    for (const HfsExtent& e : extents) {
+        const std::uint64_t end = std::min(size, pos + static_cast<std::uint64_t>(e.count) * bs);
+        const std::uint64_t base = pos;
+        while (pos < end) {
+            const std::uint64_t n = std::min(end - pos, kReadChunk);
+            // An unreadable block is zeros in its place, and the file counts as failed.
+            if (!reader_.readAt(static_cast<std::int64_t>(e.start * bs + (pos - base)), readBuffer_.data(),
+                                static_cast<std::uint32_t>(n))) {
+                std::fill(readBuffer_.begin(), readBuffer_.begin() + static_cast<std::ptrdiff_t>(n), 0);
+                complete = false;
+            }
+            if (!sink.write(readBuffer_.data(), static_cast<std::size_t>(n))) return WriteResult::WriteFailed;
+            pos += n;
+        }
+        if (pos >= size) break;
+    }
+    if (pos < size) {
+        // Blocks no extent maps: zeros keep the length, the file counts as failed.
+        complete = false;
+        std::fill(readBuffer_.begin(), readBuffer_.end(), 0);
+        while (pos < size) {
+            const std::uint64_t n = std::min(size - pos, kReadChunk);
+            if (!sink.write(readBuffer_.data(), static_cast<std::size_t>(n))) return WriteResult::WriteFailed;
+            pos += n;
+        }
+    }
+    return complete ? WriteResult::Written : WriteResult::ReadFailed;
+}
+
+WriteResult HFSP::extract(std::int64_t index, DataSink& sink) {
+    const HfsCatalogRecord* r = dataRecord(index);
+    if (!r) return WriteResult::NotAFile;
+    if (!noDataReason(index).empty()) return WriteResult::NoData;
+    if (r->isCompressed() && r->dataFork.logicalSize == 0) {
+        auto a = decmpfs_.find(r->ownId);
+        Bytes attribute = a == decmpfs_.end() ? Bytes() : Bytes(a->second);
+        std::vector<HfsExtent> resource;
+        forkExtents(r->ownId, kHfsResourceFork, r->resourceFork, resource, nullptr);
+        const std::uint64_t resourceSize =
+            std::min<std::uint64_t>(r->resourceFork.logicalSize, static_cast<std::uint64_t>(volumeBytes_));
+        std::string reason;
+        return writeDecompressed(
+            attribute, resourceSize,
+            [&](std::uint64_t off, std::uint8_t* out, std::size_t n) { return readFork(resource, off, out, n); }, sink,
+            reason);
+    }
+    return writeFork(r->ownId, kHfsDataFork, r->dataFork, sink);
+}
+
+}  // namespace ondrel
