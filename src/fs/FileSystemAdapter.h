@@ -90,6 +90,8 @@ public:
     virtual bool hasChildren(EntryId entry) const = 0;
     virtual bool isDeleted(EntryId entry) const = 0;
     virtual std::string name(EntryId entry) const = 0;
+    // The name as search also matches it (HFS+: composed, for names stored decomposed).
+    virtual std::string searchName(EntryId entry) const { return name(entry); }
     virtual std::uint64_t size(EntryId entry) const = 0;
     virtual std::string sizeText(EntryId entry) const;
     virtual DisplayTexts displayTexts(EntryId entry) const = 0;

@@ -20,7 +20,12 @@ SearchOutcome searchNames(const FileSystemAdapter& adapter, const std::string& t
             return out;
         }
         auto match = [&](EntryId file, const std::string& path) {
-            if (!std::regex_search(adapter.name(file), pattern)) return;
+            const std::string name = adapter.name(file);
+            if (!std::regex_search(name, pattern)) {
+                // Names stored decomposed are also found from composed input.
+                const std::string other = adapter.searchName(file);
+                if (other == name || !std::regex_search(other, pattern)) return;
+            }
             out.hits.push_back({file, path + "\\" + adapter.name(file)});
             observer.status("searched file " + std::to_string(out.hits.size()));
         };

@@ -2,6 +2,7 @@
 
 #include "fs/DataSink.h"
 #include "fs/DisplayFormat.h"
+#include "fs/hfsplus/HfsNames.h"
 
 namespace ondrel {
 
@@ -46,6 +47,8 @@ std::string HfsAdapter::name(EntryId id) const {
     const HfsCatalogRecord* r = record(id);
     return r ? r->name : std::string();
 }
+
+std::string HfsAdapter::searchName(EntryId id) const { return composedName(name(id)); }
 
 std::uint64_t HfsAdapter::size(EntryId id) const {
     const HfsCatalogRecord* r = record(id);

@@ -23,6 +23,7 @@ public:
     bool hasChildren(EntryId entry) const override;
     bool isDeleted(EntryId entry) const override;
     std::string name(EntryId entry) const override;
+    std::string searchName(EntryId entry) const override;
     std::uint64_t size(EntryId entry) const override;
     DisplayTexts displayTexts(EntryId entry) const override;
     std::string attributeText(EntryId entry) const override;
