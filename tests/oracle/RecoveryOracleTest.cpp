@@ -1,4 +1,4 @@
-// The Sleuth Kit as the oracle for file recovery (NTFS, FAT16, FAT32, exFAT, ext2/3/4): the live
+// The Sleuth Kit as the oracle for file recovery (NTFS, FAT16, FAT32, exFAT, ext2/3/4, HFS+): the live
 // files that `fls -r -p` lists come out of `ondrel-cli recover` with the same
 // paths, sizes and contents as TSK reads them (`tsk_recover`, which reads each
 // file as `icat` does); deleted files whose data TSK can still read come out
@@ -166,6 +166,8 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, RecoveryOracleTest,
                                            OracleCase{"gpt-disk.raw", 118784, "--gpt --volume 2"},
                                            OracleCase{"mbr-disk.raw", 172032, "--volume 4"},
                                            OracleCase{"gpt-disk.raw", 135168, "--gpt --volume 3"},
+                                           OracleCase{"gpt-disk.raw", 151552, "--gpt --volume 4"},
+                                           OracleCase{"mbr-disk.raw", 190464, "--start-sector 190464 --fs hfs+"},
                                            OracleCase{"ext4-1k.img", 0, "--start-sector 0 --fs ext4"},
                                            OracleCase{"ext4-small.img", 0, "--start-sector 0 --fs ext4"},
                                            OracleCase{"ext4-mounted.img", 0, "--start-sector 0 --fs ext4"},

@@ -295,6 +295,47 @@ private slots:
         saveAndCompare(results, "ext4", "docs");
     }
 
+    // HFS+ on the GPT disk in both modes, and the same volume as a custom one.
+    void hfsPlusStandardDeepAndCustom() {
+        for (int mode : {1, 3}) {
+            auto* modes = toScanMode(openImagePage(&VhdInputDialog::dynamicDisk, fixture("gpt-disk.vhd")));
+            modes->gptFormat->setChecked(true);
+            auto* list = toVolumeList(modes);
+            QVERIFY(list);
+            auto* modePage = toRecoveryMode(list, 4);
+            QVERIFY(modePage);
+            if (mode == 3) modePage->deepMode->click();
+            QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
+            auto* results = scanned(modePage);
+            QVERIFY(results);
+            QVERIFY(prompts_.messages.contains(QString::fromUtf8(kScanDoneText)));
+            QCOMPARE(results->tree->topLevelItem(0)->text(0), QString());
+            results->searchBox->setText("NESTED");
+            QTest::mouseClick(results->searchButton, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!results->running(), 30000);
+            QVERIFY(columnTexts(results->fileList, 0).contains("\\docs\\deep\\nested.txt"));
+            saveAndCompare(results, "HFS+", "docs");
+            cleanup();
+        }
+        auto* modes = toScanMode(openImagePage(&VhdInputDialog::fixedDisk, fixture("mbr-disk.raw")));
+        modes->advanceScan->click();
+        auto* list = toVolumeList(modes);
+        QVERIFY(list);
+        QTest::mouseClick(list->addCustomButton, Qt::LeftButton);
+        list->startSectorBox->setText("190464");
+        list->endSectorBox->setText("194559");
+        list->treatAs->setCurrentText("HFS+");
+        QTest::mouseClick(list->nextButton, Qt::LeftButton);
+        auto* modePage = list->findChild<ParceModeNtfsDlg*>();
+        QVERIFY(modePage);
+        QVERIFY(modePage->advancedMode->isHidden() && !modePage->deepMode->isHidden());
+        QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
+        auto* results = scanned(modePage);
+        QVERIFY(results);
+        QCOMPARE(results->statusLine->text(), QString::fromUtf8(kScanDoneText));
+        saveAndCompare(results, "HFS+", "docs");
+    }
+
     void sweepFindsVolumesNoTableLists() {
         auto* modes = toScanMode(openImagePage(&VhdInputDialog::fixedDisk, fixture("swept-disk.raw")));
         QVERIFY(modes);

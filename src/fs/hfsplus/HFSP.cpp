@@ -320,8 +320,9 @@ void HFSP::finishRecords(bool swept) {
     } else {
         rootRecord.type = 1;
         rootRecord.ownId = kRootId;
-        rootRecord.name = "ROOT";
     }
+    // The root shows the label every file system's root shows, not the volume's name.
+    rootRecord.name.clear();
     records_.reserve(byId.size() + 2);
     records_.push_back(std::move(rootRecord));
     for (auto& [id, r] : byId) records_.push_back(std::move(r));
