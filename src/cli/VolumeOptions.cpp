@@ -18,7 +18,17 @@ void VolumeOptions::addTo(CLI::App& command) {
     vol->excludes(start);
     command.add_flag("--gpt", gpt, "Number volumes from the GPT");
     command.add_flag("--sweep", sweep, "Number volumes as the sector sweep finds them");
-    command.add_option("--mode", mode, "Recovery mode")->check(CLI::IsMember({"standard", "advanced", "deep"}));
+    // Which modes each file system offers, from the registry.
+    std::string modes;
+    for (const FileSystemEntry* e : fileSystems()) {
+        std::string offered;
+        for (RecoveryMode m : e->modes)
+            offered += std::string(offered.empty() ? "" : "/") +
+                       (m == RecoveryMode::Standard ? "standard" : m == RecoveryMode::Advanced ? "advanced" : "deep");
+        modes += (modes.empty() ? "" : "; ") + e->cliName + " " + offered;
+    }
+    command.add_option("--mode", mode, "Recovery mode (" + modes + ")")
+        ->check(CLI::IsMember({"standard", "advanced", "deep"}));
     command.add_option("--mft-entry", mftEntry, "Advanced mode: the found MFT record to read the MFT from");
     command.add_option("--fat-entry", fatEntry, "Advanced mode (FAT, exFAT): the found FAT copy to read chains from");
     command.add_option("--heap-entry", heapEntry, "Advanced mode (exFAT): the found start of the cluster heap");
