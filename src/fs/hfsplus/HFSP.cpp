@@ -27,7 +27,9 @@ void HFSP::rename(std::int64_t index, const std::string& name) {
     if (index > 0 && index < static_cast<std::int64_t>(records_.size())) records_[static_cast<std::size_t>(index)].name = name;
 }
 
-bool HFSP::hidden(std::int64_t index) const { return index >= 0 && index == privateFolder_; }
+bool HFSP::hidden(std::int64_t index) const {
+    return index >= 0 && (index == privateFolder_ || index == privateDirFolder_);
+}
 
 bool HFSP::readHeader(bool allowAlternate, std::string& failure) {
     reader_.baseOffset = volume_.startSector * 512;
@@ -302,7 +304,7 @@ void HFSP::finishRecords(bool swept) {
     records_.clear();
     indexOf_.clear();
     decmpfs_.clear();
-    privateFolder_ = -1;
+    privateFolder_ = privateDirFolder_ = -1;
     // The first record seen for an ID wins; records only in unused nodes come
     // after the live ones, as deleted.
     std::map<std::uint32_t, HfsCatalogRecord, std::greater<>> byId;
@@ -376,11 +378,12 @@ void HFSP::finishRecords(bool swept) {
     for (EntryTree::Index c : tree_.children(0)) {
         const std::string& n = records_[static_cast<std::size_t>(c)].name;
         if (n == kPrivateData) privateFolder_ = c;
+        if (n == kPrivateDirData) privateDirFolder_ = c;
     }
     std::int64_t n = 0;
     for (EntryTree::Index c : tree_.children(0)) {
         const HfsCatalogRecord& r = records_[static_cast<std::size_t>(c)];
-        if (r.name == kPrivateDirData || c == privateFolder_) continue;
+        if (hidden(c)) continue;
         std::snprintf(text, sizeof text, r.isFolder() ? "found folder at Node %lld" : "found file at Node %lld",
                       static_cast<long long>(n++));
         observer_->status(text);

@@ -47,6 +47,7 @@ public:
     const std::vector<HfsCatalogRecord>& records() const { return records_; }
     const EntryTree& tree() const { return tree_; }
     const HfsVolumeHeader& header() const { return header_; }
+    // The metadata folders of hard links, hidden as the volume hides them.
     bool hidden(std::int64_t index) const;
     const std::vector<std::string>& damage() const { return damage_; }
     void rename(std::int64_t index, const std::string& name);
@@ -83,7 +84,7 @@ private:
     std::vector<HfsCatalogRecord> records_;
     std::unordered_map<std::uint32_t, std::int64_t> indexOf_;  // own ID -> record
     std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> decmpfs_;  // file ID -> attribute
-    std::int64_t privateFolder_ = -1;
+    std::int64_t privateFolder_ = -1, privateDirFolder_ = -1;  // the hard links' metadata folders
     EntryTree tree_;
     std::vector<std::string> damage_;
     IoBuffer readBuffer_;
