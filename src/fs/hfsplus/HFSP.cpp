@@ -380,6 +380,14 @@ void HFSP::finishRecords(bool swept) {
         if (n == kPrivateData) privateFolder_ = c;
         if (n == kPrivateDirData) privateDirFolder_ = c;
     }
+    inodeFiles_.clear();
+    if (privateFolder_ >= 0)
+        for (EntryTree::Index c : tree_.children(privateFolder_)) {
+            const std::string& n = records_[static_cast<std::size_t>(c)].name;
+            if (n.size() > 5 && n.size() <= 15 && n.compare(0, 5, "iNode") == 0 &&
+                n.find_first_not_of("0123456789", 5) == std::string::npos)
+                inodeFiles_.emplace(static_cast<std::uint32_t>(std::stoull(n.substr(5))), c);
+        }
     std::int64_t n = 0;
     for (EntryTree::Index c : tree_.children(0)) {
         const HfsCatalogRecord& r = records_[static_cast<std::size_t>(c)];
@@ -437,11 +445,10 @@ const HfsCatalogRecord* HFSP::dataRecord(std::int64_t index) const {
     if (index < 0 || index >= static_cast<std::int64_t>(records_.size())) return nullptr;
     const HfsCatalogRecord* r = &records_[static_cast<std::size_t>(index)];
     if (r->isFolder()) return nullptr;
-    if (r->isHardLink() && privateFolder_ >= 0) {
+    if (r->isHardLink()) {
         // The data is in "iNode<N>" of the metadata folder.
-        const std::string target = "iNode" + std::to_string(r->special);
-        for (EntryTree::Index c : tree_.children(privateFolder_))
-            if (records_[static_cast<std::size_t>(c)].name == target) return &records_[static_cast<std::size_t>(c)];
+        auto target = inodeFiles_.find(r->special);
+        if (target != inodeFiles_.end()) return &records_[static_cast<std::size_t>(target->second)];
     }
     return r;
 }

@@ -85,6 +85,7 @@ private:
     std::unordered_map<std::uint32_t, std::int64_t> indexOf_;  // own ID -> record
     std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> decmpfs_;  // file ID -> attribute
     std::int64_t privateFolder_ = -1, privateDirFolder_ = -1;  // the hard links' metadata folders
+    std::unordered_map<std::uint32_t, std::int64_t> inodeFiles_;  // N of "iNode<N>" -> record
     EntryTree tree_;
     std::vector<std::string> damage_;
     IoBuffer readBuffer_;
