@@ -196,9 +196,20 @@ void HFSP::keep(HfsCatalogRecord&& r, std::int64_t nodeByte, bool live) {
 void HFSP::decodeLeaf(Bytes node, std::int64_t nodeByte, bool live) {
     HfsNodeDescriptor d = decodeNodeDescriptor(node);
     if (d.kind != static_cast<std::int8_t>(HfsNodeKind::Leaf) || d.records == 0) return;
-    for (std::uint16_t off : recordOffsets(node, d.records)) {
+    const std::vector<std::uint16_t> offsets = recordOffsets(node, d.records);
+    const std::size_t cap = (node.size() - 14) / 2;
+    auto where = [&] { return "The catalog node at byte " + std::to_string(nodeByte); };
+    // Damage in nodes the tree still uses is reported; unused nodes hold leftovers.
+    if (live && (d.records > cap || offsets.size() < d.records))
+        damage_.push_back(where() + " claims " + std::to_string(d.records) + " records; " +
+                          std::to_string(offsets.size()) + " of them could be read.");
+    for (std::uint16_t off : offsets) {
         HfsCatalogRecord r;
-        if (decodeCatalogRecord(node, off, r)) keep(std::move(r), nodeByte, live);
+        if (decodeCatalogRecord(node, off, r)) {
+            keep(std::move(r), nodeByte, live);
+        } else if (live && off + 2u + be16(node, off) > node.size()) {
+            damage_.push_back(where() + " has a record whose key runs past the node's end.");
+        }
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include "common/Utf16.h"
 
+#include <algorithm>
+
 namespace ondrel {
 
 bool decodeCatalogRecord(Bytes node, std::size_t off, HfsCatalogRecord& out) {
@@ -18,6 +20,8 @@ bool decodeCatalogRecord(Bytes node, std::size_t off, HfsCatalogRecord& out) {
     r.type = type;
     r.parentId = be32(node, off + 2);
     r.name = utf16beToUtf8(node, off + 8, nameLength);
+    // The catalog keeps the Finder's "/" where the POSIX name has ":".
+    std::replace(r.name.begin(), r.name.end(), '/', ':');
     r.ownId = be32(node, rec + 8);
     if (r.ownId == 0) return false;
     r.createDate = be32(node, rec + 12);

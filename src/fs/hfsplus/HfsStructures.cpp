@@ -61,13 +61,13 @@ bool validNodeSize(std::uint32_t size) { return size >= 512 && size <= 32768 && 
 std::vector<std::uint16_t> recordOffsets(Bytes node, std::uint16_t count) {
     std::vector<std::uint16_t> out;
     if (node.size() < 16) return out;
-    const std::size_t cap = (node.size() - 14) / 2;
-    const std::size_t n = std::min<std::size_t>(count, cap);
+    const std::size_t n = std::min<std::size_t>(count, (node.size() - 14) / 2);
     out.reserve(n);
     for (std::size_t k = 0; k < n; ++k) {
         std::uint16_t at = be16(node, node.size() - 2 * (k + 1));
-        // Records lie between the descriptor and the offsets at the end.
-        if (at < 14 || at >= node.size() - 2 * (n + 1) + 2) break;
+        // Records lie in order between the descriptor and the offsets at the end;
+        // a damaged count ends where the offsets stop making sense.
+        if (at < 14 || at >= node.size() - 2 * (k + 1) || (!out.empty() && at <= out.back())) break;
         out.push_back(at);
     }
     return out;

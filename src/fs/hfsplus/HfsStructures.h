@@ -63,7 +63,7 @@ bool validNodeSize(std::uint32_t size);
 
 // The start of each record of a node, from the offsets stored backwards at its
 // end. Counts beyond what the node can hold are cut, and an offset outside the
-// records' area ends the list.
+// records' area or out of order ends the list.
 std::vector<std::uint16_t> recordOffsets(Bytes node, std::uint16_t count);
 
 // Seconds since 1904-01-01 00:00 UTC to seconds since 1970.
