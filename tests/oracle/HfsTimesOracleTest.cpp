@@ -48,9 +48,11 @@ TEST_P(HfsTimesOracleTest, SavedFilesCarryTheContentModifiedAndAccessedDates) {
     };
     std::map<std::string, Want> want;
     std::istringstream lines(listing);
-    for (std::string line; std::getline(lines, line) && want.size() < 40;) {
+    for (std::string line; std::getline(lines, line);) {
         std::smatch m;
         if (!std::regex_match(line, m, row) || m[2].str().rfind("$", 0) == 0) continue;
+        // Forty files, and every one the fixtures gave times of their own.
+        if (want.size() >= 40 && m[2].str().rfind("times/", 0) != 0) continue;
         std::string stat;
         runCommand("TZ=UTC istat" + tsk + m[1].str(), &stat);
         std::smatch mod, acc;
@@ -74,6 +76,8 @@ TEST_P(HfsTimesOracleTest, SavedFilesCarryTheContentModifiedAndAccessedDates) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, HfsTimesOracleTest,
-                         ::testing::Values(TimesCase{"gpt-disk.raw", 151552, "--gpt --volume 4"}));
+                         ::testing::Values(TimesCase{"gpt-disk.raw", 151552, "--gpt --volume 4"},
+                                           TimesCase{"hfs-2k.img", 0, "--start-sector 0 --fs hfs+"},
+                                           TimesCase{"hfs-10ext.img", 0, "--start-sector 0 --fs hfs+"}));
 
 }  // namespace ondrel::test
