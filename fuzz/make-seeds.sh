@@ -41,8 +41,19 @@ debugfs -w -R "write $work/a.txt a.txt" "$work/ext.img" >/dev/null 2>&1
 prefix "$work/ext.img" "$s/fs_ext/ext"
 mkdir -p "$work/hfs"
 cp "$work/a.txt" "$work/b.txt" "$work/hfs/"
-xorriso -as mkisofs -quiet -hfsplus -o "$work/hfs.iso" "$work/hfs" 2>/dev/null || true
-[ -s "$work/hfs.iso" ] && prefix "$work/hfs.iso" "$s/fs_hfsplus/hfs"
+xorriso -as mkisofs -quiet -hfsplus -hfsplus-block-size 512 -o "$work/hfs.iso" "$work/hfs" 2>/dev/null || true
+# The HFS+ volume itself, cut out of the hybrid ISO; then the fixtures' volumes
+# (512-byte blocks, HFSX, damaged nodes), each cut to its first MiB.
+if [ -s "$work/hfs.iso" ]; then
+  python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import fixturelib; fixturelib.hfs_extract(sys.argv[2], sys.argv[3])' \
+    "$root/tests/fixtures" "$work/hfs.iso" "$work/hfs.img" >/dev/null
+  prefix "$work/hfs.img" "$s/fs_hfsplus/hfs"
+fi
+for f in hfs-512 hfsx hfs-damaged; do
+  [ -f "$root/tests/fixtures/images/$f.img.xz" ] || continue
+  xz -dc "$root/tests/fixtures/images/$f.img.xz" >"$work/$f.img"
+  prefix "$work/$f.img" "$s/fs_hfsplus/$f"
+done
 
 # A disk with an MBR (two primaries, an extended with two logicals) and a GPT disk.
 # Only the boot sectors of the volumes: the tables and the sweep look at no more.
