@@ -14,5 +14,7 @@ Runner addExportCommand(CLI::App& app);
 Runner addLsCommand(CLI::App& app);
 Runner addRecoverCommand(CLI::App& app);
 Runner addSearchCommand(CLI::App& app);
+Runner addCarveCommand(CLI::App& app);
+Runner addSignaturesCommand(CLI::App& app);
 
 }  // namespace ondrel::cli

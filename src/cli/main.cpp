@@ -19,6 +19,8 @@ int main(int argc, char** argv) {
     runners["ls"] = addLsCommand(app);
     runners["recover"] = addRecoverCommand(app);
     runners["search"] = addSearchCommand(app);
+    runners["carve"] = addCarveCommand(app);
+    runners["signatures"] = addSignaturesCommand(app);
 
     try {
         app.parse(argc, argv);

@@ -1,0 +1,75 @@
+#include "carving/DefaultSignatures.h"
+
+#include "platform/ExecutablePath.h"
+
+#include <fstream>
+
+namespace ondrel {
+
+namespace {
+struct Definition {
+    const char16_t* extension;
+    std::vector<std::uint8_t> start, end;
+    std::int32_t sizeOffset, sizeBytes, headerSize;
+    bool sizeIncludesHeader;
+    std::int64_t cap;
+    const char16_t* category;
+};
+
+constexpr std::int64_t MiB = 1 << 20;
+constexpr std::uint8_t Any = 0x2A;  // "*": any byte
+}  // namespace
+
+std::vector<SignatureRecord> defaultSignatures() {
+    // Each type ends at its end signature, at its size field, or at its cap.
+    static const Definition table[] = {
+        {u"jpg", {0xFF, 0xD8, 0xFF}, {0xFF, 0xD9}, -1, 0, 0, false, 20 * MiB, u"Pictures"},
+        {u"png", {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A}, {0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82}, -1, 0, 0, false, 20 * MiB, u"Pictures"},
+        {u"gif", {0x47, 0x49, 0x46, 0x38}, {0x00, 0x3B}, -1, 0, 0, false, 10 * MiB, u"Pictures"},
+        {u"bmp", {0x42, 0x4D}, {}, 2, 4, 0, true, 50 * MiB, u"Pictures"},
+        {u"tif", {0x49, 0x49, Any, 0x00, 0x08, 0x00, 0x00, 0x00}, {}, -1, 0, 0, false, 20 * MiB, u"Pictures"},
+        {u"pdf", {0x25, 0x50, 0x44, 0x46, 0x2D}, {0x25, 0x25, 0x45, 0x4F, 0x46}, -1, 0, 0, false, 100 * MiB, u"Documents"},
+        {u"doc", {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1}, {}, -1, 0, 0, false, 10 * MiB, u"Documents"},
+        {u"zip", {0x50, 0x4B, 0x03, 0x04}, {0x50, 0x4B, 0x05, 0x06}, -1, 0, 0, false, 100 * MiB, u"Archives"},
+        {u"7z", {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C}, {}, -1, 0, 0, false, 50 * MiB, u"Archives"},
+        {u"rar", {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07}, {}, -1, 0, 0, false, 50 * MiB, u"Archives"},
+        {u"gz", {0x1F, 0x8B, 0x08}, {}, -1, 0, 0, false, 50 * MiB, u"Archives"},
+        // RIFF: the size at byte 4 counts what follows its 8-byte header.
+        {u"wav", {0x52, 0x49, 0x46, 0x46, Any, Any, Any, Any, 0x57, 0x41}, {}, 4, 4, 8, false, 500 * MiB, u"Audio"},
+        {u"avi", {0x52, 0x49, 0x46, 0x46, Any, Any, Any, Any, 0x41, 0x56}, {}, 4, 4, 8, false, 2048 * MiB, u"Video"},
+        {u"mp3", {0x49, 0x44, 0x33}, {}, -1, 0, 0, false, 10 * MiB, u"Audio"},
+    };
+    std::vector<SignatureRecord> out;
+    for (const Definition& d : table) {
+        SignatureRecord r;
+        r.extension = d.extension;
+        r.extensionLength = static_cast<std::uint8_t>(r.extension.size());
+        r.start = d.start;
+        r.end = d.end;
+        r.sizeOffset = d.sizeOffset;
+        r.sizeBytes = d.sizeBytes;
+        r.headerSize = d.headerSize;
+        r.sizeIncludesHeader = d.sizeIncludesHeader;
+        r.approximateSize = d.cap;
+        r.category = d.category;
+        r.index = static_cast<std::uint8_t>(out.size());
+        out.push_back(r);
+    }
+    return out;
+}
+
+bool writeDefaultSettings(const std::string& path) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    for (const SignatureRecord& r : defaultSignatures()) {
+        auto bytes = r.encode();
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    return static_cast<bool>(f.flush());
+}
+
+std::string defaultSettingsPath() {
+    std::string folder = executableFolder();
+    return folder.empty() ? std::string("FileSetting.txt") : folder + "/FileSetting.txt";
+}
+
+}  // namespace ondrel

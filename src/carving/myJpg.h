@@ -1,0 +1,85 @@
+#pragma once
+// The signature scanner: reads a volume or the whole disk sector by sector and
+// finds files by their start signatures, ending each at its end signature
+// (searched at every byte after the start), its size field, or its cap.
+#include "carving/SignatureRecord.h"
+#include "common/ScanObserver.h"
+#include "common/WorkControl.h"
+#include "diskimage/readWriteInterface.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace ondrel {
+
+// One loaded definition, in the scanner's terms.
+struct SignatureEntry {
+    std::string extension;  // UTF-8
+    std::string category;   // UTF-8; "Others" when the record names none
+    std::vector<std::uint8_t> start, end;
+    std::uint16_t startOffset = 0;
+    std::int32_t sizeOffset = -1, sizeBytes = 0, headerSize = 0;
+    bool sizeIncludesHeader = false;
+    std::int64_t approximateSize = 0, sizeToSkip = 0;
+
+    bool hasSizeField() const { return end.empty() && sizeOffset >= 0 && sizeBytes > 0 && sizeBytes <= 8 && sizeOffset + sizeBytes <= 512; }
+    static SignatureEntry from(const SignatureRecord& r);
+};
+
+// How a find was closed.
+enum class CarveEnd { EndSignature, SizeField, Cap, NoEnd };
+const char* carveEndText(CarveEnd how);  // "end signature", "size field", "cap", "no end"
+
+struct CarvedFile {
+    std::int64_t offset = 0;  // from the reader's base
+    std::int64_t size = 0;
+    std::size_t entry = 0;    // into signatures()
+    CarveEnd how = CarveEnd::EndSignature;
+};
+
+class myJpg {
+public:
+    // A file with no end that no cap bounds is closed at this size.
+    static constexpr std::int64_t kDefaultCap = 64ll << 20;
+
+    void addSignatures(const std::vector<SignatureRecord>& records);
+    // Loads a settings file after the definitions already there; false with its message.
+    bool loadSettings(const std::string& path, std::string& message);
+    const std::vector<SignatureEntry>& signatures() const { return entries_; }
+
+    // Prepares the matching; false when there is nothing to look for.
+    bool buildMatchTable();
+    // Scans size bytes from begin (reader offsets). A stop keeps what was
+    // found; still-open finds are closed where the scan ended.
+    bool scan(readWriteInterface& reader, std::int64_t begin, std::int64_t size, ScanObserver& observer,
+              WorkControl& control);
+
+    const std::vector<CarvedFile>& files() const { return files_; }
+    // Categories in the order the definitions name them, with their counts.
+    const std::vector<std::string>& categories() const { return categoryOrder_; }
+    std::int64_t count(const std::string& category) const;
+    // "1048576 .jpg": the find's offset and its extension.
+    std::string fileName(const CarvedFile& f) const;
+
+private:
+    struct Pending {
+        bool open = false;
+        std::int64_t start = 0, searchFrom = 0;
+    };
+    std::int64_t cap(const SignatureEntry& e) const { return e.approximateSize > 0 ? e.approximateSize : kDefaultCap; }
+    void record(std::size_t entry, std::int64_t offset, std::int64_t size, CarveEnd how);
+    void close(std::size_t entry, std::int64_t size, CarveEnd how);
+    int matchStart(const std::uint8_t* sector) const;
+
+    std::vector<SignatureEntry> entries_;
+    std::vector<std::vector<std::size_t>> byFirstByte_;  // entries whose signature starts the sector with that byte
+    std::vector<std::size_t> general_;                  // the others (an offset, a "*" first)
+    std::vector<Pending> pending_;
+    std::vector<CarvedFile> files_;
+    std::vector<std::string> categoryOrder_;
+    std::map<std::string, std::int64_t> counts_;
+};
+
+}  // namespace ondrel

@@ -1,0 +1,185 @@
+// ondrel-cli carve: files found by their signatures on a volume or the whole
+// disk, listed or saved; ondrel-cli signatures: the definitions looked for.
+#include "carving/CarvedAdapter.h"
+#include "carving/DefaultSignatures.h"
+#include "cli/Commands.h"
+#include "cli/ImageOptions.h"
+#include "cli/TerminalObserver.h"
+#include "results/SaveWalk.h"
+#include "volumes/Partition.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+
+namespace ondrel::cli {
+
+namespace {
+
+struct CarveOptions {
+    ImageOptions image;
+    std::optional<int> volume;
+    std::optional<std::int64_t> startSector;
+    std::optional<std::int64_t> sizeMb;
+    bool gpt = false, sweep = false;
+    std::vector<std::string> signatures;
+    bool noDefault = false;
+    std::string out;
+    bool list = false, json = false;
+};
+
+std::string hex(const std::vector<std::uint8_t>& bytes) {
+    std::string out;
+    char b[8];
+    for (std::uint8_t v : bytes) {
+        std::snprintf(b, sizeof b, "%s%02X", out.empty() ? "" : ",", v);
+        out += b;
+    }
+    return out;
+}
+
+int runCarve(CarveOptions& o) {
+    auto scanner = std::make_shared<myJpg>();
+    std::string message;
+    if (!o.noDefault) {
+        std::string path = defaultSettingsPath();
+        if (!scanner->loadSettings(path, message)) scanner->addSignatures(defaultSignatures());
+    }
+    for (const std::string& file : o.signatures)
+        if (!scanner->loadSettings(file, message)) {
+            printError(file + ": " + message);
+            return kExitFailure;
+        }
+    if (!scanner->buildMatchTable()) {
+        printError("no signatures to look for (--no-default without --signatures)");
+        return kExitFailure;
+    }
+    ImageKind kind{};
+    auto reader = o.image.open(kind);
+    if (!reader) return kExitFailure;
+    const std::int64_t disk = static_cast<std::int64_t>(reader->sectorCount() * 512);
+    std::int64_t begin = 0, size = disk;
+    if (o.volume) {
+        std::vector<VolumeRecord> records;
+        Partition partition(records, silentObserver());
+        partition.gptMode = o.gpt;
+        if (o.sweep) partition.sweepVolumes(*reader);
+        else partition.scanPartitionTables(*reader);
+        if (*o.volume < 0 || *o.volume >= static_cast<int>(records.size())) {
+            printError("no volume " + std::to_string(*o.volume) + ": the image has " + std::to_string(records.size()) +
+                       " (see `ondrel-cli volumes`)");
+            return kExitFailure;
+        }
+        const VolumeRecord& v = records[static_cast<std::size_t>(*o.volume)];
+        begin = v.startSector * 512;
+        size = volumeBytesOnDisk(v, *reader);
+    } else if (o.startSector) {
+        begin = *o.startSector * 512;
+        size = o.sizeMb ? *o.sizeMb << 20 : disk - begin;
+    }
+    size = std::max<std::int64_t>(0, std::min(size, disk - begin));
+    if (size <= 0) {
+        printError("zero size volume..");
+        return kExitFailure;
+    }
+    reader->baseOffset = 0;
+    WorkControl control;
+    TerminalObserver observer(o.image.verbose, true, &control);
+    scanner->scan(*reader, begin, size, observer, control);
+    const bool stopped = control.stopRequested();
+    control.reset();
+    CarvedAdapter adapter(*reader, scanner);
+    if (o.list) {
+        for (const CarvedFile& f : scanner->files()) {
+            const SignatureEntry& e = scanner->signatures()[f.entry];
+            if (o.json) {
+                nlohmann::json j{{"name", scanner->fileName(f)}, {"category", e.category}, {"offset", f.offset},
+                                 {"size", f.size}, {"end", carveEndText(f.how)}};
+                std::printf("%s\n", j.dump().c_str());
+            } else {
+                std::printf("%s\t%s\t%lld\t%lld\t%s\n", scanner->fileName(f).c_str(), e.category.c_str(),
+                            static_cast<long long>(f.offset), static_cast<long long>(f.size), carveEndText(f.how));
+            }
+        }
+    }
+    int status = stopped || o.image.hadWarnings ? kExitFailure : kExitOk;
+    if (!o.out.empty()) {
+        SaveWalk walk(adapter, observer);
+        walk.askFirst = false;
+        observer.setControl(&walk.control());
+        SaveOutcome out = walk.saveFolder(adapter.rootEntry(), o.out);
+        std::printf("saved %lld files, %lld failed\n", static_cast<long long>(out.saved), static_cast<long long>(out.failed));
+        for (const auto& f : out.failures) printError("failed: " + f);
+        if (out.failed > 0 || out.stopped) status = kExitFailure;
+    }
+    if (stopped) printError("stopped; what was found so far is listed");
+    return status;
+}
+
+struct SignaturesOptions {
+    std::string file;
+    bool json = false;
+};
+
+int runSignatures(const SignaturesOptions& o) {
+    std::vector<SignatureRecord> records;
+    std::string message;
+    if (o.file.empty()) {
+        if (!loadSignatureRecords(defaultSettingsPath(), records, message)) records = defaultSignatures();
+    } else if (!loadSignatureRecords(o.file, records, message)) {
+        printError(o.file + ": " + message);
+        return kExitFailure;
+    }
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        SignatureEntry e = SignatureEntry::from(records[i]);
+        if (o.json) {
+            nlohmann::json j{{"index", i},           {"extension", e.extension},     {"category", e.category},
+                             {"start", hex(e.start)}, {"start_offset", e.startOffset}, {"end", hex(e.end)},
+                             {"size_offset", e.sizeOffset}, {"size_bytes", e.sizeBytes}, {"header_size", e.headerSize},
+                             {"size_includes_header", e.sizeIncludesHeader}, {"cap", e.approximateSize},
+                             {"skip", e.sizeToSkip}};
+            std::printf("%s\n", j.dump().c_str());
+        } else {
+            std::printf("%zu\t%s\t%s\tstart %s @%u\tend %s\tsize %d/%d%s\tcap %lld\tskip %lld\n", i, e.extension.c_str(),
+                        e.category.c_str(), hex(e.start).c_str(), e.startOffset, e.end.empty() ? "-" : hex(e.end).c_str(),
+                        e.sizeOffset, e.sizeBytes, e.sizeIncludesHeader ? " incl. header" : "",
+                        static_cast<long long>(e.approximateSize), static_cast<long long>(e.sizeToSkip));
+        }
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+Runner addCarveCommand(CLI::App& app) {
+    auto o = std::make_shared<CarveOptions>();
+    auto* cmd = app.add_subcommand("carve", "Find files by their signatures on a volume or the whole disk, and list or save them");
+    o->image.addTo(*cmd, false);
+    auto* vol = cmd->add_option("--volume", o->volume, "Volume number as `ondrel-cli volumes` lists it (default: the whole disk)");
+    auto* start = cmd->add_option("--start-sector", o->startSector, "First sector to scan");
+    cmd->add_option("--size-mb", o->sizeMb, "MiB to scan (with --start-sector)")->needs(start);
+    vol->excludes(start);
+    cmd->add_flag("--gpt", o->gpt, "Number volumes from the GPT");
+    cmd->add_flag("--sweep", o->sweep, "Number volumes as the sector sweep finds them");
+    cmd->add_option("--signatures", o->signatures, "Settings file of signature definitions (repeatable)");
+    cmd->add_flag("--no-default", o->noDefault, "Leave out the default definitions (FileSetting.txt)");
+    auto* out = cmd->add_option("--out", o->out, "Folder that receives the files found");
+    auto* list = cmd->add_flag("--list", o->list, "Print one find per line: name, category, offset, size, how it ended");
+    out->excludes(list);
+    cmd->add_flag("--json", o->json, "JSON output, one object per line");
+    cmd->callback([o, cmd] {
+        if (o->out.empty() && !o->list) throw CLI::RequiredError("--out or --list");
+        (void)cmd;
+    });
+    return [o] { return runCarve(*o); };
+}
+
+Runner addSignaturesCommand(CLI::App& app) {
+    auto o = std::make_shared<SignaturesOptions>();
+    auto* cmd = app.add_subcommand("signatures", "Print the built-in signature definitions or those of a settings file");
+    cmd->add_option("FILE", o->file, "Settings file (default: FileSetting.txt beside the program)");
+    cmd->add_flag("--json", o->json, "JSON output, one object per line");
+    return [o] { return runSignatures(*o); };
+}
+
+}  // namespace ondrel::cli
