@@ -1,0 +1,193 @@
+// Signature recovery on the carving fixture (files placed by the fixture
+// script, made by ImageMagick, zip and by hand): every find at its offset with
+// the bytes a carver that searches end signatures at every byte writes; size
+// fields, caps and open finds; settings files (300 records, a partial record,
+// a skip of 1,000,000 bytes, a start signature at byte 300); the records the
+// definition dialog builds.
+#include "carving/CarvedAdapter.h"
+#include "carving/DefaultSignatures.h"
+#include "diskimage/FileReadSeek.h"
+#include "diskimage/ReaderState.h"
+#include "unit/AdapterPaths.h"
+#include "unit/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace ondrel::test {
+
+namespace {
+
+std::string settings(const std::string& name) { return std::string(ONDREL_FIXTURE_SOURCE_DIR) + "/" + name; }
+
+struct Carved {
+    FileReadSeek reader;
+    std::shared_ptr<myJpg> scanner = std::make_shared<myJpg>();
+    std::map<std::int64_t, const CarvedFile*> byOffset;
+};
+
+std::unique_ptr<Carved> carve(const std::vector<std::string>& settingsFiles) {
+    resetReaderState();
+    auto c = std::make_unique<Carved>();
+    EXPECT_TRUE(c->reader.open(fixture("carving.img")));
+    std::string message;
+    for (const auto& f : settingsFiles) EXPECT_TRUE(c->scanner->loadSettings(settings(f), message)) << f << ": " << message;
+    EXPECT_TRUE(c->scanner->buildMatchTable());
+    WorkControl control;
+    EXPECT_TRUE(c->scanner->scan(c->reader, 0, static_cast<std::int64_t>(c->reader.sectorCount() * 512), silentObserver(), control));
+    for (const CarvedFile& f : c->scanner->files()) c->byOffset[f.offset] = &f;
+    return c;
+}
+
+struct Placed {
+    std::int64_t offset, size;
+    std::string type, outcome, carvedSha;
+    std::int64_t carvedSize = 0;
+};
+
+std::vector<Placed> placed() {
+    std::vector<Placed> out;
+    std::ifstream in(settings("carving.manifest"));
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> c;
+        std::istringstream f(line);
+        for (std::string col; std::getline(f, col, '\t');) c.push_back(col);
+        if (c.size() < 8) continue;
+        out.push_back({std::stoll(c[0]), std::stoll(c[1]), c[3], c[5], c[7], c[6].empty() ? 0 : std::stoll(c[6])});
+    }
+    return out;
+}
+
+std::string sha256(const std::vector<std::uint8_t>& data) {
+    TempDir t;
+    writeFile(t.file("d"), data);
+    std::string out;
+    runCommand("sha256sum '" + t.file("d") + "'", &out);
+    return out.substr(0, 64);
+}
+
+}  // namespace
+
+TEST(CarvingTest, EveryPlacedFileIsFoundWithTheBytesACarverWrites) {
+    if (fixture("carving.img").empty()) GTEST_SKIP();
+    auto c = carve({"carving-types.settings"});
+    auto adapter = std::make_shared<CarvedAdapter>(c->reader, c->scanner);
+    auto paths = reachablePaths(*adapter);
+    std::map<std::int64_t, EntryId> entries;
+    for (const auto& [path, id] : paths)
+        if (const CarvedFile* f = adapter->find(id)) entries[f->offset] = id;
+    int compared = 0;
+    for (const Placed& p : placed()) {
+        if (p.type == "ond") continue;  // known only to its own settings file
+        ASSERT_TRUE(c->byOffset.count(p.offset)) << p.type << " at " << p.offset;
+        const CarvedFile& f = *c->byOffset[p.offset];
+        if (p.outcome == "noend") {
+            EXPECT_EQ(f.how, CarveEnd::NoEnd) << p.offset;
+            continue;
+        }
+        EXPECT_EQ(f.size, p.carvedSize) << p.type << " at " << p.offset;
+        EXPECT_EQ(f.how, p.outcome == "size" ? CarveEnd::SizeField : CarveEnd::EndSignature) << p.offset;
+        std::vector<std::uint8_t> data;
+        adapter->readContent(entries[p.offset], data, 1 << 24);
+        EXPECT_EQ(sha256(data), p.carvedSha) << p.type << " at " << p.offset;
+        ++compared;
+    }
+    EXPECT_GE(compared, 15);
+    // Nothing else is claimed: every find is a placed file.
+    EXPECT_EQ(c->scanner->files().size(), placed().size() - 1);
+    EXPECT_EQ(adapter->name(0), "RAW RECOVERY ");
+    EXPECT_EQ(adapter->name(1), "Pictures (16)");
+    EXPECT_TRUE(paths.count("/Pictures (16)/3145216 .jpg")) << "the header in the last sector of a MiB";
+}
+
+TEST(CarvingTest, SettingsFilesAreReadByLengthAndCheckedWhole) {
+    if (fixture("carving.img").empty()) GTEST_SKIP();
+    // 300 records: the index byte wraps, the count comes from the length; the
+    // jpg definition is the last record.
+    auto many = carve({"carving-300.settings"});
+    EXPECT_EQ(many->scanner->signatures().size(), 300u);
+    EXPECT_TRUE(many->byOffset.count(3145216));
+    myJpg partial;
+    std::string message;
+    EXPECT_FALSE(partial.loadSettings(settings("carving-partial.settings"), message));
+    EXPECT_EQ(message, "Please select a valid file..");
+    EXPECT_TRUE(partial.signatures().empty());
+    EXPECT_FALSE(partial.loadSettings(settings("no-such.settings"), message));
+    EXPECT_EQ(message, "Cannot open the selected file");
+}
+
+TEST(CarvingTest, SizeToSkipIsWholeSectorsAndStartOffsetsAboveAByteAreKept) {
+    if (fixture("carving.img").empty()) GTEST_SKIP();
+    auto skip = carve({"carving-skip.settings"});
+    std::vector<std::int64_t> offsets;
+    for (const CarvedFile& f : skip->scanner->files()) offsets.push_back(f.offset);
+    EXPECT_EQ(offsets, (std::vector<std::int64_t>{65536, 1065984, 2105344, 3145216, 4195840, 7340032, 8386048, 9441792}));
+    auto at300 = carve({"carving-offset300.settings"});
+    ASSERT_EQ(at300->scanner->files().size(), 1u) << "the decoy sector starting with the magic is not a find";
+    EXPECT_EQ(at300->scanner->files()[0].offset, 6815744);
+    EXPECT_EQ(at300->scanner->files()[0].size, 3000);
+}
+
+TEST(CarvingTest, TheDialogsRecordsRoundTripAndRefuseWhatCannotBeStored) {
+    SignatureFields f;
+    f.extension = "jpeg";
+    f.startSignature = "0x89,0x50,0x4E,0x47";
+    f.endSignature = "ff,d9";
+    f.sizeOffset = "0";
+    f.category = "Pictures";
+    SignatureRecord r;
+    std::string message;
+    ASSERT_TRUE(buildSignatureRecord(f, 177 * 300, r, message));
+    EXPECT_EQ(message, "everything initialized well.....");
+    EXPECT_EQ(r.start, (std::vector<std::uint8_t>{0x89, 0x50, 0x4E, 0x47}));
+    EXPECT_EQ(r.end, (std::vector<std::uint8_t>{0xFF, 0xD9}));
+    EXPECT_EQ(r.sizeOffset, -1) << "an offset of 0 means no size field";
+    EXPECT_EQ(r.index, 300 % 256);
+    SignatureRecord back = SignatureRecord::decode(r.encode().data());
+    EXPECT_EQ(back.extension, u"jpeg");
+    EXPECT_EQ(back.start, r.start);
+    EXPECT_EQ(back.category, u"Pictures");
+    f.extension = "jpegs";
+    ASSERT_TRUE(buildSignatureRecord(f, 0, r, message));
+    EXPECT_EQ(r.extension, u"jpeg");
+    EXPECT_EQ(r.extensionLength, 5);
+    f.startOffset = "300";
+    ASSERT_TRUE(buildSignatureRecord(f, 0, r, message));
+    EXPECT_EQ(SignatureRecord::decode(r.encode().data()).startOffset, 300);
+    f.startOffset = "510";
+    EXPECT_FALSE(buildSignatureRecord(f, 0, r, message)) << "offset plus length beyond the first sector";
+    f.startOffset = "";
+    f.extension = "";
+    EXPECT_FALSE(buildSignatureRecord(f, 0, r, message));
+    EXPECT_EQ(message, "extention length is zero..");
+    f.extension = "png";
+    f.startSignature = "";
+    EXPECT_FALSE(buildSignatureRecord(f, 0, r, message));
+    EXPECT_EQ(message, "signature length is zero..");
+    f.startSignature = "1,2,3,4,5,6,7,8,9,10,11";
+    EXPECT_FALSE(buildSignatureRecord(f, 0, r, message)) << "more than ten bytes";
+}
+
+TEST(CarvingTest, CommandLineListsSavesAndPrintsDefinitions) {
+    if (fixture("carving.img").empty()) GTEST_SKIP();
+    const std::string image = quoted(fixture("carving.img"));
+    CliResult list = runCli("carve " + image + " --list --json --no-default --signatures " + quoted(settings("carving-types.settings")));
+    ASSERT_EQ(list.status, 0) << list.out;
+    EXPECT_NE(list.out.find(R"({"category":"Pictures","end":"size field","name":"5245440 .bmp","offset":5245440,"size":180138})"),
+              std::string::npos)
+        << list.out.substr(0, 400);
+    TempDir out;
+    CliResult saved = runCli("carve " + image + " --out " + quoted(out.path().string()));
+    ASSERT_EQ(saved.status, 0) << saved.out;
+    EXPECT_NE(saved.out.find("saved "), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(out.path() / "Documents (1)" / "6295040 .pdf"));
+    CliResult defs = runCli("signatures");
+    EXPECT_EQ(defs.status, 0);
+    EXPECT_NE(defs.out.find("jpg\tPictures\tstart FF,D8,FF @0\tend FF,D9"), std::string::npos) << defs.out;
+    EXPECT_NE(runCli("carve " + image + " --list --no-default").status, 0);
+}
+
+}  // namespace ondrel::test
