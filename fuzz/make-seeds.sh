@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 s="$work/seeds"
-mkdir -p "$s"/{vhd,vhd_fixed,vdi,vmdk,vmdk_descriptor,partitions,decoders,fs_ntfs,fs_fat16,fs_fat32,fs_exfat,fs_ext,fs_hfsplus}
+mkdir -p "$s"/{vhd,vhd_fixed,vdi,vmdk,vmdk_descriptor,partitions,decoders,fs_ntfs,fs_fat16,fs_fat32,fs_exfat,fs_ext,fs_hfsplus,carving}
 ft=()
 command -v faketime >/dev/null && ft=(faketime -f '2024-03-05 12:00:00')
 export TZ=UTC SOURCE_DATE_EPOCH=1709640000
@@ -75,6 +75,15 @@ qemu-img convert -q -f raw -O vpc -o subformat=fixed "$work/mbr.raw" "$s/vhd_fix
 qemu-img convert -q -f raw -O vdi "$work/mbr.raw" "$s/vdi/disk.vdi"
 qemu-img convert -q -f raw -O vmdk "$work/mbr.raw" "$s/vmdk/disk.vmdk"
 strings -n 1 "$s/vmdk/disk.vmdk" | sed -n '/# Disk DescriptorFile/,/ddb.adapterType/p' >"$s/vmdk_descriptor/descriptor.txt"
+
+# Carving: the record count byte, records, then the disk: the fixture image's
+# first MiB, and its file with a start signature at byte 300 behind its record.
+if [ -f "$root/tests/fixtures/images/carving.img.xz" ]; then
+  xz -dc "$root/tests/fixtures/images/carving.img.xz" >"$work/carving.img"
+  { printf '\0'; head -c 1048576 "$work/carving.img"; } >"$s/carving/first-mib"
+  { printf '\1'; cat "$root/tests/fixtures/images/carving-offset300.settings";
+    dd if="$work/carving.img" bs=1M skip=6 count=1 status=none; } >"$s/carving/offset300"
+fi
 
 # Decoders: the selector byte, then the structure (see fuzz_decoders.cpp).
 mft=$(python3 -c "import struct,sys; print(struct.unpack('<Q', open(sys.argv[1], 'rb').read(56)[48:56])[0])" "$work/ntfs.img")
