@@ -24,6 +24,7 @@ public:
         return answers.isEmpty() ? true : answers.takeFirst();
     }
     QString openFile(QWidget*, const QString&) override { return file; }
+    QString saveFile(QWidget*, const QString&) override { return file; }
     QString chooseFolder(QWidget*) override { return folder; }
     void openUrl(const QString& url) override { urls << url; }
     void quit() override { ++quits; }

@@ -3,6 +3,8 @@
 // wrote (their SHA-256 sums, as The Sleuth Kit also reads them).
 #include "ScriptedPrompter.h"
 
+#include "carving/SignatureRecord.h"
+
 #include "diskimage/ReaderState.h"
 #include "fs/fat/FatParser.h"
 #include "results/ScanDriver.h"
@@ -12,6 +14,8 @@
 #include "ui/pages/DriveParsingModes.h"
 #include "ui/pages/ParceModeNtfsDlg.h"
 #include "ui/pages/PopulateDriveDlg.h"
+#include "ui/pages/RawRecoveryDialog.h"
+#include "ui/pages/RawSettingDlg.h"
 #include "ui/pages/VhdInputDialog.h"
 #include "ui/pages/VolumeScanDlg.h"
 #include "ui/pages/advanceOptions.h"
@@ -33,6 +37,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QValidator>
 #include <QTextStream>
 
 #include <QDeadlineTimer>
@@ -334,6 +339,84 @@ private slots:
         QVERIFY(results);
         QCOMPARE(results->statusLine->text(), QString::fromUtf8(kScanDoneText));
         saveAndCompare(results, "HFS+", "docs");
+    }
+
+    // "RAW" on the volume list: the signature page scans the carving image,
+    // lists the finds by category and saves the ticked ones.
+    void rawRecoveryFindsListsAndSaves() {
+        auto* modes = toScanMode(openImagePage(&VhdInputDialog::fixedDisk, fixture("carving.img")));
+        QVERIFY(modes);
+        modes->advanceScan->click();
+        auto* list = toVolumeList(modes);
+        QVERIFY(list);
+        QTest::mouseClick(list->addCustomButton, Qt::LeftButton);
+        list->startSectorBox->setText("0");
+        list->endSectorBox->setText("20479");
+        list->treatAs->setCurrentText("RAW");
+        QTest::mouseClick(list->nextButton, Qt::LeftButton);
+        auto* raw = list->findChild<RawRecoveryDialog*>();
+        QVERIFY(raw);
+        QCOMPARE(raw->statusLine->text(), QStringLiteral("Please select parse button to scan the default file."));
+        QTest::mouseClick(raw->parseButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!raw->running(), 60000);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("done.."));
+        QCOMPARE(raw->statusLine->text(), QStringLiteral("Scanning processing done.Select save button to save the data"));
+        QTreeWidgetItem* root = raw->tree->topLevelItem(0);
+        QVERIFY(root);
+        QCOMPARE(root->text(0), QStringLiteral("RAW RECOVERY "));
+        QTreeWidgetItem* pictures = childNamed(root, "Pictures (16)");
+        QVERIFY(pictures);
+        raw->onLabelClicked(pictures);
+        QCOMPARE(raw->fileList->rowCount(), 16);
+        QVERIFY(columnTexts(raw->fileList, 0).contains("3145216 .jpg"));
+        // Save refuses without a folder, then writes the ticked finds.
+        QTest::mouseClick(raw->saveButton, Qt::LeftButton);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("Please select folder to continue the saving process."));
+        QTemporaryDir out;
+        prompts_.folder = out.path();
+        QTest::mouseClick(raw->browseButton, Qt::LeftButton);
+        raw->tree->setCheck(root, false);
+        raw->tree->setCheck(pictures, true);
+        QTest::mouseClick(raw->saveButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!raw->running(), 30000);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("work done"));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(), 16);
+        QCOMPARE(QFileInfo(out.path() + "/2166272 .jpg").size(), qint64(1026));
+        QTest::mouseClick(raw->backButton, Qt::LeftButton);
+    }
+
+    void rawSettingDialogWritesRecords() {
+        QTemporaryDir dir;
+        RawSettingDlg dialog(nullptr);
+        QTest::mouseClick(dialog.saveButton, Qt::LeftButton);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("Select valid file to save the entries."));
+        prompts_.file = dir.filePath("mine.txt");
+        QTest::mouseClick(dialog.pickButton, Qt::LeftButton);
+        QCOMPARE(dialog.pathBox->text(), prompts_.file);
+        QTest::mouseClick(dialog.saveButton, Qt::LeftButton);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("extention length is zero.."));
+        dialog.extension->setText("png");
+        QTest::mouseClick(dialog.saveButton, Qt::LeftButton);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("signature length is zero.."));
+        dialog.startSignature->setText("0x89,0x50,0x4E,0x47");
+        dialog.endSignature->setText("0x49,0x45,0x4E,0x44,0xAE,0x42,0x60,0x82");
+        dialog.category->setText("Pictures");
+        QTest::mouseClick(dialog.saveButton, Qt::LeftButton);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("everything initialized well....."));
+        QTest::mouseClick(dialog.saveButton, Qt::LeftButton);
+        std::vector<SignatureRecord> records;
+        std::string message;
+        QVERIFY(loadSignatureRecords(prompts_.file.toStdString(), records, message));
+        QCOMPARE(records.size(), std::size_t(2));
+        QCOMPARE(records[1].index, std::uint8_t(1));
+        QCOMPARE(records[0].start.size(), std::size_t(4));
+        // The numeric boxes take digits only.
+        QString typed = QStringLiteral("12a");
+        int at = 0;
+        QCOMPARE(dialog.startOffset->validator()->validate(typed, at), QValidator::Invalid);
+        prompts_.file.clear();
+        QTest::mouseClick(dialog.pickButton, Qt::LeftButton);
+        QCOMPARE(prompts_.messages.last(), QStringLiteral("File can not be created"));
     }
 
     void sweepFindsVolumesNoTableLists() {

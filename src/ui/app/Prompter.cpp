@@ -39,6 +39,13 @@ QString Prompter::openFile(QWidget* parent, const QString& filter) {
     return path;
 }
 
+QString Prompter::saveFile(QWidget* parent, const QString& filter) {
+    QString path = QFileDialog::getSaveFileName(parent, caption(), lastFolder("paths/settings"), filter, nullptr,
+                                                QFileDialog::DontConfirmOverwrite);
+    if (!path.isEmpty()) rememberFolder("paths/settings", QFileInfo(path).absolutePath());
+    return path;
+}
+
 QString Prompter::chooseFolder(QWidget* parent) {
     QString folder = QFileDialog::getExistingDirectory(parent, QStringLiteral("Please choose a folder."),
                                                        lastFolder("paths/output"), QFileDialog::ShowDirsOnly);

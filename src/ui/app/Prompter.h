@@ -17,6 +17,8 @@ public:
     virtual bool question(QWidget* parent, const QString& text, bool informationIcon = false);
     // An existing file, or empty when cancelled. filter as the file dialog takes it.
     virtual QString openFile(QWidget* parent, const QString& filter);
+    // A file to write (it may not exist yet), or empty when cancelled.
+    virtual QString saveFile(QWidget* parent, const QString& filter);
     // A folder, or empty when cancelled ("Please choose a folder.").
     virtual QString chooseFolder(QWidget* parent);
     // Web pages and mail addresses.

@@ -6,6 +6,7 @@
 #include "ui/app/Prompter.h"
 #include "ui/app/Screenshots.h"
 #include "ui/pages/ParceModeNtfsDlg.h"
+#include "ui/pages/RawRecoveryDialog.h"
 #include "ui/pages/VhdInputDialog.h"
 
 #include <QCheckBox>
@@ -347,9 +348,9 @@ void PopulateDriveDlg::onNext() {
         else raw = item == QString::fromUtf8(kRawItem);
     }
     if (raw) {
-        // Signature recovery has no page in this version; say so rather than
-        // lead the user on to an empty one.
-        prompter().information(this, QStringLiteral("Signature (RAW) recovery is not available in this version."));
+        chosenRecord.fileSystem = kRawItem;
+        forwardTo(new RawRecoveryDialog(this, chosenRecord));
+        scanner_.reset();
         return;
     }
     if (isUnknownFileSystem(chosenRecord)) {

@@ -1,0 +1,297 @@
+#include "ui/pages/RawRecoveryDialog.h"
+
+#include "carving/DefaultSignatures.h"
+#include "diskimage/ReaderState.h"
+#include "results/SaveWalk.h"
+#include "ui/app/GuiObserver.h"
+#include "ui/app/Prompter.h"
+#include "ui/controls/CCheckListCtrl.h"
+#include "ui/controls/CXHtmlTree.h"
+#include "ui/pages/RawSettingDlg.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace ondrel::ui {
+
+namespace {
+constexpr int kEntryRole = Qt::UserRole + 1;
+const char* kWaitText = "Please wait for the running process.";
+const char* kDoneText = "Scanning processing done.Select save button to save the data.";
+}  // namespace
+
+RawRecoveryDialog::RawRecoveryDialog(QWidget* parentPage, const VolumeRecord& r) : WizardPage(parentPage), record(r) {
+    auto* layout = new QVBoxLayout(this);
+    auto* group = new QGroupBox(
+        QStringLiteral("Click Parse button to add default file settings or create your own file to process raw recovery."), this);
+    auto* top = new QHBoxLayout(group);
+    pathBox = new QLineEdit(group);
+    pickButton = new QPushButton(QStringLiteral("..."), group);
+    parseButton = new QPushButton(QStringLiteral("Parse"), group);
+    loadDefault = new QCheckBox(QStringLiteral("Load Default Items"), group);
+    loadDefault->setChecked(true);
+    settingsButton = new QPushButton(style()->standardIcon(QStyle::SP_FileDialogDetailedView), QString(), group);
+    settingsButton->setToolTip(QStringLiteral("Setting"));
+    top->addWidget(pathBox, 1);
+    top->addWidget(pickButton);
+    top->addWidget(parseButton);
+    top->addWidget(loadDefault);
+    top->addWidget(settingsButton);
+    top->addWidget(new QLabel(QStringLiteral("[Add new signatures in \n new/existing file]"), group));
+    layout->addWidget(group);
+
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    tree = new CXHtmlTree(split);
+    fileList = new CCheckListCtrl(split);
+    fileList->setColumnCount(1);
+    fileList->setHorizontalHeaderLabels({QStringLiteral("File(s) List")});
+    fileList->setColumnWidth(0, 300);
+    fileList->horizontalHeader()->setStretchLastSection(true);
+    fileList->initialise();
+    split->addWidget(tree);
+    split->addWidget(fileList);
+    split->setSizes({300, 600});
+    layout->addWidget(split, 1);
+
+    auto* controls = new QHBoxLayout;
+    progress = new LongProgressBar(this);
+    pauseButton = new QPushButton(style()->standardIcon(QStyle::SP_MediaPause), QString(), this);
+    pauseButton->setToolTip(QStringLiteral("Pause"));
+    resumeButton = new QPushButton(style()->standardIcon(QStyle::SP_MediaPlay), QString(), this);
+    resumeButton->setToolTip(QStringLiteral("Resume"));
+    stopButton = new QPushButton(style()->standardIcon(QStyle::SP_MediaStop), QString(), this);
+    stopButton->setToolTip(QStringLiteral("Stop"));
+    controls->addWidget(progress, 1);
+    for (auto* b : {pauseButton, resumeButton, stopButton}) controls->addWidget(b);
+    layout->addLayout(controls);
+    statusLine = new QLabel(this);
+    layout->addWidget(statusLine);
+
+    auto* outRow = new QHBoxLayout;
+    browseButton = new QPushButton(QStringLiteral("Browse"), this);
+    outputBox = new QLineEdit(this);
+    outputBox->setReadOnly(true);
+    saveButton = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), QStringLiteral("Save"), this);
+    outRow->addWidget(browseButton);
+    outRow->addWidget(outputBox, 1);
+    outRow->addWidget(saveButton);
+    layout->addLayout(outRow);
+    auto* buttons = buttonRow(true);
+    nextButton->hide();
+    layout->addLayout(buttons);
+    for (auto* b : {pickButton, parseButton, settingsButton, pauseButton, resumeButton, stopButton, browseButton, saveButton})
+        b->setAutoDefault(false);
+
+    tree->Initialize(true, true);
+    tree->setIconSize(QSize(16, 16));
+    connect(pickButton, &QPushButton::clicked, this, &RawRecoveryDialog::onPick);
+    connect(parseButton, &QPushButton::clicked, this, &RawRecoveryDialog::onParse);
+    connect(settingsButton, &QPushButton::clicked, this, &RawRecoveryDialog::onSettings);
+    connect(browseButton, &QPushButton::clicked, this, &RawRecoveryDialog::onBrowse);
+    connect(saveButton, &QPushButton::clicked, this, &RawRecoveryDialog::onSave);
+    connect(pauseButton, &QPushButton::clicked, this, &RawRecoveryDialog::pause);
+    connect(resumeButton, &QPushButton::clicked, this, &RawRecoveryDialog::resume);
+    connect(stopButton, &QPushButton::clicked, this, &RawRecoveryDialog::stop);
+    connect(tree, &CXHtmlTree::labelClicked, this, &RawRecoveryDialog::onLabelClicked);
+    connect(backButton, &QPushButton::clicked, this, [this] {
+        if (refuseWhileRunning()) return;
+        goBack();
+    });
+
+    observer_ = std::make_unique<GuiObserver>(this);
+    observer_->showOn(this, statusLine, progress);
+    defaultSettings = QString::fromStdString(defaultSettingsPath());
+    for (auto* w : QList<QWidget*>{progress, pauseButton, resumeButton, stopButton}) w->hide();
+    statusLine->setText(QStringLiteral("Please select parse button to scan the default file."));
+    resize(960, 640);
+}
+
+RawRecoveryDialog::~RawRecoveryDialog() { stopWorkers(); }
+
+void RawRecoveryDialog::stopWorkers() {
+    control_.requestStop();
+    if (observer_) observer_->close();
+    worker_.join();
+}
+
+bool RawRecoveryDialog::refuseWhileRunning() {
+    if (!running_) return false;
+    prompter().information(this, QString::fromUtf8(kWaitText));
+    return true;
+}
+
+void RawRecoveryDialog::setRunning(bool on) {
+    running_ = on;
+    for (auto* w : QList<QWidget*>{progress, pauseButton, resumeButton, stopButton}) w->setVisible(on);
+    settingsButton->setEnabled(!on);
+    loadDefault->setEnabled(!on);
+    backButton->setEnabled(!on);
+    saveButton->setEnabled(!on);
+}
+
+void RawRecoveryDialog::onPick() {
+    if (refuseWhileRunning()) return;
+    QString path = prompter().openFile(this, QStringLiteral(".Text Files (*.txt)"));
+    if (!path.isEmpty() && QFileInfo::exists(path)) pathBox->setText(path);
+}
+
+void RawRecoveryDialog::finishParse(const QString& status) {
+    setRunning(false);
+    statusLine->setText(status);
+}
+
+void RawRecoveryDialog::onParse() {
+    if (refuseWhileRunning()) return;
+    setRunning(true);
+    std::string message;
+    if (loadDefault->isChecked()) {
+        statusLine->setText(QStringLiteral("Processing....."));
+        scanner_ = std::make_shared<myJpg>();
+        // Without the file beside the program, its built-in definitions.
+        if (!scanner_->loadSettings(defaultSettings.toStdString(), message)) scanner_->addSignatures(defaultSignatures());
+    } else if (!scanner_) {
+        scanner_ = std::make_shared<myJpg>();
+    }
+    if (!pathBox->text().isEmpty() && !scanner_->loadSettings(pathBox->text().toStdString(), message)) {
+        prompter().information(this, QString::fromStdString(message));
+        finishParse(QString::fromUtf8(kDoneText));
+        return;
+    }
+    const std::int64_t size = sizeMegabytes(record.sizeText) << 20;
+    if (size <= 0) {
+        prompter().information(this, QStringLiteral("zero size volume.."));
+        finishParse(QString::fromUtf8(kDoneText));
+        return;
+    }
+    if (!g_reader || !scanner_->buildMatchTable()) {
+        prompter().information(this, QStringLiteral("Enter the info file first.."));
+        finishParse(QString::fromUtf8(kDoneText));
+        return;
+    }
+    adapter_.reset();
+    tree->deleteAllItems();
+    fileList->clearRows();
+    control_.reset();
+    g_reader->baseOffset = 0;
+    const std::int64_t begin = record.startSector * 512;
+    const std::int64_t bytes = std::min<std::int64_t>(size, volumeBytesOnDisk(record, *g_reader));
+    auto scanner = scanner_;
+    GuiObserver* observer = observer_.get();
+    worker_.join();
+    worker_.start([this, scanner, observer, begin, bytes] {
+        scanner->scan(*g_reader, begin, bytes, *observer, control_);
+        observer->post([this] {
+            worker_.join();
+            showFinds();
+            finishParse(QStringLiteral("Scanning processing done.Select save button to save the data"));
+            prompter().information(this, QStringLiteral("done.."));
+        });
+    });
+}
+
+void RawRecoveryDialog::showFinds() {
+    adapter_ = std::make_unique<CarvedAdapter>(*g_reader, scanner_);
+    tree->setUpdatesEnabled(false);
+    QTreeWidgetItem* root = tree->insertItem(QString::fromStdString(adapter_->name(0)), icons_.folder(), nullptr, true);
+    root->setData(0, kEntryRole, QVariant::fromValue<qlonglong>(0));
+    for (EntryId c : adapter_->children(0)) {
+        QTreeWidgetItem* category = tree->insertItem(QString::fromStdString(adapter_->name(c)), icons_.folder(), root, true);
+        category->setData(0, kEntryRole, QVariant::fromValue<qlonglong>(c));
+        for (EntryId f : adapter_->children(c)) {
+            QString name = QString::fromStdString(adapter_->name(f));
+            tree->insertItem(name, icons_.file(name), category, true)->setData(0, kEntryRole, QVariant::fromValue<qlonglong>(f));
+        }
+    }
+    root->setExpanded(true);
+    tree->setUpdatesEnabled(true);
+}
+
+void RawRecoveryDialog::onLabelClicked(QTreeWidgetItem* item) {
+    if (!item || running_ || !adapter_) return;
+    fileList->clearRows();
+    for (int i = 0; i < item->childCount(); ++i) {
+        QTreeWidgetItem* child = item->child(i);
+        EntryId e = child->data(0, kEntryRole).toLongLong();
+        if (adapter_->isFolder(e)) continue;  // its finds, not sub-categories
+        fileList->appendRow({child->text(0)}, QVariant::fromValue<qlonglong>(e), tree->getCheck(child), icons_.file(child->text(0)));
+    }
+    fileList->updateHeader();
+}
+
+void RawRecoveryDialog::onSettings() {
+    if (refuseWhileRunning()) return;
+    RawSettingDlg dialog(this);
+    dialog.exec();
+}
+
+void RawRecoveryDialog::onBrowse() {
+    outputFolder = prompter().chooseFolder(this);
+    outputBox->setText(outputFolder);
+}
+
+void RawRecoveryDialog::onSave() {
+    if (outputFolder.isEmpty()) {
+        prompter().information(this, QStringLiteral("Please select folder to continue the saving process."));
+        return;
+    }
+    if (refuseWhileRunning() || !adapter_) return;
+    // The ticked finds of every category.
+    std::vector<EntryId> ticked;
+    QTreeWidgetItem* root = tree->topLevelItem(0);
+    for (int c = 0; root && c < root->childCount(); ++c)
+        for (int i = 0; i < root->child(c)->childCount(); ++i) {
+            QTreeWidgetItem* item = root->child(c)->child(i);
+            if (tree->getCheck(item)) ticked.push_back(item->data(0, kEntryRole).toLongLong());
+        }
+    setRunning(true);
+    control_.reset();
+    GuiObserver* observer = observer_.get();
+    std::string folder = outputFolder.toStdString();
+    worker_.join();
+    worker_.start([this, observer, ticked, folder] {
+        SaveWalk walk(*adapter_, *observer);
+        walk.askFirst = false;
+        std::int64_t saved = 0, failed = 0;
+        for (EntryId e : ticked) {
+            if (control_.stopRequested()) break;
+            SaveOutcome o = walk.saveFile(e, folder);
+            saved += o.saved;
+            failed += o.failed;
+        }
+        observer->post([this, saved, failed] {
+            worker_.join();
+            setRunning(false);
+            statusLine->setText(QStringLiteral("%1 files saved, %2 failed").arg(saved).arg(failed));
+            prompter().information(this, QStringLiteral("work done"));
+        });
+    });
+}
+
+void RawRecoveryDialog::pause() {
+    if (!running_) return;
+    control_.pause();
+    statusLine->setText(QStringLiteral("Pause button pressed."));
+}
+
+void RawRecoveryDialog::resume() {
+    if (!running_) return;
+    control_.resume();
+    statusLine->setText(QStringLiteral("Resume button pressed."));
+}
+
+void RawRecoveryDialog::stop() {
+    if (!running_) return;
+    control_.requestStop();
+    statusLine->setText(QStringLiteral("Stop button pressed.Please wait for the process to stop"));
+}
+
+}  // namespace ondrel::ui

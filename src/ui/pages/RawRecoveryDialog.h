@@ -1,0 +1,80 @@
+#pragma once
+// Signature recovery: loads the definitions (the default "FileSetting.txt" and
+// a file of the user's), scans the chosen volume for them on a worker, shows
+// the finds by category and saves the ticked ones.
+#include "carving/CarvedAdapter.h"
+#include "ui/app/LongProgressBar.h"
+#include "ui/app/WorkerThread.h"
+#include "ui/controls/FileIcons.h"
+#include "ui/pages/WizardPage.h"
+#include "volumes/VolumeRecord.h"
+
+#include <memory>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QTreeWidgetItem;
+
+namespace ondrel::ui {
+
+class CCheckListCtrl;
+class CXHtmlTree;
+class GuiObserver;
+
+class RawRecoveryDialog : public WizardPage {
+    Q_OBJECT
+public:
+    RawRecoveryDialog(QWidget* parentPage, const VolumeRecord& record);
+    ~RawRecoveryDialog() override;
+
+    QLineEdit* pathBox = nullptr;
+    QPushButton* pickButton = nullptr;
+    QPushButton* parseButton = nullptr;
+    QCheckBox* loadDefault = nullptr;
+    QPushButton* settingsButton = nullptr;
+    CXHtmlTree* tree = nullptr;
+    CCheckListCtrl* fileList = nullptr;
+    LongProgressBar* progress = nullptr;
+    QPushButton *pauseButton = nullptr, *resumeButton = nullptr, *stopButton = nullptr;
+    QLabel* statusLine = nullptr;
+    QLineEdit* outputBox = nullptr;
+    QPushButton* browseButton = nullptr;
+    QPushButton* saveButton = nullptr;
+
+    VolumeRecord record;
+    QString defaultSettings;  // "FileSetting.txt" beside the program
+    QString outputFolder;
+
+    bool running() const { return running_; }
+    const CarvedAdapter* finds() const { return adapter_.get(); }
+
+    void onPick();
+    void onParse();
+    void onSettings();
+    void onBrowse();
+    void onSave();
+    void onLabelClicked(QTreeWidgetItem* item);
+    void pause();
+    void resume();
+    void stop();
+
+protected:
+    void stopWorkers() override;
+
+private:
+    bool refuseWhileRunning();
+    void setRunning(bool on);
+    void showFinds();
+    void finishParse(const QString& status);
+
+    std::shared_ptr<myJpg> scanner_;
+    std::unique_ptr<CarvedAdapter> adapter_;
+    std::unique_ptr<GuiObserver> observer_;
+    WorkerThread worker_;
+    WorkControl control_;
+    bool running_ = false;
+    FileIcons icons_;
+};
+
+}  // namespace ondrel::ui
