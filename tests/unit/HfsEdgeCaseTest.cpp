@@ -237,3 +237,29 @@ TEST(HfsEdgeCaseTest, SearchFindsDecomposedNamesFromComposedInput) {
 }
 
 }  // namespace ondrel::test
+
+namespace ondrel::test {
+
+TEST(HfsEdgeCaseTest, TheFirstRecordOfAnIdWinsAndNoOtherRecordIsLost) {
+    TinyHfs fs;
+    fs.write(16, std::string("data"));
+    for (std::uint32_t id = 40; id < 60; ++id)
+        fs.file({.id = id, .parent = 2, .name = u"f" + std::u16string(1, char16_t(u'a' + (id - 40))), .size = 4,
+                 .extents = {{16, 1}}}, id % 2 ? 2 : 3);
+    // The same IDs again, later in the walk, with other names.
+    fs.file({.id = 45, .parent = 2, .name = u"second-45", .size = 4, .extents = {{16, 1}}}, 3);
+    fs.file({.id = 52, .parent = 2, .name = u"second-52", .size = 4, .extents = {{16, 1}}}, 3);
+    fs.file({.id = 41, .parent = 2, .name = u"first-41"}, 1);
+    fs.file({.id = 41, .parent = 2, .name = u"second-41"}, 2);
+    for (RecoveryMode mode : {RecoveryMode::Standard, RecoveryMode::Deep}) {
+        auto s = scan(fs, mode);
+        EXPECT_EQ(s->paths.size(), 20u);
+        EXPECT_TRUE(s->paths.count("/first-41"));
+        EXPECT_TRUE(s->paths.count("/ff"));  // ID 45, node 2
+        EXPECT_TRUE(s->paths.count("/fm"));  // ID 52, node 3
+        EXPECT_FALSE(s->paths.count("/second-45") || s->paths.count("/second-52") || s->paths.count("/second-41"));
+        EXPECT_EQ(s->content("/fa"), "data");
+    }
+}
+
+}  // namespace ondrel::test

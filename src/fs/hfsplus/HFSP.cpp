@@ -187,8 +187,7 @@ void HFSP::loadExtentsOverflow() {
     });
 }
 
-void HFSP::keep(HfsCatalogRecord&& r, std::int64_t nodeByte, bool live) {
-    r.nodeByte = nodeByte;
+void HFSP::keep(HfsCatalogRecord&& r, bool live) {
     r.deleted = !live;
     (live ? found_ : stale_).push_back(std::move(r));
 }
@@ -206,7 +205,7 @@ void HFSP::decodeLeaf(Bytes node, std::int64_t nodeByte, bool live) {
     for (std::uint16_t off : offsets) {
         HfsCatalogRecord r;
         if (decodeCatalogRecord(node, off, r)) {
-            keep(std::move(r), nodeByte, live);
+            keep(std::move(r), live);
         } else if (live && off + 2u + be16(node, off) > node.size()) {
             damage_.push_back(where() + " has a record whose key runs past the node's end.");
         }
@@ -233,6 +232,15 @@ bool HFSP::scanStandard(std::string& failure) {
         return -1;
     };
     std::uint32_t nodeSize = 0;
+    {
+        // About half the leaf records are folders and files (the rest threads):
+        // room for them up front, so the list is not copied as it grows.
+        std::vector<std::uint8_t> first(512);
+        readFork(catalog, 0, first.data(), first.size());
+        const std::uint64_t leafRecords = decodeHeaderRecord(Bytes(first)).leafRecords;
+        const std::uint64_t room = header_.catalogFile.logicalSize / 64;  // never more than the catalog could hold
+        found_.reserve(static_cast<std::size_t>(std::min(leafRecords / 2 + 16, room)));
+    }
     bool ok = walkTree(catalog, header_.catalogFile.logicalSize, "catalog file",
                        [&](std::uint32_t n, Bytes node, bool used) {
                            decodeLeaf(node, nodeByte(static_cast<std::uint64_t>(n) * nodeSize), used);
@@ -289,7 +297,8 @@ bool HFSP::scanDeep(std::string& failure) {
     o.end = blocks * bs;
     o.stride = bs;
     o.window = std::max(nodeSize, bs);
-    o.chunkBytes = std::max<std::uint32_t>(8u << 20, bs);
+    // Chunks that stay in the cache while they are tested.
+    o.chunkBytes = std::max<std::uint32_t>(1u << 20, bs);
     const std::uint16_t maxRecords = static_cast<std::uint16_t>(std::min<std::uint32_t>(999, (nodeSize - 14) / 2));
     sweepChunks(
         reader_, o, *observer_, *control_,
@@ -313,34 +322,66 @@ bool HFSP::scanDeep(std::string& failure) {
 void HFSP::finishRecords(bool swept) {
     observer_->status("Maintaining Parent Child....");
     records_.clear();
-    indexOf_.clear();
     decmpfs_.clear();
     privateFolder_ = privateDirFolder_ = -1;
     // The first record seen for an ID wins; records only in unused nodes come
-    // after the live ones, as deleted.
-    std::map<std::uint32_t, HfsCatalogRecord, std::greater<>> byId;
-    for (auto* list : {&found_, &stale_})
-        for (HfsCatalogRecord& r : *list) byId.emplace(r.ownId, std::move(r));
-    found_.clear();
-    found_.shrink_to_fit();
+    // after the live ones, as deleted. Sorted and thinned in place: a volume of
+    // many files is held once.
+    found_.reserve(found_.size() + stale_.size() + 2);
+    for (HfsCatalogRecord& r : stale_) found_.push_back(std::move(r));
     stale_.clear();
     stale_.shrink_to_fit();
-    auto root = byId.find(kRootId);
-    HfsCatalogRecord rootRecord;
-    if (root != byId.end() && root->second.isFolder()) {
-        rootRecord = std::move(root->second);
-        byId.erase(root);
+    // Sorted through a list of indices, then put in place along the
+    // permutation's cycles: each record moves once.
+    std::vector<std::uint32_t> order(found_.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return found_[a].ownId > found_[b].ownId; });
+    order.erase(std::unique(order.begin(), order.end(),
+                            [&](std::uint32_t a, std::uint32_t b) { return found_[a].ownId == found_[b].ownId; }),
+                order.end());
+    const std::size_t kept = order.size();
+    {
+        // The dropped duplicates fill the places after the kept records, so the
+        // moves follow a whole permutation.
+        std::vector<bool> used(found_.size(), false);
+        for (std::uint32_t i : order) used[i] = true;
+        for (std::uint32_t i = 0; i < found_.size(); ++i)
+            if (!used[i]) order.push_back(i);
+    }
+    std::vector<bool> placed(found_.size(), false);
+    const std::vector<std::uint32_t>& from = order;  // the record position i takes
+    for (std::uint32_t i = 0; i < from.size(); ++i) {
+        if (placed[i] || from[i] == i) {
+            placed[i] = true;
+            continue;
+        }
+        HfsCatalogRecord held = std::move(found_[i]);
+        std::uint32_t at = i;
+        while (from[at] != i) {
+            found_[at] = std::move(found_[from[at]]);
+            placed[at] = true;
+            at = from[at];
+        }
+        found_[at] = std::move(held);
+        placed[at] = true;
+    }
+    found_.resize(kept);
+    records_ = std::move(found_);
+    found_.clear();
+    // The root folder (ID 2, the lowest of all but the reserved ones) goes first.
+    auto root = std::find_if(records_.begin(), records_.end(), [](const HfsCatalogRecord& r) { return r.ownId == kRootId; });
+    if (root != records_.end() && root->isFolder()) {
+        std::rotate(records_.begin(), root, root + 1);
     } else {
-        rootRecord.type = 1;
-        rootRecord.ownId = kRootId;
+        if (root != records_.end()) records_.erase(root);
+        HfsCatalogRecord made;
+        made.type = 1;
+        made.ownId = kRootId;
+        records_.insert(records_.begin(), std::move(made));
     }
     // The root shows the label every file system's root shows, not the volume's name.
-    rootRecord.name.clear();
-    records_.reserve(byId.size() + 2);
-    records_.push_back(std::move(rootRecord));
-    for (auto& [id, r] : byId) records_.push_back(std::move(r));
-    for (std::size_t i = 0; i < records_.size(); ++i) indexOf_[records_[i].ownId] = static_cast<std::int64_t>(i);
-
+    records_[0].name.clear();
     const std::int64_t orphan = static_cast<std::int64_t>(records_.size());
     std::vector<EntryTree::Index> parentOf(records_.size() + 1, EntryTree::kOutside);
     // After a sweep a file whose folder was not found goes under the folder
@@ -358,10 +399,9 @@ void HFSP::finishRecords(bool swept) {
             observer_->status(text);
         }
         const HfsCatalogRecord& r = records_[i];
-        auto p = indexOf_.find(r.parentId);
-        if (p != indexOf_.end() && records_[static_cast<std::size_t>(p->second)].isFolder() &&
-            p->second != static_cast<std::int64_t>(i)) {
-            parentOf[i] = p->second;
+        const std::int64_t p = indexOf(r.parentId);
+        if (p >= 0 && records_[static_cast<std::size_t>(p)].isFolder() && p != static_cast<std::int64_t>(i)) {
+            parentOf[i] = p;
             continue;
         }
         orphans = true;
@@ -452,6 +492,14 @@ void HFSP::loadCompressionAttributes() {
     }
 }
 
+std::int64_t HFSP::indexOf(std::uint32_t id) const {
+    if (id == kRootId) return records_.empty() ? -1 : 0;
+    // Records after the root are in descending ID order (the orphan folder, ID 0, last).
+    auto it = std::lower_bound(records_.begin() + (records_.empty() ? 0 : 1), records_.end(), id,
+                               [](const HfsCatalogRecord& r, std::uint32_t v) { return r.ownId > v; });
+    return it != records_.end() && it->ownId == id && id != 0 ? it - records_.begin() : -1;
+}
+
 const HfsCatalogRecord* HFSP::dataRecord(std::int64_t index) const {
     if (index < 0 || index >= static_cast<std::int64_t>(records_.size())) return nullptr;
     const HfsCatalogRecord* r = &records_[static_cast<std::size_t>(index)];
@@ -532,9 +580,9 @@ WriteResult HFSP::extract(std::int64_t index, DataSink& sink) {
         auto a = decmpfs_.find(r->ownId);
         Bytes attribute = a == decmpfs_.end() ? Bytes() : Bytes(a->second);
         std::vector<HfsExtent> resource;
-        forkExtents(r->ownId, kHfsResourceFork, r->resourceFork, resource, nullptr);
-        const std::uint64_t resourceSize =
-            std::min<std::uint64_t>(r->resourceFork.logicalSize, static_cast<std::uint64_t>(volumeBytes_));
+        const HfsFork fork = r->resourceFork ? *r->resourceFork : HfsFork{};
+        forkExtents(r->ownId, kHfsResourceFork, fork, resource, nullptr);
+        const std::uint64_t resourceSize = std::min<std::uint64_t>(fork.logicalSize, static_cast<std::uint64_t>(volumeBytes_));
         std::string reason;
         return writeDecompressed(
             attribute, resourceSize,

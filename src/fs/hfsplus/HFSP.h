@@ -66,10 +66,12 @@ private:
                   std::uint32_t* nodeSizeOut = nullptr);
     void loadExtentsOverflow();
     void loadCompressionAttributes();
-    void keep(HfsCatalogRecord&& r, std::int64_t nodeByte, bool live);
+    void keep(HfsCatalogRecord&& r, bool live);
     void decodeLeaf(Bytes node, std::int64_t nodeByte, bool live);
     void finishRecords(bool swept);
     const HfsCatalogRecord* dataRecord(std::int64_t index) const;
+    // The record of an own ID; -1 when there is none.
+    std::int64_t indexOf(std::uint32_t id) const;
     WriteResult writeFork(std::uint32_t fileId, std::uint8_t forkType, const HfsFork& fork, DataSink& sink);
 
     ScanObserver* observer_;
@@ -82,7 +84,6 @@ private:
     HfsExtentsOverflow overflow_;
     std::vector<HfsCatalogRecord> found_, stale_;  // while scanning
     std::vector<HfsCatalogRecord> records_;
-    std::unordered_map<std::uint32_t, std::int64_t> indexOf_;  // own ID -> record
     std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> decmpfs_;  // file ID -> attribute
     std::int64_t privateFolder_ = -1, privateDirFolder_ = -1;  // the hard links' metadata folders
     std::unordered_map<std::uint32_t, std::int64_t> inodeFiles_;  // N of "iNode<N>" -> record

@@ -35,9 +35,8 @@ bool decodeCatalogRecord(Bytes node, std::size_t off, HfsCatalogRecord& out) {
         r.fileType = be32(node, rec + 48);
         r.creator = be32(node, rec + 52);
         r.dataFork = decodeFork(node, rec + 88);
-        r.resourceFork = decodeFork(node, rec + 168);
+        if (r.isCompressed()) r.resourceFork = std::make_unique<HfsFork>(decodeFork(node, rec + 168));
     }
-    r.recordOffset = static_cast<std::uint16_t>(off);
     out = std::move(r);
     return true;
 }

@@ -5,6 +5,7 @@
 #include "fs/hfsplus/HfsStructures.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace ondrel {
@@ -19,9 +20,9 @@ struct HfsCatalogRecord {
     std::uint8_t ownerFlags = 0;
     std::uint32_t special = 0;       // a hard link's inode number
     std::uint32_t fileType = 0, creator = 0;
-    HfsFork dataFork, resourceFork;  // files only
-    std::int64_t nodeByte = 0;       // where the node holding the record starts on the volume
-    std::uint16_t recordOffset = 0;  // the key's offset in that node
+    HfsFork dataFork;                // files only
+    // Kept only for compressed files, whose data may be in it.
+    std::unique_ptr<HfsFork> resourceFork;
     bool deleted = false;            // found only in a node the B-tree no longer uses
 
     bool isFolder() const { return type == 1; }
