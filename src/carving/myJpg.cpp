@@ -123,6 +123,9 @@ void myJpg::close(std::size_t entry, std::int64_t size, CarveEnd how) {
 bool myJpg::scan(readWriteInterface& reader, std::int64_t begin, std::int64_t size, ScanObserver& observer,
                  WorkControl& control) {
     if (entries_.empty() || byFirstByte_.size() != 256) return false;
+    // A scan starts afresh; the definitions stay for the next one.
+    files_.clear();
+    for (auto& [category, n] : counts_) n = 0;
     pending_.assign(entries_.size(), {});
     std::size_t maxEnd = 0;
     for (const SignatureEntry& e : entries_) maxEnd = std::max(maxEnd, e.end.size());

@@ -51,8 +51,9 @@ public:
 
     // Prepares the matching; false when there is nothing to look for.
     bool buildMatchTable();
-    // Scans size bytes from begin (reader offsets). A stop keeps what was
-    // found; still-open finds are closed where the scan ended.
+    // Scans size bytes from begin (reader offsets), replacing the finds of an
+    // earlier scan. A stop keeps what was found; still-open finds are closed
+    // where the scan ended.
     bool scan(readWriteInterface& reader, std::int64_t begin, std::int64_t size, ScanObserver& observer,
               WorkControl& control);
 

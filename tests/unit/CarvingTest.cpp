@@ -127,6 +127,11 @@ TEST(CarvingTest, SizeToSkipIsWholeSectorsAndStartOffsetsAboveAByteAreKept) {
     EXPECT_EQ(offsets, (std::vector<std::int64_t>{65536, 1065984, 2105344, 3145216, 4195840, 7340032, 8386048, 9441792}));
     auto at300 = carve({"carving-offset300.settings"});
     ASSERT_EQ(at300->scanner->files().size(), 1u) << "the decoy sector starting with the magic is not a find";
+    // A second scan with the same definitions (Parse without reloading) replaces the finds.
+    WorkControl control;
+    at300->scanner->scan(at300->reader, 0, static_cast<std::int64_t>(at300->reader.sectorCount() * 512), silentObserver(), control);
+    ASSERT_EQ(at300->scanner->files().size(), 1u);
+    EXPECT_EQ(at300->scanner->count(at300->scanner->categories().front()), 1);
     EXPECT_EQ(at300->scanner->files()[0].offset, 6815744);
     EXPECT_EQ(at300->scanner->files()[0].size, 3000);
 }
