@@ -5,8 +5,8 @@
 #include "cli/Commands.h"
 #include "cli/ImageOptions.h"
 #include "cli/TerminalObserver.h"
+#include "cli/VolumeOptions.h"
 #include "results/SaveWalk.h"
-#include "volumes/Partition.h"
 
 #include <nlohmann/json.hpp>
 
@@ -60,19 +60,10 @@ int runCarve(CarveOptions& o) {
     const std::int64_t disk = static_cast<std::int64_t>(reader->sectorCount() * 512);
     std::int64_t begin = 0, size = disk;
     if (o.volume) {
-        std::vector<VolumeRecord> records;
-        Partition partition(records, silentObserver());
-        partition.gptMode = o.gpt;
-        if (o.sweep) partition.sweepVolumes(*reader);
-        else partition.scanPartitionTables(*reader);
-        if (*o.volume < 0 || *o.volume >= static_cast<int>(records.size())) {
-            printError("no volume " + std::to_string(*o.volume) + ": the image has " + std::to_string(records.size()) +
-                       " (see `ondrel-cli volumes`)");
-            return kExitFailure;
-        }
-        const VolumeRecord& v = records[static_cast<std::size_t>(*o.volume)];
-        begin = v.startSector * 512;
-        size = volumeBytesOnDisk(v, *reader);
+        auto v = numberedVolume(*reader, *o.volume, o.gpt, o.sweep);
+        if (!v) return kExitFailure;
+        begin = v->startSector * 512;
+        size = volumeBytesOnDisk(*v, *reader);
     } else if (o.startSector) {
         begin = *o.startSector * 512;
         size = o.sizeMb ? *o.sizeMb << 20 : disk - begin;

@@ -45,6 +45,20 @@ RecoveryMode modeFromName(const std::string& mode) {
 }
 }  // namespace
 
+std::optional<VolumeRecord> numberedVolume(readWriteInterface& reader, int number, bool gpt, bool sweep) {
+    std::vector<VolumeRecord> records;
+    Partition partition(records, silentObserver());
+    partition.gptMode = gpt;
+    if (sweep) partition.sweepVolumes(reader);
+    else partition.scanPartitionTables(reader);
+    if (number < 0 || number >= static_cast<int>(records.size())) {
+        printError("no volume " + std::to_string(number) + ": the image has " + std::to_string(records.size()) +
+                   " (see `ondrel-cli volumes`)");
+        return std::nullopt;
+    }
+    return records[static_cast<std::size_t>(number)];
+}
+
 std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
     ScannedVolume v;
     ImageKind kind{};
@@ -52,17 +66,9 @@ std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
     if (!v.reader) return std::nullopt;
 
     if (o.volume) {
-        std::vector<VolumeRecord> records;
-        Partition partition(records, silentObserver());
-        partition.gptMode = o.gpt;
-        if (o.sweep) partition.sweepVolumes(*v.reader);
-        else partition.scanPartitionTables(*v.reader);
-        if (*o.volume < 0 || *o.volume >= static_cast<int>(records.size())) {
-            printError("no volume " + std::to_string(*o.volume) + ": the image has " + std::to_string(records.size()) +
-                       " (see `ondrel-cli volumes`)");
-            return std::nullopt;
-        }
-        v.record = records[static_cast<std::size_t>(*o.volume)];
+        auto record = numberedVolume(*v.reader, *o.volume, o.gpt, o.sweep);
+        if (!record) return std::nullopt;
+        v.record = *record;
     } else if (o.startSector) {
         const FileSystemEntry* named = findFileSystem(o.fs);
         v.record.fileSystem = named ? named->listName : o.fs;

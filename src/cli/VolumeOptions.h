@@ -41,6 +41,10 @@ struct ScannedVolume {
     bool listedCandidatesOnly = false;  // advanced mode without a choice: the candidates were printed
 };
 
+// The volume numbered as `ondrel-cli volumes` lists it (from the GPT or the
+// sweep when asked); prints why and returns nullopt when there is none.
+std::optional<VolumeRecord> numberedVolume(readWriteInterface& reader, int number, bool gpt, bool sweep);
+
 // Opens, selects and scans; prints why and returns nullopt on failure.
 std::optional<ScannedVolume> scanVolume(VolumeOptions& options);
 

@@ -118,13 +118,19 @@ bool HFSP::forkExtents(std::uint32_t fileId, std::uint8_t forkType, const HfsFor
     return false;
 }
 
+bool HFSP::treeHeader(const std::vector<HfsExtent>& extents, HfsNodeDescriptor& d, HfsHeaderRecord& h) {
+    std::uint8_t first[512];
+    readFork(extents, 0, first, sizeof first);
+    d = decodeNodeDescriptor(Bytes(first, sizeof first));
+    h = decodeHeaderRecord(Bytes(first, sizeof first));
+    return d.kind == static_cast<std::int8_t>(HfsNodeKind::Header) && validNodeSize(h.nodeSize);
+}
+
 bool HFSP::walkTree(const std::vector<HfsExtent>& extents, std::uint64_t forkBytes, const char* what,
                     const std::function<void(std::uint32_t, Bytes, bool)>& onNode, std::uint32_t* nodeSizeOut) {
-    std::vector<std::uint8_t> first(512);
-    readFork(extents, 0, first.data(), first.size());
-    HfsNodeDescriptor d = decodeNodeDescriptor(Bytes(first));
-    HfsHeaderRecord h = decodeHeaderRecord(Bytes(first));
-    if (d.kind != static_cast<std::int8_t>(HfsNodeKind::Header) || !validNodeSize(h.nodeSize)) {
+    HfsNodeDescriptor d;
+    HfsHeaderRecord h;
+    if (!treeHeader(extents, d, h)) {
         damage_.push_back(std::string("The header node of the ") + what + " is damaged.");
         return false;
     }
@@ -235,9 +241,10 @@ bool HFSP::scanStandard(std::string& failure) {
     {
         // About half the leaf records are folders and files (the rest threads):
         // room for them up front, so the list is not copied as it grows.
-        std::vector<std::uint8_t> first(512);
-        readFork(catalog, 0, first.data(), first.size());
-        const std::uint64_t leafRecords = decodeHeaderRecord(Bytes(first)).leafRecords;
+        HfsNodeDescriptor d;
+        HfsHeaderRecord h;
+        treeHeader(catalog, d, h);
+        const std::uint64_t leafRecords = h.leafRecords;
         const std::uint64_t room = header_.catalogFile.logicalSize / 64;  // never more than the catalog could hold
         found_.reserve(static_cast<std::size_t>(std::min(leafRecords / 2 + 16, room)));
     }
@@ -270,12 +277,9 @@ bool HFSP::scanDeep(std::string& failure) {
     {
         std::vector<HfsExtent> catalog;
         forkExtents(kCatalogFileId, kHfsDataFork, header_.catalogFile, catalog, nullptr);
-        std::vector<std::uint8_t> first(512);
-        readFork(catalog, 0, first.data(), first.size());
-        HfsHeaderRecord h = decodeHeaderRecord(Bytes(first));
-        if (decodeNodeDescriptor(Bytes(first)).kind == static_cast<std::int8_t>(HfsNodeKind::Header) &&
-            validNodeSize(h.nodeSize))
-            nodeSize = h.nodeSize;
+        HfsNodeDescriptor d;
+        HfsHeaderRecord h;
+        if (treeHeader(catalog, d, h)) nodeSize = h.nodeSize;
     }
     if (nodeSize == 0) {
         // The usual catalog node size, never less than a block.

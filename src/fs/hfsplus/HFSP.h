@@ -59,6 +59,9 @@ private:
     bool readFork(const std::vector<HfsExtent>& extents, std::uint64_t offset, std::uint8_t* out, std::size_t count);
     bool forkExtents(std::uint32_t fileId, std::uint8_t forkType, const HfsFork& fork, std::vector<HfsExtent>& out,
                      const char* what);
+    // The descriptor and header record of a B-tree file's node 0; false unless
+    // it is a header node with a usable node size.
+    bool treeHeader(const std::vector<HfsExtent>& extents, HfsNodeDescriptor& d, HfsHeaderRecord& h);
     // Calls onNode for each node of a B-tree file after its header node, in
     // large reads; false when the header node is not usable.
     bool walkTree(const std::vector<HfsExtent>& extents, std::uint64_t forkBytes, const char* what,
