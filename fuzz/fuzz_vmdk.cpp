@@ -1,5 +1,7 @@
-// A monolithic sparse VMDK: header, embedded descriptor, grain directory and
-// tables, and reads through them.
+// A VMDK file: a sparse header (plain or stream-optimized), its embedded or
+// stand-alone descriptor, grain directory and tables, compressed grains, and
+// reads through them. Extent and parent files named by the input are looked
+// for beside it and are not there.
 #include "diskimage/FileReadSeekVmdk.h"
 #include "fuzz/FuzzSupport.h"
 

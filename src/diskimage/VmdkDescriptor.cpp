@@ -48,7 +48,14 @@ std::optional<VmdkExtent> parseExtentLine(std::string_view line) {
     rest = trim(rest);
     if (!rest.empty() && rest.front() == '"') {
         auto close = rest.find('"', 1);
-        if (close != std::string_view::npos) e.fileName = std::string(rest.substr(1, close - 1));
+        if (close == std::string_view::npos) return std::nullopt;
+        e.fileName = std::string(rest.substr(1, close - 1));
+        rest = trim(rest.substr(close + 1));
+        std::string_view offset = word();
+        if (!offset.empty()) {
+            auto [p, err] = std::from_chars(offset.data(), offset.data() + offset.size(), e.offsetSectors);
+            if (err != std::errc() || p != offset.data() + offset.size()) return std::nullopt;
+        }
     }
     return e;
 }
@@ -66,7 +73,8 @@ std::optional<VmdkDescriptorInfo> parseVmdkDescriptor(std::string_view text) {
         text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
         if (line.empty() || line.front() == '#') continue;
         if (auto extent = parseExtentLine(line)) {
-            info.extents.push_back(std::move(*extent));
+            if (info.extents.size() < kMaxVmdkExtents) info.extents.push_back(std::move(*extent));
+            else info.tooManyExtents = true;
             continue;
         }
         std::string_view key, value;
@@ -74,6 +82,7 @@ std::optional<VmdkDescriptorInfo> parseVmdkDescriptor(std::string_view text) {
         if (key == "version") info.version = unquote(value);
         else if (key == "CID") info.CID = unquote(value);
         else if (key == "parentCID") info.parentCID = unquote(value);
+        else if (key == "parentFileNameHint") info.parentFileNameHint = unquote(value);
         else if (key == "createType" && value.size() >= 2 && value.front() == '"') {
             info.createType = unquote(value);
             haveCreateType = true;
@@ -83,6 +92,14 @@ std::optional<VmdkDescriptorInfo> parseVmdkDescriptor(std::string_view text) {
     }
     if (!haveCreateType) return std::nullopt;
     return info;
+}
+
+std::optional<std::uint32_t> vmdkContentId(std::string_view text) {
+    text = trim(text);
+    std::uint32_t id = 0;
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), id, 16);
+    if (text.empty() || ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
+    return id;
 }
 
 bool looksLikeVmdkDescriptor(std::string_view text) {
