@@ -1,5 +1,6 @@
 #include "cli/ImageOptions.h"
 
+#include "diskimage/FileReadSeekQcow2.h"
 #include "diskimage/ReaderState.h"
 
 #include <cstdio>
@@ -12,8 +13,9 @@ void printError(const std::string& text) { std::fprintf(stderr, "ondrel-cli: %s\
 void ImageOptions::addTo(CLI::App& command, bool withOverrides) {
     command.add_option("IMAGE", image, "Disk image file or block device")->required();
     command.add_option("--type", type, "Container kind (detected from the content when auto)")
-        ->check(CLI::IsMember({"auto", "raw", "vhd", "vdi", "vmdk"}, CLI::ignore_case));
+        ->check(CLI::IsMember({"auto", "raw", "vhd", "vdi", "vmdk", "qcow2", "vhdx", "split"}, CLI::ignore_case));
     command.add_flag("-v,--verbose", verbose, "Print the status lines of the scan");
+    command.add_option("--snapshot", snapshot, "Read this internal snapshot of a qcow2 image (name or ID)");
     if (withOverrides) {
         command.add_option("--size-mb", sizeMb, "Disk size in MiB, in place of the size the image states");
         command.add_option("--table-entries", tableEntries, "Number of VHD block-table entries to read");
@@ -25,7 +27,9 @@ std::unique_ptr<readWriteInterface> ImageOptions::open(ImageKind& kind) {
     tableEntriesOverride = tableEntries;
     std::optional<ImageKind> requested;
     if (type != "auto" && type != "AUTO") requested = imageKindFromName(type);
+    FileReadSeekQcow2::requestedSnapshot = snapshot;
     OpenedImage opened = openDiskImage(image, requested);
+    FileReadSeekQcow2::requestedSnapshot.clear();
     kind = opened.kind;
     if (!opened.reader) {
         std::string reason = opened.message;

@@ -18,6 +18,7 @@ struct ImageOptions {
     std::string type = "auto";
     std::uint64_t sizeMb = 0;
     std::uint64_t tableEntries = 0;
+    std::string snapshot;  // a qcow2 internal snapshot to read instead of the current state
     bool verbose = false;
 
     void addTo(CLI::App& command, bool withOverrides);

@@ -2,6 +2,8 @@
 #include "cli/Commands.h"
 #include "cli/ImageOptions.h"
 #include "diskimage/FileReadSeek.h"
+#include "diskimage/FileReadSeekQcow2.h"
+#include "diskimage/FileReadSeekVhdx.h"
 #include "diskimage/FileReadSeekVHD.h"
 #include "diskimage/FileReadSeekVdi.h"
 #include "diskimage/FileReadSeekVmdk.h"
@@ -25,6 +27,17 @@ int runInfo(ImageOptions& options) {
     line("Sectors:", std::to_string(reader->sectorCount()));
     line("Size of HDD:", std::to_string(reader->sectorCount() * 512 / 1048576) + " MB");
     line("File length:", std::to_string(reader->fileLength) + " bytes");
+    line("Virtual size:", std::to_string(reader->sectorCount() * 512) + " bytes");
+    std::vector<ImageLayer> chain = reader->layers();
+    std::int64_t allocated = 0;
+    for (const ImageLayer& l : chain) allocated += l.fileBytes;
+    line("Allocated size:", std::to_string(chain.empty() ? reader->fileLength : allocated) + " bytes (all files)");
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        const ImageLayer& l = chain[i];
+        std::string text = l.path + " (" + l.kind + ", " + std::to_string(l.fileBytes) + " bytes)";
+        if (!l.parent.empty()) text += ", names parent \"" + l.parent + "\"";
+        line(i == 0 ? "Chain:" : "", text);
+    }
 
     std::string version, spt = "N/A", heads = "N/A", cylinders = "N/A";
     if (auto* vhd = dynamic_cast<FileReadSeekVHD*>(reader.get())) {
@@ -57,6 +70,19 @@ int runInfo(ImageOptions& options) {
     } else if (auto* vmdk = dynamic_cast<FileReadSeekVmdk*>(reader.get())) {
         line("Create type:", vmdk->descriptor.createType);
         line("Grain size:", std::to_string(vmdk->grainSize) + " sectors");
+    } else if (auto* q = dynamic_cast<FileReadSeekQcow2*>(reader.get())) {
+        line("Cluster size:", std::to_string(q->clusterSize) + " bytes");
+        line("Compression:", q->header.compressionType == 1 ? "zstd" : "deflate");
+        if (q->extendedL2) line("Extended L2:", "yes");
+        if (!q->backingFormat.empty()) line("Backing format:", q->backingFormat);
+        for (const Qcow2Snapshot& snap : q->snapshots)
+            line("Snapshot:", snap.id + " \"" + snap.name + "\" (" + std::to_string(snap.diskSize) + " bytes)");
+        if (!q->openedSnapshot.empty()) line("Reading snapshot:", q->openedSnapshot);
+    } else if (auto* x = dynamic_cast<FileReadSeekVhdx*>(reader.get())) {
+        line("Block size:", std::to_string(x->blockSize) + " bytes");
+        line("Logical sector size:", std::to_string(x->logicalSectorSize) + " bytes");
+        line("Physical sector size:", std::to_string(x->physicalSectorSize) + " bytes");
+        if (x->logEntriesReplayed) line("Log replayed:", std::to_string(x->logEntriesReplayed) + " entries (in memory)");
     } else if (auto* plain = dynamic_cast<FileReadSeek*>(reader.get()); plain && plain->isDevice()) {
         line("Device:", "yes");
     }

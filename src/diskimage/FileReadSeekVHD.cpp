@@ -1,5 +1,6 @@
 #include "diskimage/FileReadSeekVHD.h"
 
+#include "common/Utf16.h"
 #include "diskimage/ReaderState.h"
 
 #include <algorithm>
@@ -16,15 +17,13 @@ bool endsWithVhd(const std::string& path) {
     return tail == "vhd";
 }
 constexpr std::uint32_t kUnallocated = 0xFFFFFFFF;
+constexpr std::size_t kCachedBitmaps = 4096;
+constexpr std::uint32_t kMaxLocatorBytes = 65536;
 }  // namespace
 
 bool FileReadSeekVHD::open(const std::string& path) {
     if (requireVhdExtension && !endsWithVhd(path)) return fail("Not a valid vhd file");
-    if (!file_.open(path)) {
-        lastErrorCode_ = file_.errorCode();
-        return fail("Invalid handle.");
-    }
-    fileLength = file_.size();
+    if (!openFile(path)) return false;
 
     std::array<std::uint8_t, 1536> head{};
     if (file_.readAt(0, head.data(), head.size()) < static_cast<std::int64_t>(head.size()))
@@ -67,7 +66,49 @@ bool FileReadSeekVHD::open(const std::string& path) {
     }
     tableEntriesRead = entries;
     checkTruncation(dataEnd, "VHD");
+    differencing_ = footer.diskType == 4;
+    return !differencing_ || openParentDisk(head);
+}
+
+bool FileReadSeekVHD::openParentDisk(Bytes head) {
+    // Parent names: the locators' paths (relative first), then the bare name.
+    std::vector<std::string> names;
+    for (const char* want : {"W2ru", "W2ku", "MacX", "Mac "})
+        for (const VhdParentLocator& l : header.locators) {
+            if (l.code != want || l.dataLength == 0 || l.dataLength > kMaxLocatorBytes) continue;
+            std::vector<std::uint8_t> raw(l.dataLength);
+            if (file_.readAt(static_cast<std::int64_t>(l.dataOffset), raw.data(), raw.size()) != static_cast<std::int64_t>(raw.size()))
+                continue;
+            std::string name = l.code[0] == 'W' ? utf16leToUtf8(raw, 0, raw.size() / 2, true)
+                                                : std::string(raw.begin(), std::find(raw.begin(), raw.end(), 0));
+            if (name.rfind("file://", 0) == 0) name.erase(0, 7);
+            if (!name.empty()) names.push_back(name);
+        }
+    std::string unicodeName = utf16beToUtf8(head.subspan(512 + 0x40, 512), 0, 256);
+    unicodeName = unicodeName.substr(0, unicodeName.find('\0'));
+    if (!unicodeName.empty()) names.push_back(unicodeName);
+    if (names.empty()) return fail("The differencing VHD " + path_ + " names no parent disk.");
+    if (!openParent(names, std::nullopt)) return false;
+    std::vector<ImageLayer> above = parentDisk()->layers();
+    std::string parentPath = above.empty() ? names.front() : above.front().path;
+    // The parent must be the disk this one was made from.
+    if (auto* vhd = dynamic_cast<const FileReadSeekVHD*>(parentDisk()); vhd && vhd->footer.uniqueId != header.parentUniqueId)
+        return fail("The parent disk " + parentPath + " does not match the differencing VHD " + path_ +
+                    ": its unique ID is not the one the child records.");
+    if (parentDisk()->sectorCount() != sectorCount_)
+        return fail("The parent disk " + parentPath + " holds " + std::to_string(parentDisk()->sectorCount()) +
+                    " sectors, the differencing VHD " + path_ + " " + std::to_string(sectorCount_) + ".");
     return true;
+}
+
+const std::vector<std::uint8_t>& FileReadSeekVHD::bitmap(std::uint32_t entry) {
+    auto it = bitmaps_.find(entry);
+    if (it != bitmaps_.end()) return it->second;
+    if (bitmaps_.size() >= kCachedBitmaps) bitmaps_.clear();
+    std::vector<std::uint8_t> bits(bitmapBytes_);
+    if (file_.readAt(static_cast<std::int64_t>(entry) * kSectorSize, bits.data(), bits.size()) != static_cast<std::int64_t>(bits.size()))
+        bits.clear();
+    return bitmaps_.emplace(entry, std::move(bits)).first->second;
 }
 
 BlockMappedReader::Mapping FileReadSeekVHD::mapAt(std::uint64_t a) {
@@ -78,11 +119,25 @@ BlockMappedReader::Mapping FileReadSeekVHD::mapAt(std::uint64_t a) {
     if (block >= blockTable.size()) return m;
     std::uint32_t entry = blockTable[block];
     if (entry == kUnallocated) {
-        m.kind = Kind::Zero;
+        m.kind = differencing_ ? Kind::Parent : Kind::Zero;
         return m;
     }
     m.kind = Kind::Data;
     m.fileOffset = static_cast<std::int64_t>(static_cast<std::uint64_t>(entry) * kSectorSize + bitmapBytes_ + inBlock);
+    if (!differencing_) return m;
+    // A set bit (most significant first) means the sector is this disk's own.
+    const std::vector<std::uint8_t>& bits = bitmap(entry);
+    if (bits.empty()) {
+        m.kind = Kind::Unmapped;
+        return m;
+    }
+    std::uint64_t sector = inBlock / kSectorSize, sectors = blockSize_ / kSectorSize;
+    auto own = [&](std::uint64_t s) { return (bits[s / 8] >> (7 - s % 8)) & 1; };
+    bool first = own(sector);
+    std::uint64_t last = sector;
+    while (last + 1 < sectors && own(last + 1) == first) ++last;
+    m.length = (last + 1) * kSectorSize - inBlock;
+    if (!first) m.kind = Kind::Parent;
     return m;
 }
 

@@ -1,21 +1,36 @@
 #include "diskimage/FileReadSeekVdi.h"
 
+#include "diskimage/ParentImage.h"
+#include "platform/ReadOnlyFile.h"
+
 #include <algorithm>
 #include <array>
+#include <filesystem>
+#include <system_error>
 
 namespace ondrel {
 
 namespace {
 constexpr std::uint32_t kUnallocated = 0xFFFFFFFF;
 constexpr std::uint32_t kZeroBlock = 0xFFFFFFFE;
+constexpr int kMaxFilesLookedAt = 10000;
+
+std::string uuidText(const std::array<std::uint8_t, 16>& u) {
+    // Stored as the little-endian fields of a GUID.
+    static const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    std::string out;
+    char hex[3];
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
+        std::snprintf(hex, sizeof hex, "%02x", u[order[i]]);
+        out += hex;
+    }
+    return out;
+}
 }  // namespace
 
 bool FileReadSeekVdi::open(const std::string& path) {
-    if (!file_.open(path)) {
-        lastErrorCode_ = file_.errorCode();
-        return fail("Invalid handle.");
-    }
-    fileLength = file_.size();
+    if (!openFile(path)) return false;
     std::array<std::uint8_t, kVdiHeaderSize> raw{};
     if (file_.readAt(0, raw.data(), raw.size()) < static_cast<std::int64_t>(raw.size()))
         return fail("The VDI file is truncated: its header is incomplete.");
@@ -54,6 +69,35 @@ bool FileReadSeekVdi::open(const std::string& path) {
     mapEntries = static_cast<std::int64_t>(blockMap.size());
     setSectorCount(static_cast<std::uint64_t>(header.diskSize) / kSectorSize);
     checkTruncation(dataEnd, "VDI");
+    return header.imageType != kVdiDifferencing || openParentDisk();
+}
+
+bool FileReadSeekVdi::openParentDisk() {
+    // The child names its parent only by UUID: look at the VDI files beside it.
+    std::string folder = folderOfPath(path_), found;
+    std::error_code ec;
+    int looked = 0;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end && looked < kMaxFilesLookedAt;
+         it.increment(ec), ++looked) {
+        std::error_code fileError;
+        if (!it->is_regular_file(fileError)) continue;
+        ReadOnlyFile f;
+        std::array<std::uint8_t, kVdiHeaderSize> raw{};
+        if (!f.open(it->path().string()) || f.readAt(0, raw.data(), raw.size()) != static_cast<std::int64_t>(raw.size()))
+            continue;
+        VdiHeader h = parseVdiHeader(raw);
+        if (h.signature == kVdiSignature && h.uuidCreate == header.uuidLinkage && h.uuidCreate != header.uuidCreate) {
+            found = it->path().filename().string();
+            break;
+        }
+    }
+    if (found.empty())
+        return fail("The differencing VDI " + path_ + " needs its parent, the VDI with UUID " + uuidText(header.uuidLinkage) +
+                    "; no file in " + folder + " is that disk.");
+    if (!openParent(found, ImageKind::Vdi)) return false;
+    if (parentDisk()->sectorCount() != sectorCount_)
+        return fail("The parent disk " + folder + "/" + found + " holds " + std::to_string(parentDisk()->sectorCount()) +
+                    " sectors, the differencing VDI " + path_ + " " + std::to_string(sectorCount_) + ".");
     return true;
 }
 
@@ -66,7 +110,7 @@ BlockMappedReader::Mapping FileReadSeekVdi::mapAt(std::uint64_t a) {
     std::uint32_t entry = blockMap[block];
     // A zero block (0xFFFFFFFE) has no data in the file; it reads as zeros.
     if (entry == kUnallocated || entry == kZeroBlock) {
-        m.kind = Kind::Zero;
+        m.kind = entry == kUnallocated && header.imageType == kVdiDifferencing ? Kind::Parent : Kind::Zero;
         return m;
     }
     m.kind = Kind::Data;

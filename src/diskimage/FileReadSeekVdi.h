@@ -1,6 +1,7 @@
 #pragma once
 // A VDI image: a header, a block map of indices into the data area, and blocks;
-// unallocated blocks read as zeros.
+// unallocated blocks read as zeros, or in a differencing image from its parent,
+// the VDI beside it whose creation UUID the child records.
 #include "diskimage/BlockMappedReader.h"
 #include "diskimage/VdiFormat.h"
 
@@ -17,7 +18,9 @@ public:
     std::int64_t mapEntries = 0;
 
 protected:
+    bool openParentDisk();
     Mapping mapAt(std::uint64_t virtualOffset) override;
+    std::string layerKind() const override { return header.imageType == kVdiDifferencing ? "differencing VDI" : "VDI"; }
 };
 
 }  // namespace ondrel

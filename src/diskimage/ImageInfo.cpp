@@ -1,6 +1,9 @@
 #include "diskimage/ImageInfo.h"
 
+#include "diskimage/FileReadSeekQcow2.h"
 #include "diskimage/FileReadSeekVmdk.h"
+#include "diskimage/ImageKind.h"
+#include "diskimage/ReaderState.h"
 #include "diskimage/VdiFormat.h"
 #include "diskimage/VhdFormat.h"
 #include "platform/ReadOnlyFile.h"
@@ -24,6 +27,8 @@ ImageInfo failed(std::string message) {
     return info;
 }
 
+ImageInfo openedInfo(const std::string& path, ImageKind kind, const char* invalid);
+
 ImageInfo fixedInfo(const std::string& path) {
     ReadOnlyFile f;
     bool opened = f.open(path);
@@ -34,6 +39,7 @@ ImageInfo fixedInfo(const std::string& path) {
         if (!known) return failed("not a vhd file");
     }
     if (!opened) return failed("invalid handle ...");
+    if (!f.isDevice() && detectImageKind(path) == ImageKind::SplitRaw) return openedInfo(path, ImageKind::SplitRaw, "not a vhd file");
     ImageInfo info;
     info.ok = true;
     info.device = f.isDevice();
@@ -86,6 +92,24 @@ ImageInfo vdiInfo(const std::string& path) {
     return info;
 }
 
+// Opens the image as the readers will, for its size and its chain; a parent
+// that is missing or does not match fails here, before any scan.
+ImageInfo openedInfo(const std::string& path, ImageKind kind, const char* invalid) {
+    std::uint64_t sectors = g_totalSectors;
+    std::int32_t imageKind = g_imageKind;
+    OpenedImage opened = openDiskImage(path, kind);
+    g_totalSectors = sectors;
+    g_imageKind = imageKind;
+    if (!opened.reader) return failed(opened.message.empty() ? invalid : opened.message);
+    ImageInfo info;
+    info.ok = true;
+    info.sectorsPerTrack = info.heads = info.cylinders = "N/A";
+    info.sizeMb = opened.reader->sectorCount() * kSectorSize / kMiB;
+    info.chain = opened.reader->layers();
+    if (auto* q = dynamic_cast<FileReadSeekQcow2*>(opened.reader.get())) info.version = std::to_string(q->header.version);
+    return info;
+}
+
 ImageInfo vmdkInfo(const std::string& path) {
     const char* invalid = "Please select valid vmdk file to continue the recovery process.";
     if (!hasImageExtension(path, "vmdk")) return failed(invalid);
@@ -113,14 +137,39 @@ bool hasImageExtension(const std::string& path, const std::string& ext) {
     return p.size() >= e.size() && p.compare(p.size() - e.size(), e.size(), e) == 0;
 }
 
-ImageInfo readImageInfo(const std::string& path, ImageChoice choice) {
-    switch (choice) {
-    case ImageChoice::DynamicVhd: return dynamicVhdInfo(path);
-    case ImageChoice::Fixed: return fixedInfo(path);
-    case ImageChoice::Vdi: return vdiInfo(path);
-    case ImageChoice::Vmdk: return vmdkInfo(path);
+std::string chainText(const std::vector<ImageLayer>& chain) {
+    std::string text;
+    for (const ImageLayer& l : chain) {
+        if (!text.empty()) text += "\n";
+        auto slash = l.path.find_last_of('/');
+        text += (slash == std::string::npos ? l.path : l.path.substr(slash + 1)) + " (" + l.kind + ")";
     }
-    return failed("not a vhd file");
+    return text;
+}
+
+ImageInfo readImageInfo(const std::string& path, ImageChoice choice) {
+    ImageInfo info;
+    switch (choice) {
+    case ImageChoice::DynamicVhd: info = dynamicVhdInfo(path); break;
+    case ImageChoice::Fixed: return fixedInfo(path);
+    case ImageChoice::Vdi: info = vdiInfo(path); break;
+    case ImageChoice::Vmdk: info = vmdkInfo(path); break;
+    case ImageChoice::Qcow2:
+        if (!hasImageExtension(path, "qcow2") && !hasImageExtension(path, "qcow") && !hasImageExtension(path, "img"))
+            return failed("Please select valid qcow2 file to continue the recovery process.");
+        return openedInfo(path, ImageKind::Qcow2, "Please select valid qcow2 file to continue the recovery process.");
+    case ImageChoice::Vhdx:
+        if (!hasImageExtension(path, "vhdx") && !hasImageExtension(path, "avhdx"))
+            return failed("Please select valid vhdx file to continue the recovery process.");
+        return openedInfo(path, ImageKind::Vhdx, "Please select valid vhdx file to continue the recovery process.");
+    }
+    if (!info.ok) return info;
+    // Differencing images need their parents: show the chain, or why it breaks.
+    ImageKind kind = choice == ImageChoice::Vdi ? ImageKind::Vdi : choice == ImageChoice::Vmdk ? ImageKind::Vmdk : ImageKind::DynamicVhd;
+    ImageInfo opened = openedInfo(path, kind, "");
+    if (!opened.ok) return opened;
+    info.chain = std::move(opened.chain);
+    return info;
 }
 
 }  // namespace ondrel

@@ -1,15 +1,18 @@
 #pragma once
 // What the image page shows about an image before anything is scanned: the
-// container's version, the geometry it records and the disk size. Reading it
-// opens the file read-only and creates no reader.
+// container's version, the geometry it records, the disk size and the files
+// behind it. Reading it opens the files read-only and keeps no reader.
+#include "diskimage/readWriteInterface.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ondrel {
 
 // The image types the user can choose on the image page.
-enum class ImageChoice { DynamicVhd, Fixed, Vdi, Vmdk };
+enum class ImageChoice { DynamicVhd, Fixed, Vdi, Vmdk, Qcow2, Vhdx };
 
 struct ImageInfo {
     bool ok = false;
@@ -19,7 +22,13 @@ struct ImageInfo {
     std::uint64_t sizeMb = 0;  // the "Size of HDD" value
     std::optional<std::uint32_t> maxTableEntries;  // dynamic VHD only
     bool device = false;
+    // The files the disk is read from, child first: the parents of a
+    // differencing image, the parts of a split one.
+    std::vector<ImageLayer> chain;
 };
+
+// "name (kind)" per file, child first, each parent on its own line.
+std::string chainText(const std::vector<ImageLayer>& chain);
 
 // True when path ends in ext (without regard to case); paths of up to three
 // characters pass, as they cannot carry an extension.

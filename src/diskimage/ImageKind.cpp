@@ -3,7 +3,10 @@
 #include "diskimage/FileReadSeek.h"
 #include "diskimage/FileReadSeekVHD.h"
 #include "diskimage/FileReadSeekVdi.h"
+#include "diskimage/FileReadSeekQcow2.h"
+#include "diskimage/FileReadSeekVhdx.h"
 #include "diskimage/FileReadSeekVmdk.h"
+#include "diskimage/SplitRawReader.h"
 #include "diskimage/ReaderState.h"
 #include "diskimage/VdiFormat.h"
 #include "diskimage/VhdFormat.h"
@@ -22,6 +25,9 @@ const char* imageKindName(ImageKind kind) {
     case ImageKind::FixedVhd: return "fixed VHD";
     case ImageKind::Vdi: return "VDI";
     case ImageKind::Vmdk: return "VMDK";
+    case ImageKind::Qcow2: return "qcow2";
+    case ImageKind::Vhdx: return "VHDX";
+    case ImageKind::SplitRaw: return "split raw";
     }
     return "raw";
 }
@@ -33,6 +39,9 @@ std::optional<ImageKind> imageKindFromName(const std::string& name) {
     if (n == "vhd") return ImageKind::DynamicVhd;
     if (n == "vdi") return ImageKind::Vdi;
     if (n == "vmdk") return ImageKind::Vmdk;
+    if (n == "qcow2" || n == "qcow") return ImageKind::Qcow2;
+    if (n == "vhdx") return ImageKind::Vhdx;
+    if (n == "split") return ImageKind::SplitRaw;
     return std::nullopt;
 }
 
@@ -56,7 +65,10 @@ ImageKind detectImageKind(const std::string& path) {
     if (le32(head, 0) == 0x564D444B) return ImageKind::Vmdk;
     if (le32(head, 0x40) == kVdiSignature) return ImageKind::Vdi;
     if (hasText(head, 0, "# Disk DescriptorFile")) return ImageKind::Vmdk;
+    if (hasText(head, 0, "QFI\xfb")) return ImageKind::Qcow2;
+    if (hasText(head, 0, "vhdxfile")) return ImageKind::Vhdx;
     if (fixedVhdFooter(f)) return ImageKind::FixedVhd;
+    if (splitImageParts(path).size() > 1) return ImageKind::SplitRaw;
     return ImageKind::Raw;
 }
 
@@ -65,6 +77,9 @@ std::unique_ptr<readWriteInterface> createReader(ImageKind kind) {
     case ImageKind::DynamicVhd: return std::make_unique<FileReadSeekVHD>();
     case ImageKind::Vdi: return std::make_unique<FileReadSeekVdi>();
     case ImageKind::Vmdk: return std::make_unique<FileReadSeekVmdk>();
+    case ImageKind::Qcow2: return std::make_unique<FileReadSeekQcow2>();
+    case ImageKind::Vhdx: return std::make_unique<FileReadSeekVhdx>();
+    case ImageKind::SplitRaw: return std::make_unique<SplitRawReader>();
     case ImageKind::Raw:
     case ImageKind::FixedVhd: break;
     }
@@ -85,9 +100,7 @@ OpenedImage openDiskImage(const std::string& path, std::optional<ImageKind> kind
     }
     auto reader = createReader(out.kind);
     if (auto* vhd = dynamic_cast<FileReadSeekVHD*>(reader.get())) vhd->requireVhdExtension = insistOnVhdExtension;
-    g_imageKind = (out.kind == ImageKind::DynamicVhd || out.kind == ImageKind::Vdi || out.kind == ImageKind::Vmdk)
-                      ? kBlockMappedImage
-                      : 0;
+    g_imageKind = (out.kind == ImageKind::Raw || out.kind == ImageKind::FixedVhd) ? 0 : kBlockMappedImage;
     bool opened = reader->open(path);
     diskSizeOverride = savedOverride;
     if (!opened) {

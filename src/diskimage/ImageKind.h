@@ -1,6 +1,8 @@
 #pragma once
 // Which container an image file is, told from its content: the VHD footer
-// cookie, the VDI signature, the VMDK magic; anything else is a plain image.
+// cookie, the VDI signature, the VMDK magic or descriptor, the qcow2 and VHDX
+// signatures; anything else is a plain image, or the first part of a split
+// one when its name ends in .001 or .aa and the second part lies beside it.
 #include "diskimage/readWriteInterface.h"
 
 #include <memory>
@@ -9,11 +11,12 @@
 
 namespace ondrel {
 
-enum class ImageKind { Raw, DynamicVhd, FixedVhd, Vdi, Vmdk };
+enum class ImageKind { Raw, DynamicVhd, FixedVhd, Vdi, Vmdk, Qcow2, Vhdx, SplitRaw };
 
 const char* imageKindName(ImageKind kind);
 
-// "raw", "vhd", "vdi", "vmdk" (case-insensitive); nullopt for anything else.
+// "raw", "vhd", "vdi", "vmdk", "qcow2", "vhdx", "split" (case-insensitive);
+// nullopt for anything else.
 std::optional<ImageKind> imageKindFromName(const std::string& name);
 
 // Looks at the file's first and last sectors. A file that cannot be read is Raw

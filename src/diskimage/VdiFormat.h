@@ -2,6 +2,8 @@
 // The VDI header (little-endian), the fields we use or show.
 #include "common/Endian.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace ondrel {
@@ -22,7 +24,11 @@ struct VdiHeader {
     std::uint32_t blockSize = 0;
     std::uint32_t blockCount = 0;
     std::uint32_t allocatedBlocks = 0;
+    std::uint32_t imageType = 0;  // 1 normal, 2 fixed, 3 undo, 4 differencing
+    std::array<std::uint8_t, 16> uuidCreate{}, uuidLinkage{};
 };
+
+inline constexpr std::uint32_t kVdiDifferencing = 4;
 
 inline VdiHeader parseVdiHeader(Bytes b) {
     VdiHeader h;
@@ -38,6 +44,11 @@ inline VdiHeader parseVdiHeader(Bytes b) {
     h.blockSize = le32(b, 0x178);
     h.blockCount = le32(b, 0x180);
     h.allocatedBlocks = le32(b, 0x184);
+    h.imageType = le32(b, 0x4C);
+    if (b.size() >= 0x1B8) {
+        std::copy(b.begin() + 0x188, b.begin() + 0x198, h.uuidCreate.begin());
+        std::copy(b.begin() + 0x1A8, b.begin() + 0x1B8, h.uuidLinkage.begin());
+    }
     return h;
 }
 

@@ -2,7 +2,10 @@
 // The VHD footer and dynamic-disk header, big-endian on disk, in host order here.
 #include "common/Endian.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <string>
 
 namespace ondrel {
 
@@ -18,6 +21,16 @@ struct VhdFooter {
     std::uint8_t heads = 0;
     std::uint8_t sectorsPerTrack = 0;
     std::uint32_t diskType = 0;  // 2 fixed, 3 dynamic, 4 differencing
+    std::array<std::uint8_t, 16> uniqueId{};
+};
+
+// Where a differencing disk says its parent lives: a platform code ("W2ru"
+// relative and "W2ku" absolute UTF-16LE paths, "Mac "/"MacX" others) and the
+// bytes of the path in the file.
+struct VhdParentLocator {
+    std::string code;
+    std::uint32_t dataLength = 0;
+    std::uint64_t dataOffset = 0;
 };
 
 struct VhdDynamicHeader {
@@ -26,6 +39,8 @@ struct VhdDynamicHeader {
     std::uint64_t tableOffset = 0;
     std::uint32_t maxTableEntries = 0;
     std::uint32_t blockSize = 0;
+    std::array<std::uint8_t, 16> parentUniqueId{};
+    std::array<VhdParentLocator, 8> locators{};
 };
 
 inline VhdFooter parseVhdFooter(Bytes b) {
@@ -41,6 +56,7 @@ inline VhdFooter parseVhdFooter(Bytes b) {
     f.heads = le8(b, 0x3A);
     f.sectorsPerTrack = le8(b, 0x3B);
     f.diskType = be32(b, 0x3C);
+    if (b.size() >= 0x54) std::copy(b.begin() + 0x44, b.begin() + 0x54, f.uniqueId.begin());
     return f;
 }
 
@@ -51,6 +67,15 @@ inline VhdDynamicHeader parseVhdDynamicHeader(Bytes b) {
     h.tableOffset = be64(b, 0x10);
     h.maxTableEntries = be32(b, 0x1C);
     h.blockSize = be32(b, 0x20);
+    if (b.size() >= 0x240 + 8 * 24) {
+        std::copy(b.begin() + 0x28, b.begin() + 0x38, h.parentUniqueId.begin());
+        for (std::size_t i = 0; i < 8; ++i) {
+            std::size_t e = 0x240 + 24 * i;
+            h.locators[i].code.assign(reinterpret_cast<const char*>(b.data() + e), 4);
+            h.locators[i].dataLength = be32(b, e + 8);
+            h.locators[i].dataOffset = be64(b, e + 16);
+        }
+    }
     return h;
 }
 

@@ -11,12 +11,25 @@ namespace ondrel {
 
 class ReadOnlyFile;
 
-// Where a run of the virtual disk lives in the image file: bytes at a file
-// offset, zeros, or nothing (beyond the container's map).
+// Where a run of the virtual disk lives: bytes at an offset of a file, zeros,
+// nothing (beyond the container's map), or bytes only the reader can produce
+// (compressed clusters, a replayed log), which a copy must read through it.
 struct DiskExtent {
-    enum class Kind { Data, Zero, Unmapped } kind = Kind::Unmapped;
+    enum class Kind { Data, Zero, Unmapped, ReadThrough } kind = Kind::Unmapped;
     std::int64_t fileOffset = 0;
     std::uint64_t length = 0;
+    // The file holding Data; null means the reader's imageFile(). Chains and
+    // split images keep their bytes in several files.
+    const ReadOnlyFile* file = nullptr;
+};
+
+// One file of an image: the image itself, each part of a split image, or each
+// link of a differencing chain (child first).
+struct ImageLayer {
+    std::string path;
+    std::string kind;    // "qcow2", "VHDX", "dynamic VHD", ...
+    std::string parent;  // the parent this file names ("" when none)
+    std::int64_t fileBytes = 0;
 };
 
 inline constexpr std::uint32_t kSectorSize = 512;
@@ -46,6 +59,9 @@ public:
         (void)offset;
         return std::nullopt;
     }
+
+    // The files behind the disk, child first; empty when there is no file.
+    virtual std::vector<ImageLayer> layers() const { return {}; }
 
     // seek then read; the buffer is zero-filled when the seek fails.
     bool readAt(std::int64_t offset, void* buffer, std::uint32_t byteCount);

@@ -67,7 +67,7 @@ TEST(CliTest, BadArgumentsGiveStatusTwo) {
     EXPECT_EQ(runCli("").status, 2);
     EXPECT_EQ(runCli("frobnicate x").status, 2);
     EXPECT_EQ(runCli("volumes").status, 2);
-    EXPECT_EQ(runCli("volumes --type qcow2 x.img").status, 2);
+    EXPECT_EQ(runCli("volumes --type qcow4 x.img").status, 2);
     EXPECT_EQ(runCli("volumes --start-sector 5 x.img").status, 2) << "only with --sweep";
     EXPECT_EQ(runCli("--help").status, 0);
 }

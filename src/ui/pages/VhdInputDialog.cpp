@@ -27,8 +27,11 @@ VhdInputDialog::VhdInputDialog(QWidget* parent) : WizardPage(parent) {
     fixedDisk = new QRadioButton(QStringLiteral("Fixed Disk"), this);
     vdiDisk = new QRadioButton(QStringLiteral("VDI Disk"), this);
     vmdkDisk = new QRadioButton(QStringLiteral("VMDK Disk"), this);
-    fixedDisk->setToolTip(QStringLiteral("A fixed VHD, a raw image (.img, .raw, .dd, .iso) or a block device"));
-    for (auto* r : {dynamicDisk, fixedDisk, vdiDisk, vmdkDisk}) {
+    qcow2Disk = new QRadioButton(QStringLiteral("QCOW2 Disk"), this);
+    vhdxDisk = new QRadioButton(QStringLiteral("VHDX Disk"), this);
+    fixedDisk->setToolTip(
+        QStringLiteral("A fixed VHD, a raw image (.img, .raw, .dd, .iso, or split as .001, .002, ...) or a block device"));
+    for (auto* r : {dynamicDisk, fixedDisk, vdiDisk, vmdkDisk, qcow2Disk, vhdxDisk}) {
         typeRow->addWidget(r);
         connect(r, &QRadioButton::clicked, this, [this, r] { chooseType(r); });
     }
@@ -76,6 +79,12 @@ VhdInputDialog::VhdInputDialog(QWidget* parent) : WizardPage(parent) {
     grid->addWidget(tableLabel, 5, 0);
     grid->addWidget(tableBox, 5, 1);
     tableWidgets_ << tableLabel << tableBox;
+    auto* chainLabel = new QLabel(QStringLiteral("Image files:"), infoGroup);
+    chainValue = new QLabel(infoGroup);
+    chainValue->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid->addWidget(chainLabel, 6, 0, Qt::AlignTop);
+    grid->addWidget(chainValue, 6, 1, 1, 2);
+    infoWidgets_ << chainLabel << chainValue;
     grid->setColumnStretch(1, 1);
     layout->addWidget(infoGroup);
     layout->addStretch(1);
@@ -92,6 +101,8 @@ ImageChoice VhdInputDialog::choice() const {
     if (fixedDisk->isChecked()) return ImageChoice::Fixed;
     if (vdiDisk->isChecked()) return ImageChoice::Vdi;
     if (vmdkDisk->isChecked()) return ImageChoice::Vmdk;
+    if (qcow2Disk->isChecked()) return ImageChoice::Qcow2;
+    if (vhdxDisk->isChecked()) return ImageChoice::Vhdx;
     return ImageChoice::DynamicVhd;
 }
 
@@ -112,10 +123,12 @@ void VhdInputDialog::browse() {
     switch (choice()) {
     case ImageChoice::DynamicVhd: filter = QStringLiteral("VHD Files (*.vhd)"); break;
     case ImageChoice::Fixed:
-        filter = QStringLiteral("Disk images (*.vhd *.img *.raw *.dd *.iso);;All files (*)");
+        filter = QStringLiteral("Disk images (*.vhd *.img *.raw *.dd *.iso *.001 *.aa);;All files (*)");
         break;
     case ImageChoice::Vdi: filter = QStringLiteral("VDI Files (*.vdi)"); break;
     case ImageChoice::Vmdk: filter = QStringLiteral("VMDK Files (*.vmdk)"); break;
+    case ImageChoice::Qcow2: filter = QStringLiteral("QCOW2 Files (*.qcow2 *.qcow *.img)"); break;
+    case ImageChoice::Vhdx: filter = QStringLiteral("VHDX Files (*.vhdx *.avhdx)"); break;
     }
     QString path = prompter().openFile(this, filter);
     if (path.isEmpty()) return;
@@ -128,7 +141,11 @@ void VhdInputDialog::takeImage(const QString& path) {
     pathBox->setText(path);
     ImageChoice c = choice();
     if (c != ImageChoice::Fixed) {
-        imageType = c == ImageChoice::DynamicVhd ? 1 : c == ImageChoice::Vdi ? 2 : 3;
+        imageType = c == ImageChoice::DynamicVhd ? 1
+                    : c == ImageChoice::Vdi  ? 2
+                    : c == ImageChoice::Vmdk ? 3
+                    : c == ImageChoice::Qcow2 ? 4
+                                              : 5;
         g_imageKind = kBlockMappedImage;
     }
     imagePath = path;
@@ -144,6 +161,7 @@ void VhdInputDialog::takeImage(const QString& path) {
     shownSizeMb = info.sizeMb;
     sizeBox->setText(QString::number(info.sizeMb));
     if (info.maxTableEntries) tableBox->setText(QString::number(*info.maxTableEntries));
+    chainValue->setText(QString::fromStdString(chainText(info.chain)));
     showInformation(true);
     screenshot(this, QStringLiteral("1-image-page"));
 }
@@ -154,6 +172,9 @@ void VhdInputDialog::preset(const QString& given) {
     case ImageKind::DynamicVhd: dynamicDisk->setChecked(true); break;
     case ImageKind::Vdi: vdiDisk->setChecked(true); break;
     case ImageKind::Vmdk: vmdkDisk->setChecked(true); break;
+    case ImageKind::Qcow2: qcow2Disk->setChecked(true); break;
+    case ImageKind::Vhdx: vhdxDisk->setChecked(true); break;
+    case ImageKind::SplitRaw:
     case ImageKind::Raw:
     case ImageKind::FixedVhd: fixedDisk->setChecked(true); break;
     }
@@ -166,10 +187,14 @@ OpenedImage VhdInputDialog::openChosenImage() const {
     case ImageChoice::DynamicVhd: return openDiskImage(path, ImageKind::DynamicVhd, true);
     case ImageChoice::Vdi: return openDiskImage(path, ImageKind::Vdi);
     case ImageChoice::Vmdk: return openDiskImage(path, ImageKind::Vmdk);
+    case ImageChoice::Qcow2: return openDiskImage(path, ImageKind::Qcow2);
+    case ImageChoice::Vhdx: return openDiskImage(path, ImageKind::Vhdx);
     case ImageChoice::Fixed: break;
     }
-    // A fixed VHD ends before its footer; anything else is read byte for byte.
-    ImageKind kind = detectImageKind(path) == ImageKind::FixedVhd ? ImageKind::FixedVhd : ImageKind::Raw;
+    // A fixed VHD ends before its footer, a split image runs on into its next
+    // parts; anything else is read byte for byte.
+    ImageKind detected = detectImageKind(path);
+    ImageKind kind = detected == ImageKind::FixedVhd || detected == ImageKind::SplitRaw ? detected : ImageKind::Raw;
     return openDiskImage(path, kind);
 }
 

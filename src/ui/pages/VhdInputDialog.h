@@ -22,6 +22,8 @@ public:
     QRadioButton* fixedDisk = nullptr;
     QRadioButton* vdiDisk = nullptr;
     QRadioButton* vmdkDisk = nullptr;
+    QRadioButton* qcow2Disk = nullptr;
+    QRadioButton* vhdxDisk = nullptr;
     QLineEdit* pathBox = nullptr;
     QPushButton* browseButton = nullptr;
     QGroupBox* infoGroup = nullptr;
@@ -31,8 +33,10 @@ public:
     QLabel* cylinderValue = nullptr;
     QLineEdit* sizeBox = nullptr;
     QLineEdit* tableBox = nullptr;
+    QLabel* chainValue = nullptr;  // the files behind the disk, child first
 
-    // 0 none yet, 1 dynamic VHD, 2 VDI, 3 VMDK; a fixed disk leaves it as it was.
+    // 0 none yet, 1 dynamic VHD, 2 VDI, 3 VMDK, 4 qcow2, 5 VHDX; a fixed disk
+    // leaves it as it was.
     int imageType = 0;
     QString imagePath;
     // The "Size of HDD" the file itself gave; an unchanged box is no correction.
