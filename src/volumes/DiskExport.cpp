@@ -40,12 +40,13 @@ std::string savedText(std::int64_t next, std::int64_t size) {
 }
 enum class DirectCopy { Done, Unsupported, ReadFailed, WriteFailed };
 
-// Copies [from, to) of the disk from the image file into the output inside the
-// kernel, run by run, leaving holes for zero runs. Unsupported when the reader
-// or the system cannot do it; nothing is written then.
-DirectCopy copyDirect(readWriteInterface& reader, OutputFile& file, std::int64_t from, std::int64_t to) {
-    const ReadOnlyFile* source = reader.imageFile();
-    if (!source) return DirectCopy::Unsupported;
+// Copies [from, to) of the disk into the output run by run: bytes that lie in
+// a file (the image, a parent, a part) inside the kernel, zero runs as holes,
+// and runs only the reader can produce (compressed clusters) through buffer.
+// Unsupported when the reader or the system cannot copy inside the kernel;
+// nothing is written then.
+DirectCopy copyDirect(readWriteInterface& reader, OutputFile& file, IoBuffer& buffer, std::int64_t from, std::int64_t to) {
+    if (!reader.imageFile()) return DirectCopy::Unsupported;
     std::int64_t start = file.position();
     for (std::int64_t pos = from; pos < to;) {
         std::optional<DiskExtent> e = reader.extentAt(pos);
@@ -54,8 +55,13 @@ DirectCopy copyDirect(readWriteInterface& reader, OutputFile& file, std::int64_t
         if (e->kind == DiskExtent::Kind::Unmapped) return DirectCopy::ReadFailed;
         if (e->kind == DiskExtent::Kind::Zero) {
             file.skip(static_cast<std::size_t>(n));
+        } else if (e->kind == DiskExtent::Kind::ReadThrough) {
+            n = std::min<std::int64_t>(n, static_cast<std::int64_t>(buffer.size()));
+            if (!reader.readAt(pos, buffer.data(), static_cast<std::uint32_t>(n))) return DirectCopy::ReadFailed;
+            if (!file.write(buffer.data(), static_cast<std::size_t>(n), true)) return DirectCopy::WriteFailed;
         } else {
-            std::int64_t got = file.copyFrom(*source, e->fileOffset, static_cast<std::size_t>(n));
+            const ReadOnlyFile& source = e->file ? *e->file : *reader.imageFile();
+            std::int64_t got = file.copyFrom(source, e->fileOffset, static_cast<std::size_t>(n));
             if (got < 0) {
                 file.rewindTo(start);  // the caller writes the whole chunk again
                 return DirectCopy::Unsupported;
@@ -99,7 +105,7 @@ ExportOutcome DiskExport::run(const std::string& outputPath) {
     for (std::int64_t done = 0; done < size;) {
         std::int64_t next = std::min(done + kChunk, size);
         auto n = static_cast<std::uint32_t>(next - done);
-        DirectCopy direct = tryDirect ? copyDirect(reader_, file, done, next) : DirectCopy::Unsupported;
+        DirectCopy direct = tryDirect ? copyDirect(reader_, file, buffer, done, next) : DirectCopy::Unsupported;
         if (direct == DirectCopy::Unsupported) {
             tryDirect = false;
             if (!reader_.readAt(done, buffer.data(), n)) direct = DirectCopy::ReadFailed;
