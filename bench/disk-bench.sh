@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Disk-image benchmarks against peer tools, on one generated disk, as ratios:
-#   - a full read through each reader (raw, dynamic VHD, VDI, VMDK) against `cat` of the raw disk;
-#   - `ondrel-cli export` of the dynamic VHD against `qemu-img convert -O raw`;
+#   - a full read through each reader (raw, dynamic VHD, VDI, VMDK, qcow2 plain,
+#     deflate- and zstd-compressed and as a two-level chain, VHDX, streamOptimized
+#     VMDK, split raw) against `cat` of the raw disk;
+#   - `ondrel-cli export` of the dynamic VHD, the qcow2 image, the qcow2 chain and
+#     the VHDX against `qemu-img convert -O raw` of the same image;
 #   - `ondrel-cli volumes --sweep` against reading the raw disk.
 # Each figure is the best of RUNS runs with the images in the page cache.
 # Usage: bench/disk-bench.sh [SIZE_MIB (default 2048)] [RUNS (default 3)]
@@ -44,6 +47,19 @@ PY
 qemu-img convert -f raw -O vpc -o subformat=dynamic,force_size=on "$disk" "$WORK/disk.vhd"
 qemu-img convert -f raw -O vdi "$disk" "$WORK/disk.vdi"
 qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$disk" "$WORK/disk.vmdk"
+qemu-img convert -f raw -O qcow2 "$disk" "$WORK/disk.qcow2"
+qemu-img convert -c -f raw -O qcow2 "$disk" "$WORK/deflate.qcow2"
+qemu-img convert -c -f raw -O qcow2 -o compression_type=zstd "$disk" "$WORK/zstd.qcow2"
+# A two-level chain: the base lacks the second half's data, the child holds it.
+cp "$disk" "$WORK/base.raw"
+dd if=/dev/zero of="$WORK/base.raw" bs=1M seek="$half" count="$((size_mib - half))" conv=notrunc status=none
+qemu-img convert -f raw -O qcow2 "$WORK/base.raw" "$WORK/base.qcow2"
+qemu-img convert -f raw -O qcow2 -B base.qcow2 -F qcow2 "$disk" "$WORK/chain.qcow2"
+rm -f "$WORK/base.raw"
+qemu-img convert -f raw -O vhdx "$disk" "$WORK/disk.vhdx"
+qemu-img convert -f raw -O vmdk -o subformat=streamOptimized "$disk" "$WORK/stream.vmdk"
+split -b 700M --numeric-suffixes=1 -a 3 "$disk" "$WORK/split."
+images=(disk.raw disk.vhd disk.vdi disk.vmdk disk.qcow2 deflate.qcow2 zstd.qcow2 chain.qcow2 disk.vhdx stream.vmdk split.001)
 
 # best SECONDS of RUNS runs of a command
 best() {
@@ -56,21 +72,23 @@ best() {
   printf '%.3f' "$b"
 }
 
-for f in disk.raw disk.vhd disk.vdi disk.vmdk; do cat "$WORK/$f" >/dev/null; done   # warm the cache
+cat "$WORK"/* >/dev/null   # warm the cache
 cat_raw=$(best cat "$disk")
 printf '%-44s %8s %8s %7s\n' "measure" "ours s" "peer s" "ratio"
-for f in disk.raw disk.vhd disk.vdi disk.vmdk; do
+for f in "${images[@]}"; do
   t=$(best "$reader" "$WORK/$f")
   printf '%-44s %8s %8s %7s\n' "read $f through its reader vs cat raw" "$t" "$cat_raw" "$(ratio "$t" "$cat_raw")"
 done
 mkdir -p "$WORK/out"
-ours=$(best sh -c "rm -f '$WORK/out/'*; '$cli' export '$WORK/disk.vhd' '$WORK/out'")
-# Both remove their previous output first, inside the timing, so neither pays
-# for freeing the other's blocks.
-theirs=$(best sh -c "rm -f '$WORK/out/qemu.raw'; qemu-img convert -f vpc -O raw '$WORK/disk.vhd' '$WORK/out/qemu.raw'")
-cmp -s "$WORK/out/disk.vhd.img" "$disk" || die "exported image differs from the raw disk"
-printf '%-44s %8s %8s %7s\n' "export disk.vhd vs qemu-img convert -O raw" "$ours" "$theirs" "$(ratio "$ours" "$theirs")"
-rm -f "$WORK/out/"*
+for f in disk.vhd disk.qcow2 chain.qcow2 disk.vhdx; do
+  ours=$(best sh -c "rm -f '$WORK/out/'*; '$cli' export '$WORK/$f' '$WORK/out'")
+  # Both remove their previous output first, inside the timing, so neither pays
+  # for freeing the other's blocks.
+  theirs=$(best sh -c "rm -f '$WORK/out/qemu.raw'; qemu-img convert -O raw '$WORK/$f' '$WORK/out/qemu.raw'")
+  cmp -s "$WORK/out/$f.img" "$disk" || die "exported image of $f differs from the raw disk"
+  printf '%-44s %8s %8s %7s\n' "export $f vs qemu-img convert -O raw" "$ours" "$theirs" "$(ratio "$ours" "$theirs")"
+  rm -f "$WORK/out/"*
+done
 sweep=$(best "$cli" volumes --sweep --no-skip "$disk")
 printf '%-44s %8s %8s %7s\n' "volumes --sweep disk.raw vs cat raw" "$sweep" "$cat_raw" "$(ratio "$sweep" "$cat_raw")"
 sweep_vhd=$(best "$cli" volumes --sweep --no-skip "$WORK/disk.vhd")

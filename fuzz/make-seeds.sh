@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 s="$work/seeds"
-mkdir -p "$s"/{vhd,vhd_fixed,vdi,vmdk,vmdk_descriptor,partitions,decoders,fs_ntfs,fs_fat16,fs_fat32,fs_exfat,fs_ext,fs_hfsplus,carving}
+mkdir -p "$s"/{vhd,vhd_fixed,vdi,vmdk,vmdk_descriptor,qcow2,vhdx,partitions,decoders,fs_ntfs,fs_fat16,fs_fat32,fs_exfat,fs_ext,fs_hfsplus,carving}
 ft=()
 command -v faketime >/dev/null && ft=(faketime -f '2024-03-05 12:00:00')
 export TZ=UTC SOURCE_DATE_EPOCH=1709640000
@@ -74,6 +74,23 @@ qemu-img convert -q -f raw -O vpc "$work/mbr.raw" "$s/vhd/dynamic.vhd"
 qemu-img convert -q -f raw -O vpc -o subformat=fixed "$work/mbr.raw" "$s/vhd_fixed/fixed.vhd"
 qemu-img convert -q -f raw -O vdi "$work/mbr.raw" "$s/vdi/disk.vdi"
 qemu-img convert -q -f raw -O vmdk "$work/mbr.raw" "$s/vmdk/disk.vmdk"
+qemu-img convert -q -f raw -O vmdk -o subformat=streamOptimized "$work/mbr.raw" "$s/vmdk/stream.vmdk"
+qemu-img convert -q -f raw -O qcow2 -o compat=0.10,cluster_size=4096 "$work/mbr.raw" "$s/qcow2/v2.qcow2"
+qemu-img convert -q -f raw -O qcow2 -o cluster_size=4096 "$work/mbr.raw" "$s/qcow2/v3.qcow2"
+qemu-img convert -q -c -f raw -O qcow2 -o cluster_size=4096 "$work/mbr.raw" "$s/qcow2/deflate.qcow2"
+qemu-img convert -q -c -f raw -O qcow2 -o cluster_size=4096,compression_type=zstd "$work/mbr.raw" "$s/qcow2/zstd.qcow2"
+qemu-img convert -q -f raw -O qcow2 -o cluster_size=16384,extended_l2=on "$work/mbr.raw" "$s/qcow2/l2.qcow2"
+qemu-img create -q -f qcow2 -b v3.qcow2 -F qcow2 "$s/qcow2/child.qcow2"
+qemu-img snapshot -c snap "$s/qcow2/v3.qcow2"
+# Four blocks of 1 MiB, so the child has blocks of every state.
+cp "$work/mbr.raw" "$work/mbr4.raw" && truncate -s 4M "$work/mbr4.raw"
+for m in 1 2 3; do printf 'block %s' $m | dd of="$work/mbr4.raw" bs=1 seek=$((m * 1048576 + 4096)) conv=notrunc status=none; done
+qemu-img convert -q -f raw -O vhdx -o block_size=1M,log_size=1M "$work/mbr4.raw" "$s/vhdx/dynamic.vhdx"
+qemu-img convert -q -f vhdx -O raw "$s/vhdx/dynamic.vhdx" "$work/vhdx.raw"
+python3 "$root/tests/fixtures/vhdx_children.py" --parent "$s/vhdx/dynamic.vhdx" --parent-raw "$work/vhdx.raw" \
+  --child "$s/vhdx/child.vhdx" --child-raw "$work/child.raw" --log "$s/vhdx/log.vhdx" --log-raw "$work/log.raw" >/dev/null
+# The headers, log, metadata and table lie in the first MiBs; the rest is payload.
+for f in "$s"/vhdx/*.vhdx; do truncate -s 5M "$f"; done
 strings -n 1 "$s/vmdk/disk.vmdk" | sed -n '/# Disk DescriptorFile/,/ddb.adapterType/p' >"$s/vmdk_descriptor/descriptor.txt"
 
 # Carving: the record count byte, records, then the disk: the fixture image's

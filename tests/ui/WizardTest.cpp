@@ -241,12 +241,17 @@ private slots:
         QTest::newRow("raw") << "mbr-disk.raw" << 1;
         QTest::newRow("VDI") << "mbr-disk.vdi" << 2;
         QTest::newRow("VMDK") << "mbr-disk.vmdk" << 3;
+        QTest::newRow("qcow2 chain") << "mbr-chain-top.qcow2" << 4;
+        QTest::newRow("VHDX") << "mbr-disk.vhdx" << 5;
+        QTest::newRow("split raw") << "mbr-split.001" << 1;
+        QTest::newRow("VMDK streamOptimized") << "mbr-disk-stream.vmdk" << 3;
     }
     void everyContainerListsTheSameVolumes() {
         QFETCH(QString, image);
         QFETCH(int, radio);
         QRadioButton* VhdInputDialog::*radios[] = {&VhdInputDialog::dynamicDisk, &VhdInputDialog::fixedDisk,
-                                                   &VhdInputDialog::vdiDisk, &VhdInputDialog::vmdkDisk};
+                                                   &VhdInputDialog::vdiDisk,     &VhdInputDialog::vmdkDisk,
+                                                   &VhdInputDialog::qcow2Disk,   &VhdInputDialog::vhdxDisk};
         auto* modes = toScanMode(openImagePage(radios[radio], fixture(image)));
         QVERIFY(modes);
         QVERIFY(!modes->doNotSkip->isEnabled());
@@ -581,6 +586,48 @@ private slots:
         QVERIFY(results);
         QVERIFY(prompts_.messages.contains(QString::fromUtf8(kScanDoneText)));
         saveAndCompare(results, fs, "docs");
+    }
+
+    // A qcow2 chain of three and a VHDX, from the image page (which lists the
+    // chain) to saved files.
+    void qcow2ChainAndVhdxToSavedFiles_data() {
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<bool>("qcow2");
+        QTest::addColumn<QString>("chain");
+        QTest::newRow("qcow2 chain") << "mbr-chain-top.qcow2" << true
+                                     << "mbr-chain-top.qcow2 (qcow2 v3)\nmbr-chain-mid.qcow2 (qcow2 v3)\n"
+                                        "mbr-chain-base.qcow2 (qcow2 v3)";
+        QTest::newRow("VHDX") << "mbr-disk.vhdx" << false << "mbr-disk.vhdx (VHDX)";
+    }
+    void qcow2ChainAndVhdxToSavedFiles() {
+        QFETCH(QString, image);
+        QFETCH(bool, qcow2);
+        QFETCH(QString, chain);
+        auto* page = openImagePage(qcow2 ? &VhdInputDialog::qcow2Disk : &VhdInputDialog::vhdxDisk, fixture(image));
+        QVERIFY2(prompts_.messages.isEmpty(), qPrintable(prompts_.messages.join("; ")));
+        QCOMPARE(page->chainValue->text(), chain);
+        QCOMPARE(page->sizeBox->text(), QString::number(QFileInfo(fixture("mbr-disk.raw")).size() / 1048576));
+        QCOMPARE(page->imageType, qcow2 ? 4 : 5);
+        if (qcow2) screenshot(page, "1-image-page-qcow2-chain");
+        auto* modes = toScanMode(page);
+        QVERIFY(modes);
+        auto* list = toVolumeList(modes);
+        QVERIFY(list);
+        auto* modePage = toRecoveryMode(list, 1);
+        QVERIFY(modePage);
+        QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
+        auto* results = scanned(modePage);
+        QVERIFY(results);
+        saveAndCompare(results, "FAT32", "docs");
+    }
+
+    // A chain whose base is missing: the image page says which file it looked for.
+    void missingParentIsNamedOnTheImagePage() {
+        QTemporaryDir dir;
+        QVERIFY(QFile::copy(fixture("mbr-chain-mid.qcow2"), dir.filePath("mbr-chain-mid.qcow2")));
+        openImagePage(&VhdInputDialog::qcow2Disk, dir.filePath("mbr-chain-mid.qcow2"));
+        QVERIFY(!prompts_.messages.isEmpty());
+        QVERIFY2(prompts_.messages.last().contains(dir.filePath("mbr-chain-base.qcow2")), qPrintable(prompts_.messages.last()));
     }
 
     // The bundled demo: from the image page to saved files of both volumes.
