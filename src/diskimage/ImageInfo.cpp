@@ -4,6 +4,7 @@
 #include "diskimage/FileReadSeekVmdk.h"
 #include "diskimage/ImageKind.h"
 #include "diskimage/ReaderState.h"
+#include "diskimage/SplitRawReader.h"
 #include "diskimage/VdiFormat.h"
 #include "diskimage/VhdFormat.h"
 #include "platform/ReadOnlyFile.h"
@@ -36,6 +37,7 @@ ImageInfo fixedInfo(const std::string& path) {
     if (!(opened && f.isDevice())) {
         bool known = path.size() <= 3;
         for (const char* ext : {"vhd", "img", "raw", "dd", "iso"}) known = known || hasImageExtension(path, ext);
+        known = known || splitImageParts(path).size() > 1;
         if (!known) return failed("not a vhd file");
     }
     if (!opened) return failed("invalid handle ...");

@@ -16,7 +16,8 @@ public:
     ReadOnlyFile(ReadOnlyFile&& other) noexcept;
     ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept;
 
-    // Opens path read-only; false with errorText() set on failure.
+    // Opens path read-only; false with errorText() set on failure. Only files
+    // and block devices open: a directory, FIFO or character device does not.
     bool open(const std::string& path);
     void close();
     bool isOpen() const { return fd_ >= 0; }

@@ -30,7 +30,9 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
 bool ReadOnlyFile::open(const std::string& path) {
     close();
     error_ = 0;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO named by an image (a parent, an extent) must not
+    // hang the open; only files and block devices are read.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error_ = errno;
         return false;
@@ -41,11 +43,12 @@ bool ReadOnlyFile::open(const std::string& path) {
         ::close(fd);
         return false;
     }
-    if (S_ISDIR(st.st_mode)) {
-        error_ = EISDIR;
+    if (S_ISDIR(st.st_mode) || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+        error_ = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
         ::close(fd);
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     device_ = S_ISBLK(st.st_mode);
     if (device_) {
         std::uint64_t bytes = 0;

@@ -278,11 +278,14 @@ TEST_F(VmdkReaderTest, ChildReadsThroughItsParent) {
 
     ByteVector childBytes = readFile(child);
     std::string text(childBytes.begin(), childBytes.begin() + 4096);
-    std::string parentCID = text.substr(text.find("parentCID=") + 10, 8);
+    // qemu-img writes content IDs without leading zeros.
+    std::size_t at = text.find("parentCID=") + 10;
+    std::string parentCID = text.substr(at, text.find('\n', at) - at);
 
     ByteVector baseBytes = readFile(base);
     std::string baseText(baseBytes.begin(), baseBytes.begin() + 4096);
-    std::string baseCID = baseText.substr(baseText.find("\nCID=") + 5, 8);
+    std::size_t cidAt = baseText.find("\nCID=") + 5;
+    std::string baseCID = baseText.substr(cidAt, baseText.find('\n', cidAt) - cidAt);
     patchFile(base, "CID=" + baseCID, "CID=0badc0de");
     FileReadSeekVmdk changed;
     EXPECT_FALSE(changed.open(child));
