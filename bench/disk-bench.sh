@@ -3,8 +3,9 @@
 #   - a full read through each reader (raw, dynamic VHD, VDI, VMDK, qcow2 plain,
 #     deflate- and zstd-compressed and as a two-level chain, VHDX, streamOptimized
 #     VMDK, split raw) against `cat` of the raw disk;
-#   - `ondrel-cli export` of the dynamic VHD, the qcow2 image, the qcow2 chain and
-#     the VHDX against `qemu-img convert -O raw` of the same image;
+#   - `ondrel-cli export` of the dynamic VHD, the qcow2 images (plain, compressed,
+#     chain), the VHDX and the streamOptimized VMDK against `qemu-img convert -O raw`
+#     of the same image;
 #   - `ondrel-cli volumes --sweep` against reading the raw disk.
 # Each figure is the best of RUNS runs with the images in the page cache.
 # Usage: bench/disk-bench.sh [SIZE_MIB (default 2048)] [RUNS (default 3)]
@@ -23,7 +24,7 @@ cli="$build/src/cli/ondrel-cli"
 reader="$build/bench/ondrel-bench-read"
 
 # The disk: an MBR with two partitions, boot sectors the sweep recognises, and
-# 16 MiB of random data in every other 32 MiB so containers hold real blocks.
+# 16 MiB of data in every other 32 MiB so containers hold real blocks.
 disk="$WORK/disk.raw"
 echo "generating a ${size_mib} MiB disk in $WORK" >&2
 truncate -s "${size_mib}M" "$disk"
@@ -33,7 +34,10 @@ python3 - "$disk" "$size_mib" <<'PY'
 import os, random, struct, sys
 path, mib = sys.argv[1], int(sys.argv[2])
 rng = random.Random(7)
-block = rng.randbytes(16 << 20)
+# Random nibbles: incompressible enough to be real data, compressible enough
+# (about 2:1) that compressed containers really store compressed clusters.
+nibbles = bytes(b & 0x0F for b in rng.randbytes(1 << 20))
+block = b"".join(bytes(b ^ i for b in nibbles[:16]) + nibbles[16:] for i in range(16))
 with open(path, "r+b") as f:
     for start in range(32, mib, 64):
         f.seek(start << 20)
@@ -80,7 +84,7 @@ for f in "${images[@]}"; do
   printf '%-44s %8s %8s %7s\n' "read $f through its reader vs cat raw" "$t" "$cat_raw" "$(ratio "$t" "$cat_raw")"
 done
 mkdir -p "$WORK/out"
-for f in disk.vhd disk.qcow2 chain.qcow2 disk.vhdx; do
+for f in disk.vhd disk.qcow2 deflate.qcow2 zstd.qcow2 chain.qcow2 disk.vhdx stream.vmdk; do
   ours=$(best sh -c "rm -f '$WORK/out/'*; '$cli' export '$WORK/$f' '$WORK/out'")
   # Both remove their previous output first, inside the timing, so neither pays
   # for freeing the other's blocks.

@@ -7,6 +7,10 @@
 
 namespace ondrel {
 
+namespace {
+constexpr std::uint64_t kMaxExtentBytes = std::uint64_t(256) << 20;
+}  // namespace
+
 bool BlockMappedReader::openFile(const std::string& path) {
     path_ = path;
     if (!file_.open(path)) {
@@ -102,19 +106,34 @@ std::optional<DiskExtent> BlockMappedReader::extentAt(std::int64_t offset) {
     auto pos = static_cast<std::uint64_t>(a);
     Mapping m = mapAt(pos);
     e.length = std::max<std::uint64_t>(m.length, 1);
+    // A copy moves one extent per system call: take in the runs that follow
+    // the same way (the next cluster further on in the same file, more zeros).
+    auto extend = [&] {
+        while (e.length < kMaxExtentBytes) {
+            Mapping next = mapAt(pos + e.length);
+            bool same = next.kind == m.kind && next.file == m.file &&
+                        (m.kind != Kind::Data || next.fileOffset == m.fileOffset + static_cast<std::int64_t>(e.length));
+            if (!same || next.length == 0) break;
+            e.length += next.length;
+        }
+    };
     switch (m.kind) {
     case Kind::Data: {
+        extend();
         e.kind = DiskExtent::Kind::Data;
         e.fileOffset = m.fileOffset;
         e.file = m.file ? m.file : &file_;
         // Data past the end of a truncated file is not there to copy.
-        if (e.fileOffset + static_cast<std::int64_t>(e.length) > e.file->size()) e.kind = DiskExtent::Kind::Unmapped;
+        if (e.fileOffset + static_cast<std::int64_t>(e.length) > e.file->size()) {
+            e.length = std::max<std::uint64_t>(m.length, 1);
+            if (e.fileOffset + static_cast<std::int64_t>(e.length) > e.file->size()) e.kind = DiskExtent::Kind::Unmapped;
+        }
         return e;
     }
-    case Kind::Zero: e.kind = DiskExtent::Kind::Zero; return e;
+    case Kind::Zero: extend(); e.kind = DiskExtent::Kind::Zero; return e;
     case Kind::Unmapped: return e;
     case Kind::Decoded: e.kind = DiskExtent::Kind::ReadThrough; return e;
-    case Kind::Parent: break;
+    case Kind::Parent: extend(); break;
     }
     std::uint64_t parentBytes = parent_ ? parent_->sectorCount() * kSectorSize : 0;
     if (pos >= parentBytes) {
