@@ -61,12 +61,17 @@ TEST_P(HypervisorImageTest, ReadsAsQemuImgConvertsItAndExportsTheSame) {
     EXPECT_TRUE(opened.reader->warnings().empty()) << opened.reader->warnings().front();
     EXPECT_EQ(static_cast<int>(opened.reader->layers().size()), c.layers);
 
-    TempDir out;
-    ASSERT_EQ(runCli("export " + test::quoted(image) + " " + test::quoted(out.path().string())).status, 0);
-    std::string exported = (out.path() / (std::string(c.image) + ".img")).string();
+    // Exported beside the image, on its file system, so the copy inside the
+    // kernel runs and must take each run from the file that holds it.
+    std::filesystem::path out = std::filesystem::path(image).parent_path() / ("export-" + std::string(c.image));
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directory(out);
+    ASSERT_EQ(runCli("export " + test::quoted(image) + " " + test::quoted(out.string())).status, 0);
+    std::string exported = (out / (std::string(c.image) + ".img")).string();
     EXPECT_EQ(sha256Of(exported), want) << "export of " << c.image;
     // Reads of an odd length cross every cluster, grain and block boundary.
     EXPECT_EQ(readWholeDisk(*opened.reader, 1000 * 1000 + 24), readFile(exported)) << c.image;
+    std::filesystem::remove_all(out);
 
     // What reads as mbr-disk.raw shows mbr-disk's volumes.
     if (want == expectedReads()["mbr-split.001"]) {
