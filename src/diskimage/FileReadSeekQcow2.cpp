@@ -2,7 +2,6 @@
 
 #include "diskimage/ReaderState.h"
 
-#include <zlib.h>
 #include <zstd.h>
 
 #include <algorithm>
@@ -261,17 +260,8 @@ bool FileReadSeekQcow2::decodeCluster(std::uint64_t entry) {
         }
         return out.pos == out.size;
     }
-    // Raw deflate, as qcow2 stores it.
-    z_stream z{};
-    if (inflateInit2(&z, -15) != Z_OK) return false;
-    z.next_in = packed_.data();
-    z.avail_in = static_cast<uInt>(packed_.size());
-    z.next_out = decoded_.data();
-    z.avail_out = static_cast<uInt>(decoded_.size());
-    int r = inflate(&z, Z_FINISH);
-    bool ok = (r == Z_STREAM_END || r == Z_BUF_ERROR || r == Z_OK) && z.avail_out == 0;
-    inflateEnd(&z);
-    return ok;
+    std::int64_t produced = inflater_.run(packed_.data(), packed_.size(), decoded_.data(), decoded_.size());
+    return produced == static_cast<std::int64_t>(decoded_.size());
 }
 
 bool FileReadSeekQcow2::readDecoded(std::uint64_t a, std::uint8_t* out, std::uint64_t length) {

@@ -3,6 +3,7 @@
 // cluster to data in the file, zeros, a compressed cluster (deflate or zstd)
 // or nothing, in which case the backing file's bytes show through.
 #include "diskimage/BlockMappedReader.h"
+#include "diskimage/Inflater.h"
 #include "diskimage/Qcow2Format.h"
 
 #include <unordered_map>
@@ -45,6 +46,7 @@ private:
     std::uint64_t decodedEntry_ = 0;  // the compressed entry held in decoded_
     std::vector<std::uint8_t> decoded_, packed_;
     void* zstdContext_ = nullptr;
+    Inflater inflater_{Inflater::Wrapper::Raw};
 
 public:
     ~FileReadSeekQcow2() override;

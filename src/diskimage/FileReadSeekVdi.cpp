@@ -1,5 +1,6 @@
 #include "diskimage/FileReadSeekVdi.h"
 
+#include "diskimage/Guid.h"
 #include "diskimage/ParentImage.h"
 #include "platform/ReadOnlyFile.h"
 
@@ -14,19 +15,6 @@ namespace {
 constexpr std::uint32_t kUnallocated = 0xFFFFFFFF;
 constexpr std::uint32_t kZeroBlock = 0xFFFFFFFE;
 constexpr int kMaxFilesLookedAt = 10000;
-
-std::string uuidText(const std::array<std::uint8_t, 16>& u) {
-    // Stored as the little-endian fields of a GUID.
-    static const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-    std::string out;
-    char hex[3];
-    for (int i = 0; i < 16; ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
-        std::snprintf(hex, sizeof hex, "%02x", u[order[i]]);
-        out += hex;
-    }
-    return out;
-}
 }  // namespace
 
 bool FileReadSeekVdi::open(const std::string& path) {
@@ -92,7 +80,7 @@ bool FileReadSeekVdi::openParentDisk() {
         }
     }
     if (found.empty())
-        return fail("The differencing VDI " + path_ + " needs its parent, the VDI with UUID " + uuidText(header.uuidLinkage) +
+        return fail("The differencing VDI " + path_ + " needs its parent, the VDI with UUID " + guidText(header.uuidLinkage) +
                     "; no file in " + folder + " is that disk.");
     if (!openParent(found, ImageKind::Vdi)) return false;
     if (parentDisk()->sectorCount() != sectorCount_)

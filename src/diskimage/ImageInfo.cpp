@@ -128,6 +128,7 @@ ImageInfo vmdkInfo(const std::string& path) {
     for (const VmdkExtent& e : d.extents) sectors += e.sizeSectors;
     if (sectors == 0) sectors = reader.sectorCount();
     info.sizeMb = sectors * 512 / kMiB;
+    info.chain = reader.layers();
     return info;
 }
 }  // namespace
@@ -155,7 +156,7 @@ ImageInfo readImageInfo(const std::string& path, ImageChoice choice) {
     case ImageChoice::DynamicVhd: info = dynamicVhdInfo(path); break;
     case ImageChoice::Fixed: return fixedInfo(path);
     case ImageChoice::Vdi: info = vdiInfo(path); break;
-    case ImageChoice::Vmdk: info = vmdkInfo(path); break;
+    case ImageChoice::Vmdk: return vmdkInfo(path);  // opened with its chain already
     case ImageChoice::Qcow2:
         if (!hasImageExtension(path, "qcow2") && !hasImageExtension(path, "qcow") && !hasImageExtension(path, "img"))
             return failed("Please select valid qcow2 file to continue the recovery process.");
@@ -167,7 +168,7 @@ ImageInfo readImageInfo(const std::string& path, ImageChoice choice) {
     }
     if (!info.ok) return info;
     // Differencing images need their parents: show the chain, or why it breaks.
-    ImageKind kind = choice == ImageChoice::Vdi ? ImageKind::Vdi : choice == ImageChoice::Vmdk ? ImageKind::Vmdk : ImageKind::DynamicVhd;
+    ImageKind kind = choice == ImageChoice::Vdi ? ImageKind::Vdi : ImageKind::DynamicVhd;
     ImageInfo opened = openedInfo(path, kind, "");
     if (!opened.ok) return opened;
     info.chain = std::move(opened.chain);

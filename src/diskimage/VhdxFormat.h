@@ -4,6 +4,7 @@
 // the log entry, with the GUIDs that name regions and metadata items.
 #include "common/Endian.h"
 #include "diskimage/Crc32c.h"
+#include "diskimage/Guid.h"
 
 #include <array>
 #include <optional>
@@ -11,8 +12,7 @@
 
 namespace ondrel {
 
-// A GUID as stored: the first three fields little-endian, the last eight bytes as written.
-using VhdxGuid = std::array<std::uint8_t, 16>;
+using VhdxGuid = Guid;
 
 constexpr VhdxGuid vhdxGuid(std::uint32_t a, std::uint16_t b, std::uint16_t c, std::uint64_t d) {
     VhdxGuid g{};
@@ -48,19 +48,6 @@ inline bool isNullGuid(const VhdxGuid& g) {
     for (std::uint8_t v : g)
         if (v != 0) return false;
     return true;
-}
-
-// "{6B29FC40-CA47-1067-B31D-00DD010662DA}", the form parent locators use.
-inline std::string guidText(const VhdxGuid& g) {
-    static const char* hex = "0123456789ABCDEF";
-    static constexpr int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-    std::string s = "{";
-    for (int i = 0; i < 16; ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) s += '-';
-        s += hex[g[order[i]] >> 4];
-        s += hex[g[order[i]] & 15];
-    }
-    return s + "}";
 }
 
 // The GUID of a text form, braces optional and case ignored; nullopt when it is not one.

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <zlib.h>
 
 namespace ondrel {
 
@@ -167,18 +166,10 @@ bool VmdkSparseExtent::inflateGrain(std::int64_t grainOffset, std::uint64_t grai
     std::int64_t got = file_->readAt(dataOffset, packed.data(), packed.size());
     if (got <= 0) return false;
 
-    z_stream z{};
-    if (inflateInit2(&z, 15 + 32) != Z_OK) return false;  // zlib or gzip wrapper
-    z.next_in = packed.data();
-    z.avail_in = static_cast<uInt>(got);
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    int rc = inflate(&z, Z_FINISH);
-    std::uint64_t produced = z.total_out;
-    inflateEnd(&z);
+    std::int64_t produced = inflater_.run(packed.data(), static_cast<std::size_t>(got), out.data(), out.size());
     // The last grain of a disk may hold fewer bytes than a grain.
     std::uint64_t needed = std::min(grainBytes, header_.capacity * 512 - std::min(header_.capacity * 512, grain * grainBytes));
-    if ((rc != Z_STREAM_END && !(rc == Z_BUF_ERROR && z.avail_out == 0)) || produced < needed) {
+    if (produced < 0 || static_cast<std::uint64_t>(produced) < needed) {
         std::fill(out.begin(), out.end(), 0);
         return false;
     }

@@ -2,6 +2,7 @@
 // One sparse VMDK extent: a KDMV header, a grain directory and grain tables
 // that map the extent's grains to sectors of its file. Grains may be plain or,
 // in a stream-optimized file, deflated behind a marker naming their sector.
+#include "diskimage/Inflater.h"
 #include "platform/ReadOnlyFile.h"
 
 #include <cstdint>
@@ -77,6 +78,7 @@ private:
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> tables_;
     std::string message_;
     std::vector<std::string> warnings_;
+    mutable Inflater inflater_{Inflater::Wrapper::ZlibOrGzip};
 };
 
 }  // namespace ondrel
