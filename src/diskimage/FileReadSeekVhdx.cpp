@@ -1,7 +1,6 @@
 #include "diskimage/FileReadSeekVhdx.h"
 
 #include "common/Utf16.h"
-#include "diskimage/ParentImage.h"
 #include "diskimage/ReaderState.h"
 
 #include <algorithm>
@@ -264,11 +263,7 @@ bool FileReadSeekVhdx::openParentDisk() {
         if (!n->empty()) names.push_back(*n);
     if (names.empty())
         return fail("The differencing VHDX file " + path_ + " does not name its parent file.");
-    parentName_ = names.front();
-    OpenedImage opened = openParentImage(path_, names, std::nullopt);
-    if (!opened.reader) return fail(opened.message);
-    parent_ = std::move(opened.reader);
-    for (const std::string& w : parent_->warnings()) warn(w);
+    if (!openParent(names, std::nullopt)) return false;
     std::vector<ImageLayer> chain = parent_->layers();
     std::string parentFile = chain.empty() ? parentName_ : chain.front().path;
 
