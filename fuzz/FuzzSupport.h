@@ -2,7 +2,6 @@
 // What the fuzz targets share: the input as a file the readers can open (a
 // memory file, so nothing touches the disk), bounded reads over a disk, and a
 // full scan of a file system followed by reading every entry into memory.
-#include "diskimage/ReaderState.h"
 #include "diskimage/readWriteInterface.h"
 #include "fs/FileSystemRegistry.h"
 #include "results/ScanDriver.h"
@@ -44,24 +43,24 @@ private:
 
 // Reads a bounded sample of the disk: its start, its end and sectors spread
 // over it, so every mapping path of a reader runs without reading terabytes.
-inline void sampleDisk(readWriteInterface& reader) {
+inline void sampleDisk(const readWriteInterface& reader) {
     std::vector<std::uint8_t> buffer(64 * 1024);
     std::uint64_t sectors = reader.sectorCount();
-    reader.baseOffset = 0;
-    reader.readAt(0, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+    reader.readAt(0, buffer.data(), buffer.size());
     if (sectors == 0) return;
     for (std::uint64_t i = 1; i <= 32; ++i) {
         std::uint64_t s = sectors / 33 * i;
         reader.readAt(static_cast<std::int64_t>(s * 512), buffer.data(), 4096);
     }
     std::uint64_t last = sectors > 128 ? sectors - 128 : 0;
-    reader.readAt(static_cast<std::int64_t>(last * 512), buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+    reader.readAt(static_cast<std::int64_t>(last * 512), buffer.data(), buffer.size());
 }
 
 // Scans the volume in one mode and reads every entry into memory.
-inline void scanAndReadAll(readWriteInterface& reader, const VolumeRecord& volume, RecoveryMode mode) {
-    auto adapter = createAdapter(reader, volume);
+inline void scanAndReadAll(const ByteSource& source, const VolumeRecord& volume, RecoveryMode mode, bool formatted) {
+    auto adapter = createAdapter(source, volume);
     if (!adapter) return;
+    adapter->setDriveFormatted(formatted);
     ScanObserver& quiet = silentObserver();
     ScanDriver driver(*adapter, quiet);
     if (mode == RecoveryMode::Advanced) {

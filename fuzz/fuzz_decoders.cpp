@@ -7,8 +7,12 @@
 #include "fs/ntfs/NtfsRecord.h"
 #include "fs/ntfs/NtfsRunList.h"
 #include "results/RecycleBinNames.h"
-#include "volumes/BootRecordTests.h"
-#include "volumes/FatBootParameters.h"
+#include "fs/exfat/ExFatBootSector.h"
+#include "fs/ext/ExtSuperblock.h"
+#include "fs/fat/FatBootParameters.h"
+#include "fs/fat/FatBootSector.h"
+#include "fs/hfsplus/HfsStructures.h"
+#include "fs/ntfs/NtfsBootSector.h"
 
 #include <vector>
 

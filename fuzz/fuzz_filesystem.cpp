@@ -10,13 +10,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const ondrel::FileSystemEntry* entry = ondrel::findFileSystem(ONDREL_FUZZ_FILE_SYSTEM);
     if (!entry || size < 1) return 0;
     ondrel::MemoryReader reader(data + 1, size - 1);
-    std::int64_t bytes = 0;
-    ondrel::Bytes boot(data + 1, std::min<std::size_t>(size - 1, 512));
-    ondrel::Bytes at1024(data + 1 + std::min<std::size_t>(size - 1, 1024), size - 1 > 1024 ? std::min<std::size_t>(size - 1025, 512) : 0);
-    (void)entry->recognises(boot, at1024, bytes);
+    (void)ondrel::claimsOnVolume(reader, 0, entry->probes, (data[0] & 2) != 0);
     ondrel::VolumeRecord volume{entry->listName, "", "0", std::to_string(size / 1048576 + 1), 0};
-    ondrel::driveFormatted = entry->formattedFlag && (data[0] & 1) != 0;
-    for (ondrel::RecoveryMode mode : entry->modes) ondrel::fuzz::scanAndReadAll(reader, volume, mode);
-    ondrel::driveFormatted = false;
+    bool formatted = entry->formattedFlag && (data[0] & 1) != 0;
+    for (ondrel::RecoveryMode mode : entry->modes) ondrel::fuzz::scanAndReadAll(reader, volume, mode, formatted);
     return 0;
 }

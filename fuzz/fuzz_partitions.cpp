@@ -8,13 +8,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ondrel::MemoryReader reader(data, size);
     for (bool gpt : {false, true}) {
         std::vector<ondrel::VolumeRecord> records;
-        ondrel::Partition partition(records, ondrel::silentObserver());
+        ondrel::Partition partition(records, ondrel::silentObserver(), ondrel::fileSystemProbes());
         partition.gptMode = gpt;
         partition.scanPartitionTables(reader);
     }
     for (bool skip : {true, false}) {
         std::vector<ondrel::VolumeRecord> records;
-        ondrel::Partition partition(records, ondrel::silentObserver());
+        ondrel::Partition partition(records, ondrel::silentObserver(), ondrel::fileSystemProbes());
         partition.skipVolumeSize = skip;
         partition.sweepVolumes(reader);
     }

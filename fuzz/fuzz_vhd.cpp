@@ -5,7 +5,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     ondrel::fuzz::MemoryFile file(data, size);
     ondrel::FileReadSeekVHD reader;
-    reader.requireVhdExtension = false;
     if (reader.open(file.path())) ondrel::fuzz::sampleDisk(reader);
     return 0;
 }

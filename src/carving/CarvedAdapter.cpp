@@ -10,7 +10,7 @@ namespace {
 constexpr std::size_t kReadChunk = 4u << 20;
 }
 
-CarvedAdapter::CarvedAdapter(readWriteInterface& reader, std::shared_ptr<const myJpg> scanner)
+CarvedAdapter::CarvedAdapter(const ByteSource& reader, std::shared_ptr<const myJpg> scanner)
     : reader_(reader), scanner_(std::move(scanner)) {
     const auto& cats = scanner_->categories();
     byCategory_.assign(cats.size(), {});
@@ -71,10 +71,10 @@ WriteResult CarvedAdapter::extract(const CarvedFile& f, DataSink& sink) {
     return complete ? WriteResult::Written : WriteResult::ReadFailed;
 }
 
-WriteResult CarvedAdapter::writeFile(EntryId entry, const std::string& hostPath) {
+WriteResult CarvedAdapter::writeInto(EntryId entry, OutputFile& file) {
     const CarvedFile* f = find(entry);
     if (!f) return WriteResult::NotAFile;
-    return writeThrough(entry, hostPath, [&](DataSink& sink) { return extract(*f, sink); });
+    return writeThrough(entry, file, [&](DataSink& sink) { return extract(*f, sink); });
 }
 
 bool CarvedAdapter::readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) {

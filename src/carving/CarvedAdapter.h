@@ -12,7 +12,7 @@ namespace ondrel {
 class CarvedAdapter : public FileSystemAdapter {
 public:
     // The scanner has scanned through reader; offsets are the reader's.
-    CarvedAdapter(readWriteInterface& reader, std::shared_ptr<const myJpg> scanner);
+    CarvedAdapter(const ByteSource& reader, std::shared_ptr<const myJpg> scanner);
 
     FileSystemKind kind() const override { return FileSystemKind::Raw; }
     std::string fileSystemName() const override { return "RAW"; }
@@ -29,7 +29,7 @@ public:
     DisplayTexts displayTexts(EntryId) const override { return {}; }
     EntryTimes times(EntryId) const override { return {}; }
 
-    WriteResult writeFile(EntryId entry, const std::string& hostPath) override;
+    WriteResult writeInto(EntryId entry, OutputFile& file) override;
     bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) override;
     void rename(EntryId entry, const std::string& newName) override;
 
@@ -41,7 +41,7 @@ private:
     EntryId categoryCount() const { return static_cast<EntryId>(scanner_->categories().size()); }
     WriteResult extract(const CarvedFile& f, DataSink& sink);
 
-    readWriteInterface& reader_;
+    const ByteSource& reader_;
     std::shared_ptr<const myJpg> scanner_;
     std::vector<std::vector<EntryId>> byCategory_;
     std::map<EntryId, std::string> renamed_;

@@ -74,7 +74,7 @@ std::int64_t myJpg::count(const std::string& category) const {
 }
 
 std::string myJpg::fileName(const CarvedFile& f) const {
-    return std::to_string(f.offset) + " ." + entries_[f.entry].extension;
+    return std::to_string(f.offset + diskOffset_) + " ." + entries_[f.entry].extension;
 }
 
 bool myJpg::buildMatchTable() {
@@ -120,7 +120,7 @@ void myJpg::close(std::size_t entry, std::int64_t size, CarveEnd how) {
     p.open = false;
 }
 
-bool myJpg::scan(readWriteInterface& reader, std::int64_t begin, std::int64_t size, ScanObserver& observer,
+bool myJpg::scan(const ByteSource& reader, std::int64_t begin, std::int64_t size, ScanObserver& observer,
                  WorkControl& control) {
     if (entries_.empty() || byFirstByte_.size() != 256) return false;
     // A scan starts afresh; the definitions stay for the next one.

@@ -5,7 +5,7 @@
 #include "carving/SignatureRecord.h"
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
-#include "diskimage/readWriteInterface.h"
+#include "diskimage/ByteSource.h"
 
 #include <cstdint>
 #include <map>
@@ -33,7 +33,7 @@ enum class CarveEnd { EndSignature, SizeField, Cap, NoEnd };
 const char* carveEndText(CarveEnd how);  // "end signature", "size field", "cap", "no end"
 
 struct CarvedFile {
-    std::int64_t offset = 0;  // from the reader's base
+    std::int64_t offset = 0;  // in the source scanned
     std::int64_t size = 0;
     std::size_t entry = 0;    // into signatures()
     CarveEnd how = CarveEnd::EndSignature;
@@ -54,14 +54,18 @@ public:
     // Scans size bytes from begin (reader offsets), replacing the finds of an
     // earlier scan. A stop keeps what was found; still-open finds are closed
     // where the scan ended.
-    bool scan(readWriteInterface& reader, std::int64_t begin, std::int64_t size, ScanObserver& observer,
+    bool scan(const ByteSource& reader, std::int64_t begin, std::int64_t size, ScanObserver& observer,
               WorkControl& control);
+    // Where the source scanned starts on the disk: finds are named and listed
+    // by their place on the disk.
+    void setDiskOffset(std::int64_t offset) { diskOffset_ = offset; }
+    std::int64_t diskOffset() const { return diskOffset_; }
 
     const std::vector<CarvedFile>& files() const { return files_; }
     // Categories in the order the definitions name them, with their counts.
     const std::vector<std::string>& categories() const { return categoryOrder_; }
     std::int64_t count(const std::string& category) const;
-    // "1048576 .jpg": the find's offset and its extension.
+    // "1048576 .jpg": the find's offset on the disk and its extension.
     std::string fileName(const CarvedFile& f) const;
 
 private:
@@ -81,6 +85,7 @@ private:
     std::vector<CarvedFile> files_;
     std::vector<std::string> categoryOrder_;
     std::map<std::string, std::int64_t> counts_;
+    std::int64_t diskOffset_ = 0;
 };
 
 }  // namespace ondrel

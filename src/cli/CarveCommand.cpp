@@ -1,6 +1,6 @@
 // ondrel-cli carve: files found by their signatures on a volume or the whole
 // disk, listed or saved; ondrel-cli signatures: the definitions looked for.
-#include "carving/CarvedAdapter.h"
+#include "carving/CarvingJob.h"
 #include "carving/DefaultSignatures.h"
 #include "cli/Commands.h"
 #include "cli/ImageOptions.h"
@@ -21,6 +21,7 @@ struct CarveOptions {
     std::optional<int> volume;
     std::optional<std::int64_t> startSector;
     std::optional<std::int64_t> sizeMb;
+    std::optional<std::int64_t> endSector;
     bool gpt = false, sweep = false;
     std::vector<std::string> signatures;
     bool noDefault = false;
@@ -39,66 +40,58 @@ std::string hex(const std::vector<std::uint8_t>& bytes) {
 }
 
 int runCarve(CarveOptions& o) {
-    auto scanner = std::make_shared<myJpg>();
-    std::string message;
-    if (!o.noDefault) {
-        std::string path = defaultSettingsPath();
-        if (!scanner->loadSettings(path, message)) scanner->addSignatures(defaultSignatures());
+    CarvingJob job;
+    if (!job.loadDefinitions(!o.noDefault, defaultSettingsPath(), o.signatures)) {
+        printError(job.message());
+        return kExitFailure;
     }
-    for (const std::string& file : o.signatures)
-        if (!scanner->loadSettings(file, message)) {
-            printError(file + ": " + message);
-            return kExitFailure;
-        }
-    if (!scanner->buildMatchTable()) {
+    if (!job.hasDefinitions()) {
         printError("no signatures to look for (--no-default without --signatures)");
         return kExitFailure;
     }
     ImageKind kind{};
     auto reader = o.image.open(kind);
     if (!reader) return kExitFailure;
-    const std::int64_t disk = static_cast<std::int64_t>(reader->sectorCount() * 512);
-    std::int64_t begin = 0, size = disk;
+    std::shared_ptr<const ByteSource> source = reader;
+    std::int64_t diskOffset = 0;
     if (o.volume) {
-        auto v = numberedVolume(*reader, *o.volume, o.gpt, o.sweep);
+        auto v = numberedVolume(reader, *o.volume, o.gpt, o.sweep);
         if (!v) return kExitFailure;
-        begin = v->startSector * 512;
-        size = volumeBytesOnDisk(*v, *reader);
+        source = v->source;
+        diskOffset = v->startSector * 512;
     } else if (o.startSector) {
-        begin = *o.startSector * 512;
-        size = o.sizeMb ? *o.sizeMb << 20 : disk - begin;
+        auto v = placedVolume(reader, "RAW", *o.startSector, o.sizeMb, o.endSector);
+        if (!v) return kExitFailure;
+        source = v->source;
+        diskOffset = v->startSector * 512;
     }
-    size = std::max<std::int64_t>(0, std::min(size, disk - begin));
-    if (size <= 0) {
-        printError("zero size volume..");
-        return kExitFailure;
-    }
-    reader->baseOffset = 0;
     WorkControl control;
     TerminalObserver observer(o.image.verbose, true, &control);
-    scanner->scan(*reader, begin, size, observer, control);
+    if (!job.scan(source, observer, control, diskOffset)) {
+        printError(job.failure() == CarvingJob::Failure::NothingToFind
+                       ? "no signatures to look for (--no-default without --signatures)"
+                       : job.message());
+        return kExitFailure;
+    }
     const bool stopped = control.stopRequested();
     control.reset();
-    CarvedAdapter adapter(*reader, scanner);
+    const myJpg& scanner = job.scanner();
     if (o.list) {
-        for (const CarvedFile& f : scanner->files()) {
-            const SignatureEntry& e = scanner->signatures()[f.entry];
+        for (const CarvedFile& f : scanner.files()) {
+            const SignatureEntry& e = scanner.signatures()[f.entry];
             if (o.json) {
-                nlohmann::json j{{"name", scanner->fileName(f)}, {"category", e.category}, {"offset", f.offset},
+                nlohmann::json j{{"name", scanner.fileName(f)}, {"category", e.category}, {"offset", f.offset + diskOffset},
                                  {"size", f.size}, {"end", carveEndText(f.how)}};
                 std::printf("%s\n", j.dump().c_str());
             } else {
-                std::printf("%s\t%s\t%lld\t%lld\t%s\n", scanner->fileName(f).c_str(), e.category.c_str(),
-                            static_cast<long long>(f.offset), static_cast<long long>(f.size), carveEndText(f.how));
+                std::printf("%s\t%s\t%lld\t%lld\t%s\n", scanner.fileName(f).c_str(), e.category.c_str(),
+                            static_cast<long long>(f.offset + diskOffset), static_cast<long long>(f.size), carveEndText(f.how));
             }
         }
     }
     int status = stopped || o.image.hadWarnings ? kExitFailure : kExitOk;
     if (!o.out.empty()) {
-        SaveWalk walk(adapter, observer);
-        walk.askFirst = false;
-        observer.setControl(&walk.control());
-        SaveOutcome out = walk.saveFolder(adapter.rootEntry(), o.out);
+        SaveOutcome out = job.save({}, o.out, observer, control);
         std::printf("saved %lld files, %lld failed\n", static_cast<long long>(out.saved), static_cast<long long>(out.failed));
         for (const auto& f : out.failures) printError("failed: " + f);
         if (out.failed > 0 || out.stopped) status = kExitFailure;
@@ -148,7 +141,10 @@ Runner addCarveCommand(CLI::App& app) {
     o->image.addTo(*cmd, false);
     auto* vol = cmd->add_option("--volume", o->volume, "Volume number as `ondrel-cli volumes` lists it (default: the whole disk)");
     auto* start = cmd->add_option("--start-sector", o->startSector, "First sector to scan");
-    cmd->add_option("--size-mb", o->sizeMb, "MiB to scan (with --start-sector)")->needs(start);
+    auto* size = cmd->add_option("--size-mb", o->sizeMb, "MiB to scan (with --start-sector)")->needs(start);
+    cmd->add_option("--end-sector", o->endSector, "Last sector to scan, inclusive (with --start-sector)")
+        ->needs(start)
+        ->excludes(size);
     vol->excludes(start);
     cmd->add_flag("--gpt", o->gpt, "Number volumes from the GPT");
     cmd->add_flag("--sweep", o->sweep, "Number volumes as the sector sweep finds them");

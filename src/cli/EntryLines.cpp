@@ -68,8 +68,8 @@ void printEntry(const FileSystemAdapter& adapter, EntryId entry, const std::stri
         return;
     }
     // One write per line, built without printf: listings run to millions of lines.
-    static thread_local std::string line;
-    line.clear();
+    std::string line;
+    line.reserve(160 + path.size());
     appendEscaped(line, path);
     line += '\t';
     line += type;

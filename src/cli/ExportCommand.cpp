@@ -2,6 +2,7 @@
 #include "cli/Commands.h"
 #include "cli/ImageOptions.h"
 #include "cli/TerminalObserver.h"
+#include "cli/VolumeOptions.h"
 #include "volumes/DiskExport.h"
 
 #include <cstdio>
@@ -16,26 +17,39 @@ struct ExportOptions {
     ImageOptions image;
     std::string folder;
     bool progress = false;
+    std::optional<int> volume;
+    bool gpt = false, sweep = false;
 };
 
 int runExport(ExportOptions& o) {
     ImageKind kind{};
     auto reader = o.image.open(kind);
     if (!reader) return kExitFailure;
+    std::shared_ptr<const ByteSource> source = reader;
+    std::string name = o.image.image;
+    if (o.volume) {
+        auto v = numberedVolume(reader, *o.volume, o.gpt, o.sweep);
+        if (!v) return kExitFailure;
+        source = v->source;
+        name += ".volume" + std::to_string(*o.volume);
+    }
     WorkControl control;
     TerminalObserver observer(o.image.verbose, o.progress || isatty(STDERR_FILENO), &control);
-    std::string output = exportOutputPath(o.image.image, o.folder);
-    DiskExport exporter(*reader, observer, control);
+    std::string output = exportOutputPath(name, o.folder);
+    DiskExport exporter(*source, observer, control);
     ExportOutcome outcome = exporter.run(output);
     if (outcome.stopped) {
         printError("export stopped; " + output + " holds the first " + std::to_string(outcome.bytesWritten / 1048576) +
                    " MB");
         return kExitFailure;
     }
-    if (!outcome.ok) {
-        if (outcome.message.rfind("Exit with error number", 0) == 0) printError(outcome.message);
+    if (outcome.unreadableBytes > 0) {
+        // The image is written to its end; say where it holds zeros for lost data.
+        for (const std::string& line : reader->damage().describe()) printError(line);
+        std::printf("%s\n", output.c_str());
         return kExitFailure;
     }
+    if (!outcome.ok) return kExitFailure;
     std::printf("%s\n", output.c_str());
     return o.image.hadWarnings ? kExitFailure : kExitOk;
 }
@@ -48,6 +62,9 @@ Runner addExportCommand(CLI::App& app) {
     o->image.addTo(*cmd, true);
     cmd->add_option("OUTPUT_FOLDER", o->folder, "Folder that receives the image")->required()->check(CLI::ExistingDirectory);
     cmd->add_flag("--progress", o->progress, "Show progress on stderr even when it is not a terminal");
+    cmd->add_option("--volume", o->volume, "Write only this volume (numbered as `ondrel-cli volumes` lists it)");
+    cmd->add_flag("--gpt", o->gpt, "Number volumes from the GPT");
+    cmd->add_flag("--sweep", o->sweep, "Number volumes as the sector sweep finds them");
     return [o] { return runExport(*o); };
 }
 

@@ -1,7 +1,5 @@
 #include "cli/ImageOptions.h"
 
-#include "diskimage/FileReadSeekQcow2.h"
-#include "diskimage/ReaderState.h"
 
 #include <cstdio>
 #include <cstring>
@@ -16,24 +14,29 @@ void ImageOptions::addTo(CLI::App& command, bool withOverrides) {
         ->check(CLI::IsMember({"auto", "raw", "vhd", "vdi", "vmdk", "qcow2", "vhdx", "split"}, CLI::ignore_case));
     command.add_flag("-v,--verbose", verbose, "Print the status lines of the scan");
     command.add_option("--snapshot", snapshot, "Read this internal snapshot of a qcow2 image (name or ID)");
+    command.add_option("--allow-parent", allowedParents,
+                       "Let the image name this file as its parent or extent although it lies outside the image's "
+                       "folder (repeatable)");
     if (withOverrides) {
         command.add_option("--size-mb", sizeMb, "Disk size in MiB, in place of the size the image states");
         command.add_option("--table-entries", tableEntries, "Number of VHD block-table entries to read");
     }
 }
 
-std::unique_ptr<readWriteInterface> ImageOptions::open(ImageKind& kind) {
-    diskSizeOverride = sizeMb << 20;
-    tableEntriesOverride = tableEntries;
+std::shared_ptr<readWriteInterface> ImageOptions::open(ImageKind& kind) {
+    OpenOptions options;
+    options.diskSizeOverride = sizeMb << 20;
+    options.tableEntriesOverride = tableEntries;
+    options.snapshot = snapshot;
+    options.allowedReferences = allowedParents;
     std::optional<ImageKind> requested;
     if (type != "auto" && type != "AUTO") requested = imageKindFromName(type);
-    FileReadSeekQcow2::requestedSnapshot = snapshot;
-    OpenedImage opened = openDiskImage(image, requested);
-    FileReadSeekQcow2::requestedSnapshot.clear();
+    OpenedImage opened = openDiskImage(image, requested, options);
     kind = opened.kind;
     if (!opened.reader) {
         std::string reason = opened.message;
         if (opened.errorCode != 0) reason += std::string(" (") + image + ": " + std::strerror(opened.errorCode) + ")";
+        if (!opened.refusedReference.empty()) reason += " To open it, run again with --allow-parent " + opened.refusedReference + ".";
         printError(reason);
         return nullptr;
     }
@@ -41,7 +44,7 @@ std::unique_ptr<readWriteInterface> ImageOptions::open(ImageKind& kind) {
         printError("warning: " + w);
         hadWarnings = true;
     }
-    return std::move(opened.reader);
+    return std::shared_ptr<readWriteInterface>(std::move(opened.reader));
 }
 
 }  // namespace ondrel::cli

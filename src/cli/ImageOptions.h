@@ -19,13 +19,14 @@ struct ImageOptions {
     std::uint64_t sizeMb = 0;
     std::uint64_t tableEntries = 0;
     std::string snapshot;  // a qcow2 internal snapshot to read instead of the current state
+    std::vector<std::string> allowedParents;  // files outside the image's folder it may name
     bool verbose = false;
 
     void addTo(CLI::App& command, bool withOverrides);
 
     // Opens the image; on failure prints why and returns null. Warnings about
     // damage are printed and remembered so the command can exit with 1.
-    std::unique_ptr<readWriteInterface> open(ImageKind& kind);
+    std::shared_ptr<readWriteInterface> open(ImageKind& kind);
     bool hadWarnings = false;
 };
 

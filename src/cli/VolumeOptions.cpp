@@ -11,7 +11,10 @@ void VolumeOptions::addTo(CLI::App& command) {
     image.addTo(command, false);
     auto* vol = command.add_option("--volume", volume, "Volume number as `ondrel-cli volumes` lists it");
     auto* start = command.add_option("--start-sector", startSector, "First sector of the volume");
-    command.add_option("--size-mb", sizeMb, "Volume size in MiB (with --start-sector)")->needs(start);
+    auto* size = command.add_option("--size-mb", sizeMb, "Volume size in MiB (with --start-sector)")->needs(start);
+    command.add_option("--end-sector", endSector, "Last sector of the volume, inclusive (with --start-sector)")
+        ->needs(start)
+        ->excludes(size);
     std::string names;
     for (const FileSystemEntry* e : fileSystems()) names += (names.empty() ? "" : ", ") + e->cliName;
     command.add_option("--fs", fs, "File system of the volume (with --start-sector): " + names)->needs(start);
@@ -45,18 +48,40 @@ RecoveryMode modeFromName(const std::string& mode) {
 }
 }  // namespace
 
-std::optional<VolumeRecord> numberedVolume(readWriteInterface& reader, int number, bool gpt, bool sweep) {
+std::optional<VolumeRecord> numberedVolume(std::shared_ptr<const ByteSource> disk, int number, bool gpt, bool sweep) {
     std::vector<VolumeRecord> records;
-    Partition partition(records, silentObserver());
+    Partition partition(records, silentObserver(), fileSystemProbes());
     partition.gptMode = gpt;
-    if (sweep) partition.sweepVolumes(reader);
-    else partition.scanPartitionTables(reader);
+    if (sweep) partition.sweepVolumes(std::move(disk));
+    else partition.scanPartitionTables(std::move(disk));
     if (number < 0 || number >= static_cast<int>(records.size())) {
         printError("no volume " + std::to_string(number) + ": the image has " + std::to_string(records.size()) +
                    " (see `ondrel-cli volumes`)");
         return std::nullopt;
     }
     return records[static_cast<std::size_t>(number)];
+}
+
+std::optional<VolumeRecord> placedVolume(std::shared_ptr<const ByteSource> disk, const std::string& fileSystem,
+                                         std::int64_t startSector, std::optional<std::int64_t> sizeMb,
+                                         std::optional<std::int64_t> endSector) {
+    std::int64_t length = 0;  // to the disk's end
+    if (endSector) {
+        if (*endSector < startSector) {
+            printError("the end sector " + std::to_string(*endSector) + " lies before the start sector " +
+                       std::to_string(startSector));
+            return std::nullopt;
+        }
+        length = (*endSector - startSector + 1) * 512;
+    } else if (sizeMb) {
+        length = *sizeMb << 20;
+    }
+    VolumeRecord r = customVolume(std::move(disk), fileSystem, startSector, length);
+    if (r.lengthBytes <= 0) {
+        printError("zero size volume..");
+        return std::nullopt;
+    }
+    return r;
 }
 
 std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
@@ -66,28 +91,25 @@ std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
     if (!v.reader) return std::nullopt;
 
     if (o.volume) {
-        auto record = numberedVolume(*v.reader, *o.volume, o.gpt, o.sweep);
+        auto record = numberedVolume(v.reader, *o.volume, o.gpt, o.sweep);
         if (!record) return std::nullopt;
         v.record = *record;
     } else if (o.startSector) {
         const FileSystemEntry* named = findFileSystem(o.fs);
-        v.record.fileSystem = named ? named->listName : o.fs;
-        v.record.volumeName = "0";
-        v.record.startSector = *o.startSector;
-        std::int64_t sizeMb = o.sizeMb.value_or(
-            static_cast<std::int64_t>((v.reader->sectorCount() - static_cast<std::uint64_t>(*o.startSector)) / 2048));
-        v.record.sizeText = std::to_string(sizeMb);
+        auto record = placedVolume(v.reader, named ? named->listName : o.fs, *o.startSector, o.sizeMb, o.endSector);
+        if (!record) return std::nullopt;
+        v.record = *record;
     } else {
         printError("choose a volume with --volume N, or --start-sector S --size-mb M --fs NAME");
         return std::nullopt;
     }
 
-    driveFormatted = o.formatted;
-    v.adapter = createAdapter(*v.reader, v.record);
+    v.adapter = createAdapter(v.record);
     if (!v.adapter) {
         printError("not a valid drive. (file system \"" + v.record.fileSystem + "\" cannot be read)");
         return std::nullopt;
     }
+    v.adapter->setDriveFormatted(o.formatted);
     v.observer = std::make_unique<TerminalObserver>(o.image.verbose, false);
     v.driver = std::make_unique<ScanDriver>(*v.adapter, *v.observer);
     v.observer->setControl(&v.driver->control());

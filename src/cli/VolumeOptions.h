@@ -16,6 +16,7 @@ struct VolumeOptions {
     std::optional<int> volume;
     std::optional<std::int64_t> startSector;
     std::optional<std::int64_t> sizeMb;
+    std::optional<std::int64_t> endSector;  // inclusive, as the wizard's custom volume
     std::string fs;
     bool gpt = false;
     bool sweep = false;
@@ -33,7 +34,7 @@ struct VolumeOptions {
 
 // An opened image, the chosen volume and its scanned file system.
 struct ScannedVolume {
-    std::unique_ptr<readWriteInterface> reader;
+    std::shared_ptr<readWriteInterface> reader;
     VolumeRecord record;
     std::unique_ptr<FileSystemAdapter> adapter;
     std::unique_ptr<TerminalObserver> observer;
@@ -43,7 +44,14 @@ struct ScannedVolume {
 
 // The volume numbered as `ondrel-cli volumes` lists it (from the GPT or the
 // sweep when asked); prints why and returns nullopt when there is none.
-std::optional<VolumeRecord> numberedVolume(readWriteInterface& reader, int number, bool gpt, bool sweep);
+std::optional<VolumeRecord> numberedVolume(std::shared_ptr<const ByteSource> disk, int number, bool gpt, bool sweep);
+
+// A volume the user places: from startSector, ending with endSector
+// (inclusive) or sizeMb MiB later, or at the disk's end. Prints why and
+// returns nullopt when it holds nothing.
+std::optional<VolumeRecord> placedVolume(std::shared_ptr<const ByteSource> disk, const std::string& fileSystem,
+                                         std::int64_t startSector, std::optional<std::int64_t> sizeMb,
+                                         std::optional<std::int64_t> endSector);
 
 // Opens, selects and scans; prints why and returns nullopt on failure.
 std::optional<ScannedVolume> scanVolume(VolumeOptions& options);

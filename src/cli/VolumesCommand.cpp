@@ -3,6 +3,7 @@
 #include "cli/Commands.h"
 #include "cli/ImageOptions.h"
 #include "cli/TerminalObserver.h"
+#include "fs/FileSystemRegistry.h"
 #include "volumes/Partition.h"
 
 #include <array>
@@ -26,27 +27,48 @@ struct VolumesOptions {
     bool progress = false;
 };
 
+// How deep a record sits in the tree (0: on the disk itself).
+int depthOf(const std::vector<VolumeRecord>& records, const VolumeRecord& r) {
+    int depth = 0;
+    for (int p = r.parent; p >= 0 && depth < 64; p = records[static_cast<std::size_t>(p)].parent) ++depth;
+    return depth;
+}
+
 void printTable(const std::vector<VolumeRecord>& records) {
     std::printf("%-8s %-28s %-14s %s\n", "VOLUME", "FILE_SYSTEM", "VOLUME_SIZE", "START_SECTOR");
-    for (const auto& r : records)
-        std::printf("%-8s %-28s %-14s %lld\n", r.volumeName.c_str(), r.fileSystem.c_str(), r.sizeText.c_str(),
+    for (const auto& r : records) {
+        // A volume inside another is indented under it.
+        std::string fs = std::string(static_cast<std::size_t>(2 * depthOf(records, r)), ' ') + r.fileSystem;
+        std::printf("%-8s %-28s %-14s %lld\n", r.volumeName.c_str(), fs.c_str(), r.sizeText.c_str(),
                     static_cast<long long>(r.startSector));
+    }
 }
 
 void printJson(const std::vector<VolumeRecord>& records) {
     nlohmann::json out = nlohmann::json::array();
-    for (const auto& r : records)
+    for (const auto& r : records) {
+        nlohmann::json parent = nullptr;
+        if (r.parent >= 0) parent = records[static_cast<std::size_t>(r.parent)].volumeName;
+        nlohmann::json children = nlohmann::json::array();
+        for (int c : r.children) children.push_back(records[static_cast<std::size_t>(c)].volumeName);
         out.push_back({{"volume", r.volumeName},
                        {"fileSystem", r.fileSystem},
                        {"sizeText", r.sizeText},
                        {"sizeMB", sizeMegabytes(r.sizeText)},
-                       {"startSector", r.startSector}});
+                       {"startSector", r.startSector},
+                       {"startByte", r.startByte},
+                       {"lengthBytes", r.lengthBytes},
+                       {"parent", parent},
+                       {"children", children},
+                       {"kind", r.kind},
+                       {"listedBy", r.listedBy},
+                       {"claims", r.claims}});
+    }
     std::printf("%s\n", out.dump(2).c_str());
 }
 
-bool hasProtectiveMbr(readWriteInterface& reader) {
+bool hasProtectiveMbr(const ByteSource& reader) {
     std::array<std::uint8_t, 512> mbr{};
-    reader.baseOffset = 0;
     if (!reader.readAt(0, mbr.data(), mbr.size())) return false;
     for (int slot = 0; slot < 4; ++slot)
         if (mbr[0x1BE + slot * 16 + 4] == 0xEE) return true;
@@ -60,7 +82,7 @@ int runVolumes(VolumesOptions& o) {
 
     std::vector<VolumeRecord> records;
     TerminalObserver observer(o.image.verbose, o.progress || (o.sweep && isatty(STDERR_FILENO)));
-    Partition partition(records, observer);
+    Partition partition(records, observer, fileSystemProbes());
     observer.setControl(&partition.control);
     if (o.sweep) {
         partition.skipVolumeSize = !o.noSkip;
@@ -68,16 +90,18 @@ int runVolumes(VolumesOptions& o) {
             partition.customStartSector = o.startSector;
             partition.customEndSector = o.endSector;
         }
-        partition.sweepVolumes(*reader);
+        partition.sweepVolumes(reader);
         if (partition.stopRequested()) printError("sweep stopped; the volumes found so far are listed");
     } else {
         partition.gptMode = o.gpt;
-        partition.scanPartitionTables(*reader);
+        partition.scanPartitionTables(reader);
         if (!o.gpt && hasProtectiveMbr(*reader))
             printError("the disk has a GPT (protective MBR entry); run with --gpt to list its partitions");
     }
     if (o.json) printJson(records);
     else printTable(records);
+    for (const VolumeRecord& r : records)
+        if (std::string note = claimConflict(r); !note.empty()) printError("note: " + note);
     return o.image.hadWarnings ? kExitFailure : kExitOk;
 }
 

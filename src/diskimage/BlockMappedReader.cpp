@@ -11,44 +11,31 @@ namespace {
 constexpr std::uint64_t kMaxExtentBytes = std::uint64_t(256) << 20;
 }  // namespace
 
-bool BlockMappedReader::openFile(const std::string& path) {
+bool BlockMappedReader::openFile(const std::string& path, const OpenOptions& options) {
     path_ = path;
+    options_ = options;
     if (!file_.open(path)) {
-        lastErrorCode_ = file_.errorCode();
+        noteError(file_.errorCode());
         return fail("Invalid handle.");
     }
     fileLength = file_.size();
     return true;
 }
 
-bool BlockMappedReader::seek(std::int64_t offset, int method) {
-    if (method != 0) return false;
-    currentOffset = offset;
-    std::int64_t a = 0;
-    if (__builtin_add_overflow(offset, baseOffset, &a) || a < 0 || a > kMaxDiskBytes) {
-        blockAllocated = false;
-        return false;
-    }
-    Mapping m = mapAt(static_cast<std::uint64_t>(a));
-    blockAllocated = m.kind == Kind::Data || m.kind == Kind::Decoded;
-    return m.kind != Kind::Unmapped;
-}
-
-bool BlockMappedReader::readDecoded(std::uint64_t, std::uint8_t* out, std::uint64_t length) {
+bool BlockMappedReader::readDecoded(std::uint64_t, std::uint8_t* out, std::uint64_t length) const {
     std::memset(out, 0, length);
     return false;
 }
 
-bool BlockMappedReader::read(void* buffer, std::uint32_t byteCount) {
+bool BlockMappedReader::readAt(std::int64_t offset, void* buffer, std::size_t length) const {
     auto* out = static_cast<std::uint8_t*>(buffer);
-    std::int64_t start = currentOffset + baseOffset;
-    currentOffset += byteCount;
-    if (start < 0) {
-        std::memset(out, 0, byteCount);
+    if (offset < 0 || offset > kMaxDiskBytes) {
+        std::memset(out, 0, length);
         return false;
     }
-    auto pos = static_cast<std::uint64_t>(start);
-    std::uint64_t left = byteCount;
+    auto pos = static_cast<std::uint64_t>(offset);
+    const std::uint64_t diskEnd = static_cast<std::uint64_t>(size());
+    std::uint64_t left = length;
     bool ok = true;
     while (left > 0) {
         Mapping m = mapAt(pos);
@@ -65,12 +52,17 @@ bool BlockMappedReader::read(void* buffer, std::uint32_t byteCount) {
             }
             std::int64_t got = f.readAt(m.fileOffset, out, take);
             if (got < 0) {
-                lastErrorCode_ = f.errorCode();
+                noteError(f.errorCode());
                 got = 0;
             }
             if (static_cast<std::uint64_t>(got) < take) {
                 std::memset(out + got, 0, take - static_cast<std::uint64_t>(got));
                 ok = false;
+                std::uint64_t missing = pos + static_cast<std::uint64_t>(got);
+                if (missing < diskEnd)
+                    damage_.note(missing, std::min(take - static_cast<std::uint64_t>(got), diskEnd - missing),
+                                 got == 0 && f.errorCode() ? "the image file cannot be read there"
+                                                           : "the image file ends before it");
             }
         } else if (m.kind == Kind::Parent && parent_) {
             // A parent smaller than this disk (qcow2 allows it) reads as zeros past its end.
@@ -79,31 +71,35 @@ bool BlockMappedReader::read(void* buffer, std::uint32_t byteCount) {
                 std::memset(out, 0, take);
             } else {
                 take = std::min(take, parentBytes - pos);
-                parent_->baseOffset = 0;
-                if (!parent_->readAt(static_cast<std::int64_t>(pos), out, static_cast<std::uint32_t>(take))) {
+                if (!parent_->readAt(static_cast<std::int64_t>(pos), out, take)) {
                     ok = false;
-                    if (parent_->lastErrorCode()) lastErrorCode_ = parent_->lastErrorCode();
+                    noteError(parent_->lastErrorCode());
+                    if (pos < diskEnd) damage_.note(pos, std::min(take, diskEnd - pos), "its parent image cannot be read there");
                 }
             }
         } else if (m.kind == Kind::Decoded) {
-            if (!readDecoded(pos, out, take)) ok = false;
+            if (!readDecoded(pos, out, take)) {
+                ok = false;
+                if (pos < diskEnd) damage_.note(pos, std::min(take, diskEnd - pos), decodeFailure());
+            }
         } else {
             std::memset(out, 0, take);
-            if (m.kind == Kind::Unmapped) ok = false;
+            if (m.kind == Kind::Unmapped) {
+                ok = false;
+                if (pos < diskEnd) damage_.note(pos, std::min(take, diskEnd - pos), m.reason ? m.reason : "it is not mapped");
+            }
         }
         pos += take;
         out += take;
         left -= take;
     }
-    blockAllocated = true;
     return ok;
 }
 
-std::optional<DiskExtent> BlockMappedReader::extentAt(std::int64_t offset) {
-    std::int64_t a = offset + baseOffset;
+std::optional<DiskExtent> BlockMappedReader::extentAt(std::int64_t offset) const {
     DiskExtent e;
-    if (a < 0) return e;
-    auto pos = static_cast<std::uint64_t>(a);
+    if (offset < 0) return e;
+    auto pos = static_cast<std::uint64_t>(offset);
     Mapping m = mapAt(pos);
     e.length = std::max<std::uint64_t>(m.length, 1);
     // A copy moves one extent per system call: take in the runs that follow
@@ -126,12 +122,12 @@ std::optional<DiskExtent> BlockMappedReader::extentAt(std::int64_t offset) {
         // Data past the end of a truncated file is not there to copy.
         if (e.fileOffset + static_cast<std::int64_t>(e.length) > e.file->size()) {
             e.length = std::max<std::uint64_t>(m.length, 1);
-            if (e.fileOffset + static_cast<std::int64_t>(e.length) > e.file->size()) e.kind = DiskExtent::Kind::Unmapped;
+            if (e.fileOffset + static_cast<std::int64_t>(e.length) > e.file->size()) e.kind = DiskExtent::Kind::ReadThrough;
         }
         return e;
     }
     case Kind::Zero: extend(); e.kind = DiskExtent::Kind::Zero; return e;
-    case Kind::Unmapped: return e;
+    case Kind::Unmapped: e.kind = DiskExtent::Kind::ReadThrough; return e;
     case Kind::Decoded: e.kind = DiskExtent::Kind::ReadThrough; return e;
     case Kind::Parent: extend(); break;
     }
@@ -140,8 +136,7 @@ std::optional<DiskExtent> BlockMappedReader::extentAt(std::int64_t offset) {
         e.kind = DiskExtent::Kind::Zero;
         return e;
     }
-    parent_->baseOffset = 0;
-    std::optional<DiskExtent> p = parent_->extentAt(a);
+    std::optional<DiskExtent> p = parent_->extentAt(offset);
     if (!p) {
         e.kind = DiskExtent::Kind::ReadThrough;
         e.length = std::min(e.length, parentBytes - pos);
@@ -163,11 +158,29 @@ std::vector<ImageLayer> BlockMappedReader::layers() const {
 
 bool BlockMappedReader::openParent(const std::vector<std::string>& names, std::optional<ImageKind> kind) {
     parentName_ = names.empty() ? std::string() : names.front();
-    OpenedImage opened = openParentImage(path_, names, kind);
-    if (!opened.reader) return fail(opened.message);
+    OpenedImage opened = openParentImage(path_, names, kind, options_);
+    if (!opened.reader) {
+        refusedReference_ = opened.refusedReference;
+        return fail(opened.message);
+    }
     parent_ = std::move(opened.reader);
     for (const std::string& w : parent_->warnings()) warn(w);
     return true;
+}
+
+std::string BlockMappedReader::openReferencedFile(const std::string& name, const std::string& what, ReadOnlyFile& file) {
+    ResolvedReference ref = resolveReference(path_, {name}, options_, what);
+    if (ref.path.empty()) {
+        refusedReference_ = ref.refused;
+        fail(ref.message);
+        return {};
+    }
+    if (!file.open(ref.path)) {
+        noteError(file.errorCode());
+        fail("The " + what + " \"" + name + "\" named by " + path_ + " cannot be opened (" + ref.path + ").");
+        return {};
+    }
+    return ref.path;
 }
 
 void BlockMappedReader::checkTruncation(std::int64_t dataEnd, const char* what) {

@@ -4,8 +4,8 @@
 // parent disk, bytes it must decode itself, or nothing. A read walks those runs
 // and merges runs that are contiguous in one file into one system call, so
 // reading block by block costs what the container allows, not one seek per
-// sector.
-#include "diskimage/ImageKind.h"
+// sector. mapAt and readDecoded are const and safe from many threads: what
+// they cache, they guard.
 #include "diskimage/readWriteInterface.h"
 #include "platform/ReadOnlyFile.h"
 
@@ -15,18 +15,13 @@ namespace ondrel {
 
 class BlockMappedReader : public readWriteInterface {
 public:
-    bool read(void* buffer, std::uint32_t byteCount) override;
-    bool seek(std::int64_t offset, int method = 0) override;
-
+    bool readAt(std::int64_t offset, void* buffer, std::size_t length) const override;
     const ReadOnlyFile* imageFile() const override { return &file_; }
-    std::optional<DiskExtent> extentAt(std::int64_t offset) override;
+    std::optional<DiskExtent> extentAt(std::int64_t offset) const override;
     std::vector<ImageLayer> layers() const override;
 
     // The disk a differencing image is read over (null when none).
     const readWriteInterface* parentDisk() const { return parent_.get(); }
-
-    // Offset last passed to seek (relative to baseOffset), advanced by reads.
-    std::int64_t currentOffset = 0;
 
 protected:
     enum class Kind {
@@ -41,11 +36,15 @@ protected:
         std::int64_t fileOffset = 0;  // for Data: where the byte lies in the file
         std::uint64_t length = 0;     // bytes from here on that map the same way (> 0)
         const ReadOnlyFile* file = nullptr;
+        // For Unmapped inside the disk: why (a static text).
+        const char* reason = nullptr;
     };
-    virtual Mapping mapAt(std::uint64_t virtualOffset) = 0;
+    virtual Mapping mapAt(std::uint64_t virtualOffset) const = 0;
     // Produces length bytes of a Decoded run starting at virtualOffset; false
     // when they could not all be decoded (the rest is zeros).
-    virtual bool readDecoded(std::uint64_t virtualOffset, std::uint8_t* out, std::uint64_t length);
+    virtual bool readDecoded(std::uint64_t virtualOffset, std::uint8_t* out, std::uint64_t length) const;
+    // Why a Decoded run could not be produced, as the damage note says it.
+    virtual const char* decodeFailure() const { return "its data cannot be decoded"; }
     // The kind this file is, as the chain lists it.
     virtual std::string layerKind() const = 0;
 
@@ -53,22 +52,27 @@ protected:
     void checkTruncation(std::int64_t dataEnd, const char* what);
 
     // Opens the parent this image names (relative to this image's folder,
-    // format given or detected) and keeps it in parent_. On failure the open
-    // has failed with a message naming the file looked for.
-    // Several names are tried in turn (a VHD records relative and absolute ones).
+    // format given or detected) through the factory of the options this image
+    // was opened with, and keeps it in parent_. On failure the open has failed
+    // with a message naming the file looked for. Several names are tried in
+    // turn (a VHD records relative and absolute ones).
     bool openParent(const std::vector<std::string>& names, std::optional<ImageKind> kind);
     bool openParent(const std::string& name, std::optional<ImageKind> kind) {
         return openParent(std::vector<std::string>{name}, kind);
     }
+    // Opens a file an image names beside itself (an extent), under the same
+    // rules as a parent; the path opened, or "" with the open failed.
+    std::string openReferencedFile(const std::string& name, const std::string& what, ReadOnlyFile& file);
 
     ReadOnlyFile file_;
     std::string path_;        // set by openFile
     std::string parentName_;  // as this image names it
+    OpenOptions options_;     // as open was given them
     std::unique_ptr<readWriteInterface> parent_;
 
-    // Opens path_ = path read-only and sets fileLength; false with the message
-    // "Invalid handle." when it cannot be opened.
-    bool openFile(const std::string& path);
+    // Opens path_ = path read-only, keeps options and sets fileLength; false
+    // with the message "Invalid handle." when it cannot be opened.
+    bool openFile(const std::string& path, const OpenOptions& options);
 };
 
 }  // namespace ondrel

@@ -1,51 +1,65 @@
 #include "diskimage/FileReadSeek.h"
 
-#include "diskimage/ReaderState.h"
-
 #include <cstring>
 
 namespace ondrel {
 
-bool FileReadSeek::open(const std::string& path) {
+bool FileReadSeek::open(const std::string& path, const OpenOptions& options) {
     if (!handle.open(path)) {
-        lastErrorCode_ = handle.errorCode();
+        noteError(handle.errorCode());
         return fail("Invalid handle .");
     }
     fileLength = handle.size();
     if (fileLength <= 0) return fail("The image is empty: it holds no sectors to read.");
-    setSectorCount(diskSizeOverride != 0 ? diskSizeOverride >> 9 : static_cast<std::uint64_t>(fileLength) / kSectorSize);
+    setSectorCount(options.diskSizeOverride != 0 ? options.diskSizeOverride >> 9
+                                                 : static_cast<std::uint64_t>(fileLength) / kSectorSize);
     return true;
 }
 
-bool FileReadSeek::seek(std::int64_t offset, int method) {
-    if (method != 0) return false;
-    std::int64_t target = 0;
-    if (__builtin_add_overflow(offset, baseOffset, &target) || target < 0 || target > kMaxDiskBytes) return false;
-    position_ = target;
-    return true;
-}
-
-bool FileReadSeek::read(void* buffer, std::uint32_t byteCount) {
+bool FileReadSeek::readAt(std::int64_t offset, void* buffer, std::size_t length) const {
     auto* out = static_cast<std::uint8_t*>(buffer);
-    std::int64_t got = handle.readAt(position_, out, byteCount);
+    if (offset < 0 || offset > kMaxDiskBytes) {
+        std::memset(out, 0, length);
+        return false;
+    }
+    std::int64_t got = handle.readAt(offset, out, length);
     if (got < 0) {
-        lastErrorCode_ = handle.errorCode();
+        noteError(handle.errorCode());
         got = 0;
     }
     // Past the end of the image the caller gets zeros, never stale bytes.
-    if (static_cast<std::uint64_t>(got) < byteCount) std::memset(out + got, 0, byteCount - static_cast<std::size_t>(got));
-    position_ += byteCount;
-    return static_cast<std::uint64_t>(got) >= byteCount;
+    if (static_cast<std::uint64_t>(got) < length) {
+        std::memset(out + got, 0, length - static_cast<std::size_t>(got));
+        std::int64_t missing = offset + got;
+        if (missing < size())
+            damage_.note(static_cast<std::uint64_t>(missing),
+                         static_cast<std::uint64_t>(std::min<std::int64_t>(size() - missing, static_cast<std::int64_t>(length) - got)),
+                         got == 0 && handle.errorCode() ? "the image cannot be read there" : "the image file ends before it");
+    }
+    return static_cast<std::uint64_t>(got) >= length;
 }
 
-std::optional<DiskExtent> FileReadSeek::extentAt(std::int64_t offset) {
-    std::int64_t at = offset + baseOffset;
+std::optional<DiskExtent> FileReadSeek::extentAt(std::int64_t at) const {
     DiskExtent e;
-    if (at < 0 || at >= fileLength) return e;  // past the end: nothing to copy
+    if (at < 0) return e;
+    if (at >= fileLength) {
+        // Inside a disk made larger than its file ("Size of HDD"): zeros.
+        e.kind = at < size() ? DiskExtent::Kind::ReadThrough : DiskExtent::Kind::Unmapped;
+        e.length = at < size() ? static_cast<std::uint64_t>(size() - at) : 1;
+        return e;
+    }
     e.kind = DiskExtent::Kind::Data;
     e.fileOffset = at;
     e.length = static_cast<std::uint64_t>(fileLength - at);
+    e.file = &handle;
     return e;
+}
+
+ReaderDetails FileReadSeek::details() const {
+    ReaderDetails d;
+    d.device = handle.isDevice();
+    if (d.device) d.add("Device:", "yes");
+    return d;
 }
 
 }  // namespace ondrel

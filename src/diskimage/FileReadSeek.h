@@ -7,18 +7,16 @@ namespace ondrel {
 
 class FileReadSeek : public readWriteInterface {
 public:
-    bool open(const std::string& path) override;
-    bool read(void* buffer, std::uint32_t byteCount) override;
-    bool seek(std::int64_t offset, int method = 0) override;
+    using readWriteInterface::open;
+    bool open(const std::string& path, const OpenOptions& options) override;
+    bool readAt(std::int64_t offset, void* buffer, std::size_t length) const override;
 
     bool isDevice() const { return handle.isDevice(); }
     const ReadOnlyFile* imageFile() const override { return &handle; }
-    std::optional<DiskExtent> extentAt(std::int64_t offset) override;
+    std::optional<DiskExtent> extentAt(std::int64_t offset) const override;
+    ReaderDetails details() const override;
 
     ReadOnlyFile handle;
-
-private:
-    std::int64_t position_ = 0;
 };
 
 }  // namespace ondrel

@@ -1,21 +1,22 @@
 #include "diskimage/FileReadSeekQcow2.h"
 
-#include "diskimage/ReaderState.h"
-
 #include <zstd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace ondrel {
 
-std::string FileReadSeekQcow2::requestedSnapshot;
+ZstdContext::ZstdContext() : context_(ZSTD_createDCtx()) {}
+ZstdContext::~ZstdContext() { ZSTD_freeDCtx(static_cast<ZSTD_DCtx*>(context_)); }
 
 namespace {
 constexpr std::uint64_t kOffsetMask = 0x00FFFFFFFFFFFE00ull;  // bits 9-55
 constexpr std::uint64_t kCompressedFlag = 1ull << 62;
 constexpr std::uint64_t kZeroFlag = 1ull;
 constexpr std::uint64_t kL2CacheBytes = 64ull << 20;
+constexpr std::uint64_t kDecodedCacheBytes = 8ull << 20;
 constexpr std::uint32_t kMaxSnapshots = 65536;
 
 constexpr std::uint32_t kExtBackingFormat = 0xE2792ACA;
@@ -23,10 +24,8 @@ constexpr std::uint32_t kExtDataFile = 0x44415441;
 constexpr std::uint32_t kExtEncryption = 0x0537BE77;
 }  // namespace
 
-FileReadSeekQcow2::~FileReadSeekQcow2() { ZSTD_freeDCtx(static_cast<ZSTD_DCtx*>(zstdContext_)); }
-
-bool FileReadSeekQcow2::open(const std::string& path) {
-    if (!openFile(path)) return false;
+bool FileReadSeekQcow2::open(const std::string& path, const OpenOptions& options) {
+    if (!openFile(path, options)) return false;
     std::vector<std::uint8_t> first(4096);
     std::int64_t got = file_.readAt(0, first.data(), first.size());
     if (got < 72 || !hasText(first, 0, "QFI\xfb")) return fail("Not a qcow2 image: its header is missing or incomplete.");
@@ -63,22 +62,25 @@ bool FileReadSeekQcow2::open(const std::string& path) {
         warn("The qcow2 image was not closed cleanly; its data is read as it stands.");
     if (!readExtensions(first)) return false;
     l2Entries_ = clusterSize / (extendedL2 ? 16 : 8);
+    l2Cache_ = std::make_unique<SharedCache<std::uint64_t, std::vector<std::uint64_t>>>(kL2CacheBytes / clusterSize);
+    decoded_ = std::make_unique<SharedCache<std::uint64_t, std::vector<std::uint8_t>>>(
+        std::max<std::uint64_t>(4, kDecodedCacheBytes / clusterSize));
 
     std::uint64_t size = std::min<std::uint64_t>(header.size, static_cast<std::uint64_t>(kMaxDiskBytes));
     std::uint64_t l1Offset = header.l1TableOffset, l1Entries = header.l1Size;
     readSnapshots();
-    if (!requestedSnapshot.empty()) {
-        auto s = std::find_if(snapshots.begin(), snapshots.end(), [](const Qcow2Snapshot& x) {
-            return x.name == requestedSnapshot || x.id == requestedSnapshot;
-        });
-        if (s == snapshots.end()) return fail("The qcow2 image has no snapshot named \"" + requestedSnapshot + "\".");
+    const std::string& wanted = options.snapshot;
+    if (!wanted.empty()) {
+        auto s = std::find_if(snapshots.begin(), snapshots.end(),
+                              [&](const Qcow2Snapshot& x) { return x.name == wanted || x.id == wanted; });
+        if (s == snapshots.end()) return fail("The qcow2 image has no snapshot named \"" + wanted + "\".");
         openedSnapshot = s->name;
         l1Offset = s->l1TableOffset;
         l1Entries = s->l1Size;
         if (s->diskSize) size = std::min<std::uint64_t>(s->diskSize, static_cast<std::uint64_t>(kMaxDiskBytes));
     }
     if (!loadL1(l1Offset, l1Entries)) return false;
-    setSectorCount(diskSizeOverride != 0 ? diskSizeOverride >> 9 : size / kSectorSize);
+    setSectorCount(options.diskSizeOverride != 0 ? options.diskSizeOverride >> 9 : size / kSectorSize);
 
     if (header.backingFileOffset != 0 && header.backingFileSize != 0) {
         if (header.backingFileSize > 1023 || header.backingFileOffset >= static_cast<std::uint64_t>(fileLength))
@@ -172,20 +174,32 @@ bool FileReadSeekQcow2::loadL1(std::uint64_t offset, std::uint64_t entries) {
     return true;
 }
 
-const std::vector<std::uint64_t>& FileReadSeekQcow2::l2Table(std::uint64_t offset) {
-    auto it = l2Cache_.find(offset);
-    if (it != l2Cache_.end()) return it->second;
-    if (l2Cache_.size() * clusterSize >= kL2CacheBytes) l2Cache_.clear();
-    std::vector<std::uint64_t> table;
-    std::vector<std::uint8_t> raw(clusterSize);
-    if (file_.readAt(static_cast<std::int64_t>(offset), raw.data(), raw.size()) == static_cast<std::int64_t>(raw.size())) {
-        table.resize(clusterSize / 8);
-        for (std::size_t i = 0; i < table.size(); ++i) table[i] = be64(raw, i * 8);
-    }
-    return l2Cache_.emplace(offset, std::move(table)).first->second;
+std::shared_ptr<const std::vector<std::uint64_t>> FileReadSeekQcow2::l2Table(std::uint64_t offset) const {
+    return l2Cache_->get(offset, [&] {
+        std::vector<std::uint64_t> table;
+        std::vector<std::uint8_t> raw(clusterSize);
+        if (file_.readAt(static_cast<std::int64_t>(offset), raw.data(), raw.size()) == static_cast<std::int64_t>(raw.size())) {
+            table.resize(clusterSize / 8);
+            for (std::size_t i = 0; i < table.size(); ++i) table[i] = be64(raw, i * 8);
+        }
+        return table;
+    });
 }
 
-BlockMappedReader::Mapping FileReadSeekQcow2::mapAt(std::uint64_t a) {
+ReaderDetails FileReadSeekQcow2::details() const {
+    ReaderDetails d;
+    d.version = std::to_string(header.version);
+    d.add("Cluster size:", std::to_string(clusterSize) + " bytes");
+    d.add("Compression:", header.compressionType == 1 ? "zstd" : "deflate");
+    if (extendedL2) d.add("Extended L2:", "yes");
+    if (!backingFormat.empty()) d.add("Backing format:", backingFormat);
+    for (const Qcow2Snapshot& snap : snapshots)
+        d.add("Snapshot:", snap.id + " \"" + snap.name + "\" (" + std::to_string(snap.diskSize) + " bytes)");
+    if (!openedSnapshot.empty()) d.add("Reading snapshot:", openedSnapshot);
+    return d;
+}
+
+BlockMappedReader::Mapping FileReadSeekQcow2::mapAt(std::uint64_t a) const {
     Mapping m;
     std::uint64_t inCluster = a & (clusterSize - 1);
     m.length = clusterSize - inCluster;
@@ -197,9 +211,11 @@ BlockMappedReader::Mapping FileReadSeekQcow2::mapAt(std::uint64_t a) {
         m.length = (l2Entries_ - l2Index) * clusterSize - inCluster;
         return m;
     }
-    const std::vector<std::uint64_t>& table = l2Table(l1_[l1Index]);
+    std::shared_ptr<const std::vector<std::uint64_t>> held = l2Table(l1_[l1Index]);
+    const std::vector<std::uint64_t>& table = *held;
     if (table.empty()) {
         m.kind = Kind::Unmapped;
+        m.reason = "its L2 table cannot be read";
         return m;
     }
     std::uint64_t entry = table[l2Index * (extendedL2 ? 2 : 1)];
@@ -233,44 +249,53 @@ BlockMappedReader::Mapping FileReadSeekQcow2::mapAt(std::uint64_t a) {
     return m;
 }
 
-bool FileReadSeekQcow2::decodeCluster(std::uint64_t entry) {
-    if (!decoded_.empty() && decodedEntry_ == entry) return true;
-    decoded_.assign(clusterSize, 0);
-    decodedEntry_ = entry;
+std::vector<std::uint8_t> FileReadSeekQcow2::decodeCluster(std::uint64_t entry) const {
+    std::vector<std::uint8_t> decoded(clusterSize, 0);
     unsigned shift = 62 - (header.clusterBits - 8);
     std::uint64_t hostOffset = entry & ((std::uint64_t(1) << shift) - 1);
     std::uint64_t sectors = ((entry & ~kCompressedFlag) >> shift & ((std::uint64_t(1) << (header.clusterBits - 8)) - 1)) + 1;
-    std::uint64_t packed = sectors * 512 - (hostOffset & 511);
-    packed_.resize(packed);
-    std::int64_t got = file_.readAt(static_cast<std::int64_t>(hostOffset), packed_.data(), packed_.size());
-    if (got <= 0) return false;
-    packed_.resize(static_cast<std::size_t>(got));  // the last cluster may end with the file
+    std::uint64_t packedBytes = sectors * 512 - (hostOffset & 511);
+    std::vector<std::uint8_t> packed(packedBytes);
+    std::int64_t got = file_.readAt(static_cast<std::int64_t>(hostOffset), packed.data(), packed.size());
+    if (got <= 0) return {};
+    packed.resize(static_cast<std::size_t>(got));  // the last cluster may end with the file
 
     if (header.compressionType == 1) {
-        if (!zstdContext_) zstdContext_ = ZSTD_createDCtx();
-        auto* dctx = static_cast<ZSTD_DCtx*>(zstdContext_);
+        auto lease = zstdContexts_.take([] { return std::make_unique<ZstdContext>(); });
+        auto* dctx = static_cast<ZSTD_DCtx*>(lease->get());
+        if (!dctx) return {};
         ZSTD_DCtx_reset(dctx, ZSTD_reset_session_only);
-        ZSTD_inBuffer in{packed_.data(), packed_.size(), 0};
-        ZSTD_outBuffer out{decoded_.data(), decoded_.size(), 0};
+        ZSTD_inBuffer in{packed.data(), packed.size(), 0};
+        ZSTD_outBuffer out{decoded.data(), decoded.size(), 0};
         while (out.pos < out.size) {
             std::size_t r = ZSTD_decompressStream(dctx, &out, &in);
-            if (ZSTD_isError(r)) return false;
+            if (ZSTD_isError(r)) return {};
             if (r == 0 && in.pos >= in.size) break;
             if (in.pos >= in.size && out.pos < out.size) break;
         }
-        return out.pos == out.size;
+        if (out.pos != out.size) return {};
+        return decoded;
     }
-    std::int64_t produced = inflater_.run(packed_.data(), packed_.size(), decoded_.data(), decoded_.size());
-    return produced == static_cast<std::int64_t>(decoded_.size());
+    auto lease = inflaters_.take([] { return std::make_unique<Inflater>(Inflater::Wrapper::Raw); });
+    std::int64_t produced = lease->run(packed.data(), packed.size(), decoded.data(), decoded.size());
+    if (produced != static_cast<std::int64_t>(decoded.size())) return {};
+    return decoded;
 }
 
-bool FileReadSeekQcow2::readDecoded(std::uint64_t a, std::uint8_t* out, std::uint64_t length) {
+std::shared_ptr<const std::vector<std::uint8_t>> FileReadSeekQcow2::decodedCluster(std::uint64_t entry) const {
+    return decoded_->get(entry, [&] { return decodeCluster(entry); });
+}
+
+bool FileReadSeekQcow2::readDecoded(std::uint64_t a, std::uint8_t* out, std::uint64_t length) const {
     std::uint64_t cluster = a >> header.clusterBits;
-    const std::vector<std::uint64_t>& table = l2Table(l1_[cluster / l2Entries_]);
-    bool ok = !table.empty() && decodeCluster(table[(cluster % l2Entries_) * (extendedL2 ? 2 : 1)]);
-    if (!ok) decoded_.clear();  // a damaged cluster is not kept as if decoded
+    std::shared_ptr<const std::vector<std::uint8_t>> decoded;
+    if (cluster / l2Entries_ < l1_.size()) {
+        std::shared_ptr<const std::vector<std::uint64_t>> table = l2Table(l1_[cluster / l2Entries_]);
+        if (!table->empty()) decoded = decodedCluster((*table)[(cluster % l2Entries_) * (extendedL2 ? 2 : 1)]);
+    }
     std::uint64_t inCluster = a & (clusterSize - 1);
-    if (ok) std::memcpy(out, decoded_.data() + inCluster, length);
+    bool ok = decoded && decoded->size() == clusterSize && inCluster + length <= clusterSize;
+    if (ok) std::memcpy(out, decoded->data() + inCluster, length);
     else std::memset(out, 0, length);
     return ok;
 }

@@ -5,18 +5,30 @@
 #include "diskimage/BlockMappedReader.h"
 #include "diskimage/Inflater.h"
 #include "diskimage/Qcow2Format.h"
-
-#include <unordered_map>
+#include "diskimage/SharedCache.h"
 
 namespace ondrel {
 
+// A zstd decompression context (set up once, lent to one read at a time).
+class ZstdContext {
+public:
+    ZstdContext();
+    ~ZstdContext();
+    ZstdContext(const ZstdContext&) = delete;
+    ZstdContext& operator=(const ZstdContext&) = delete;
+    void* get() const { return context_; }
+
+private:
+    void* context_ = nullptr;
+};
+
 class FileReadSeekQcow2 : public BlockMappedReader {
 public:
-    bool open(const std::string& path) override;
-
-    // The internal snapshot whose state open reads, by name or ID ("" for the
-    // image's current state). The command line sets it for --snapshot.
-    static std::string requestedSnapshot;
+    using readWriteInterface::open;
+    // Reads the state of OpenOptions::snapshot (an internal snapshot's name or
+    // ID) when one is named, else the image's current state.
+    bool open(const std::string& path, const OpenOptions& options) override;
+    ReaderDetails details() const override;
 
     Qcow2Header header;
     std::uint64_t clusterSize = 0;
@@ -27,8 +39,9 @@ public:
     std::string openedSnapshot;  // the snapshot read, "" for the current state
 
 protected:
-    Mapping mapAt(std::uint64_t virtualOffset) override;
-    bool readDecoded(std::uint64_t virtualOffset, std::uint8_t* out, std::uint64_t length) override;
+    Mapping mapAt(std::uint64_t virtualOffset) const override;
+    bool readDecoded(std::uint64_t virtualOffset, std::uint8_t* out, std::uint64_t length) const override;
+    const char* decodeFailure() const override { return "its compressed cluster is damaged"; }
     std::string layerKind() const override { return "qcow2 v" + std::to_string(header.version); }
 
 private:
@@ -37,19 +50,19 @@ private:
     bool loadL1(std::uint64_t offset, std::uint64_t entries);
     // The L2 table at offset (two words per entry when extended); empty when
     // it cannot be read.
-    const std::vector<std::uint64_t>& l2Table(std::uint64_t offset);
-    bool decodeCluster(std::uint64_t entry);
+    std::shared_ptr<const std::vector<std::uint64_t>> l2Table(std::uint64_t offset) const;
+    // The cluster a compressed L2 entry names, inflated; empty when damaged.
+    std::shared_ptr<const std::vector<std::uint8_t>> decodedCluster(std::uint64_t entry) const;
+    std::vector<std::uint8_t> decodeCluster(std::uint64_t entry) const;
 
     std::vector<std::uint64_t> l1_;
     std::uint64_t l2Entries_ = 0;
-    std::unordered_map<std::uint64_t, std::vector<std::uint64_t>> l2Cache_;
-    std::uint64_t decodedEntry_ = 0;  // the compressed entry held in decoded_
-    std::vector<std::uint8_t> decoded_, packed_;
-    void* zstdContext_ = nullptr;
-    Inflater inflater_{Inflater::Wrapper::Raw};
-
-public:
-    ~FileReadSeekQcow2() override;
+    std::unique_ptr<SharedCache<std::uint64_t, std::vector<std::uint64_t>>> l2Cache_;
+    // The few clusters last inflated: a read of one cluster sector by sector
+    // inflates it once.
+    std::unique_ptr<SharedCache<std::uint64_t, std::vector<std::uint8_t>>> decoded_;
+    ObjectPool<Inflater> inflaters_;
+    ObjectPool<ZstdContext> zstdContexts_;
 };
 
 }  // namespace ondrel

@@ -1,7 +1,6 @@
 #include "diskimage/FileReadSeekVHD.h"
 
 #include "common/Utf16.h"
-#include "diskimage/ReaderState.h"
 
 #include <algorithm>
 #include <array>
@@ -17,13 +16,12 @@ bool endsWithVhd(const std::string& path) {
     return tail == "vhd";
 }
 constexpr std::uint32_t kUnallocated = 0xFFFFFFFF;
-constexpr std::size_t kCachedBitmaps = 4096;
 constexpr std::uint32_t kMaxLocatorBytes = 65536;
 }  // namespace
 
-bool FileReadSeekVHD::open(const std::string& path) {
-    if (requireVhdExtension && !endsWithVhd(path)) return fail("Not a valid vhd file");
-    if (!openFile(path)) return false;
+bool FileReadSeekVHD::open(const std::string& path, const OpenOptions& options) {
+    if (options.requireVhdExtension && !endsWithVhd(path)) return fail("Not a valid vhd file");
+    if (!openFile(path, options)) return false;
 
     std::array<std::uint8_t, 1536> head{};
     if (file_.readAt(0, head.data(), head.size()) < static_cast<std::int64_t>(head.size()))
@@ -40,10 +38,10 @@ bool FileReadSeekVHD::open(const std::string& path) {
     bitmapBytes_ = ((bitmapBits + 7) / 8 + kSectorSize - 1) / kSectorSize * kSectorSize;
 
     setSectorCount(footer.currentSize >> 9);
-    if (diskSizeOverride != 0) setSectorCount(diskSizeOverride >> 9);
+    if (options.diskSizeOverride != 0) setSectorCount(options.diskSizeOverride >> 9);
 
-    std::uint64_t entries = (tableEntriesOverride & 0xFFFFFFFFu) != 0 ? (tableEntriesOverride & 0xFFFFFFFFu)
-                                                                     : header.maxTableEntries;
+    std::uint64_t entries = (options.tableEntriesOverride & 0xFFFFFFFFu) != 0 ? (options.tableEntriesOverride & 0xFFFFFFFFu)
+                                                                             : header.maxTableEntries;
     // Never trust the entry count further than the file reaches.
     std::uint64_t available = header.tableOffset < static_cast<std::uint64_t>(fileLength)
                                   ? (static_cast<std::uint64_t>(fileLength) - header.tableOffset) / 4
@@ -101,22 +99,37 @@ bool FileReadSeekVHD::openParentDisk(Bytes head) {
     return true;
 }
 
-const std::vector<std::uint8_t>& FileReadSeekVHD::bitmap(std::uint32_t entry) {
-    auto it = bitmaps_.find(entry);
-    if (it != bitmaps_.end()) return it->second;
-    if (bitmaps_.size() >= kCachedBitmaps) bitmaps_.clear();
-    std::vector<std::uint8_t> bits(bitmapBytes_);
-    if (file_.readAt(static_cast<std::int64_t>(entry) * kSectorSize, bits.data(), bits.size()) != static_cast<std::int64_t>(bits.size()))
-        bits.clear();
-    return bitmaps_.emplace(entry, std::move(bits)).first->second;
+std::shared_ptr<const std::vector<std::uint8_t>> FileReadSeekVHD::bitmap(std::uint32_t entry) const {
+    return bitmaps_.get(entry, [&] {
+        std::vector<std::uint8_t> bits(bitmapBytes_);
+        if (file_.readAt(static_cast<std::int64_t>(entry) * kSectorSize, bits.data(), bits.size()) !=
+            static_cast<std::int64_t>(bits.size()))
+            bits.clear();
+        return bits;
+    });
 }
 
-BlockMappedReader::Mapping FileReadSeekVHD::mapAt(std::uint64_t a) {
+ReaderDetails FileReadSeekVHD::details() const {
+    ReaderDetails d;
+    d.version = std::to_string(footer.formatVersion);
+    d.sectorsPerTrack = std::to_string(footer.sectorsPerTrack);
+    d.heads = std::to_string(footer.heads);
+    d.cylinders = std::to_string(footer.cylinders);
+    d.maxTableEntries = header.maxTableEntries;
+    d.add("MAXIMUM TABLE ENTRIES:", std::to_string(header.maxTableEntries));
+    d.add("Block size:", std::to_string(header.blockSize) + " bytes");
+    return d;
+}
+
+BlockMappedReader::Mapping FileReadSeekVHD::mapAt(std::uint64_t a) const {
     std::uint64_t block = a / blockSize_;
     std::uint64_t inBlock = a % blockSize_;
     Mapping m;
     m.length = blockSize_ - inBlock;
-    if (block >= blockTable.size()) return m;
+    if (block >= blockTable.size()) {
+        m.reason = "its block lies beyond the block table";
+        return m;
+    }
     std::uint32_t entry = blockTable[block];
     if (entry == kUnallocated) {
         m.kind = differencing_ ? Kind::Parent : Kind::Zero;
@@ -126,9 +139,11 @@ BlockMappedReader::Mapping FileReadSeekVHD::mapAt(std::uint64_t a) {
     m.fileOffset = static_cast<std::int64_t>(static_cast<std::uint64_t>(entry) * kSectorSize + bitmapBytes_ + inBlock);
     if (!differencing_) return m;
     // A set bit (most significant first) means the sector is this disk's own.
-    const std::vector<std::uint8_t>& bits = bitmap(entry);
+    std::shared_ptr<const std::vector<std::uint8_t>> held = bitmap(entry);
+    const std::vector<std::uint8_t>& bits = *held;
     if (bits.empty()) {
         m.kind = Kind::Unmapped;
+        m.reason = "its sector bitmap cannot be read";
         return m;
     }
     std::uint64_t sector = inBlock / kSectorSize, sectors = blockSize_ / kSectorSize;

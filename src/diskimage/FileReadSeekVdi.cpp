@@ -17,8 +17,8 @@ constexpr std::uint32_t kZeroBlock = 0xFFFFFFFE;
 constexpr int kMaxFilesLookedAt = 10000;
 }  // namespace
 
-bool FileReadSeekVdi::open(const std::string& path) {
-    if (!openFile(path)) return false;
+bool FileReadSeekVdi::open(const std::string& path, const OpenOptions& options) {
+    if (!openFile(path, options)) return false;
     std::array<std::uint8_t, kVdiHeaderSize> raw{};
     if (file_.readAt(0, raw.data(), raw.size()) < static_cast<std::int64_t>(raw.size()))
         return fail("The VDI file is truncated: its header is incomplete.");
@@ -89,12 +89,26 @@ bool FileReadSeekVdi::openParentDisk() {
     return true;
 }
 
-BlockMappedReader::Mapping FileReadSeekVdi::mapAt(std::uint64_t a) {
+ReaderDetails FileReadSeekVdi::details() const {
+    ReaderDetails d;
+    d.version = std::to_string(header.version);
+    d.sectorsPerTrack = std::to_string(header.sectorsPerTrack);
+    d.heads = std::to_string(header.heads);
+    d.cylinders = std::to_string(header.cylinders);
+    d.add("Block size:", std::to_string(header.blockSize) + " bytes");
+    d.add("Blocks allocated:", std::to_string(header.allocatedBlocks) + " of " + std::to_string(header.blockCount));
+    return d;
+}
+
+BlockMappedReader::Mapping FileReadSeekVdi::mapAt(std::uint64_t a) const {
     std::uint64_t block = a / header.blockSize;
     std::uint64_t inBlock = a % header.blockSize;
     Mapping m;
     m.length = header.blockSize - inBlock;
-    if (block >= blockMap.size()) return m;
+    if (block >= blockMap.size()) {
+        m.reason = "its block lies beyond the block map";
+        return m;
+    }
     std::uint32_t entry = blockMap[block];
     // A zero block (0xFFFFFFFE) has no data in the file; it reads as zeros.
     if (entry == kUnallocated || entry == kZeroBlock) {

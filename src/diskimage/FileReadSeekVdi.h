@@ -9,7 +9,9 @@ namespace ondrel {
 
 class FileReadSeekVdi : public BlockMappedReader {
 public:
-    bool open(const std::string& path) override;
+    using readWriteInterface::open;
+    bool open(const std::string& path, const OpenOptions& options) override;
+    ReaderDetails details() const override;
 
     VdiHeader header;
     std::uint32_t sectorsPerBlock = 0;
@@ -19,7 +21,7 @@ public:
 
 protected:
     bool openParentDisk();
-    Mapping mapAt(std::uint64_t virtualOffset) override;
+    Mapping mapAt(std::uint64_t virtualOffset) const override;
     std::string layerKind() const override { return header.imageType == kVdiDifferencing ? "differencing VDI" : "VDI"; }
 };
 

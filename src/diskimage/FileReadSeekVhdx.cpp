@@ -1,7 +1,6 @@
 #include "diskimage/FileReadSeekVhdx.h"
 
 #include "common/Utf16.h"
-#include "diskimage/ReaderState.h"
 
 #include <algorithm>
 #include <array>
@@ -16,7 +15,6 @@ constexpr std::uint64_t kRegionOffsets[2] = {192 * 1024, 256 * 1024};
 constexpr std::uint32_t kMaxTableEntries = 2047;
 constexpr std::uint64_t kMaxLogBytes = std::uint64_t(1) << 30;
 constexpr std::uint64_t kMaxLocatorBytes = 64 * 1024;
-constexpr std::size_t kCachedBitmaps = 8;
 constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
 
 // Block states (the low three bits of a table entry).
@@ -59,7 +57,7 @@ void logPage(LogPages& pages, LogZeros& zeros, std::uint64_t page, std::vector<s
 }
 }  // namespace
 
-bool FileReadSeekVhdx::open(const std::string& path) {
+bool FileReadSeekVhdx::open(const std::string& path, const OpenOptions& options) {
     bat_.clear();
     logPages_.clear();
     logZeros_.clear();
@@ -68,7 +66,7 @@ bool FileReadSeekVhdx::open(const std::string& path) {
     parent_.reset();
     logEntriesReplayed = 0;
     hasParent = false;
-    if (!openFile(path)) return false;
+    if (!openFile(path, options)) return false;
 
     std::uint8_t id[8] = {};
     if (file_.readAt(0, id, sizeof id) < static_cast<std::int64_t>(sizeof id) || !hasText(Bytes(id), 0, "vhdxfile"))
@@ -86,7 +84,7 @@ bool FileReadSeekVhdx::open(const std::string& path) {
     if (hasParent && !openParentDisk()) return false;
 
     setSectorCount(virtualSize / kSectorSize);
-    if (diskSizeOverride != 0) setSectorCount(diskSizeOverride >> 9);
+    if (options.diskSizeOverride != 0) setSectorCount(options.diskSizeOverride >> 9);
     return true;
 }
 
@@ -403,7 +401,7 @@ bool FileReadSeekVhdx::overlaid(std::uint64_t at, std::uint64_t& until) const {
     return false;
 }
 
-bool FileReadSeekVhdx::readThrough(std::uint64_t offset, std::uint8_t* out, std::uint64_t length) {
+bool FileReadSeekVhdx::readThrough(std::uint64_t offset, std::uint8_t* out, std::uint64_t length) const {
     std::int64_t got = 0;
     if (offset < static_cast<std::uint64_t>(fileLength)) got = std::max<std::int64_t>(file_.readAt(static_cast<std::int64_t>(offset), out, length), 0);
     std::uint64_t have = static_cast<std::uint64_t>(got);
@@ -438,30 +436,41 @@ BlockMappedReader::Mapping FileReadSeekVhdx::present(std::uint64_t fileOffset, s
     }
     m.length = std::min(length, until - fileOffset);
     // Past the end of a truncated file nothing can be read.
-    if (fileOffset >= static_cast<std::uint64_t>(fileLength)) return m;
+    if (fileOffset >= static_cast<std::uint64_t>(fileLength)) {
+        m.reason = "the image file ends before it";
+        return m;
+    }
     m.kind = Kind::Data;
     m.fileOffset = static_cast<std::int64_t>(fileOffset);
     m.length = std::min(m.length, static_cast<std::uint64_t>(fileLength) - fileOffset);
     return m;
 }
 
-const std::vector<std::uint8_t>* FileReadSeekVhdx::sectorBitmap(std::uint64_t chunk) {
-    auto it = bitmaps_.find(chunk);
-    if (it != bitmaps_.end()) return &it->second;
-    std::uint64_t index = chunk * (chunkRatio_ + 1) + chunkRatio_;
-    if (index >= bat_.size() || entryState(bat_[index]) != kFullyPresent) return nullptr;
-    std::uint64_t at = entryOffset(bat_[index]);
-    std::uint64_t until = 0;
-    if (at < kVhdxMiB || (at >= static_cast<std::uint64_t>(fileLength) && !overlaid(at, until))) return nullptr;
-    if (bitmaps_.size() >= kCachedBitmaps) bitmaps_.clear();
-    std::vector<std::uint8_t>& bits = bitmaps_[chunk];
-    bits.resize(kVhdxMiB);
-    // Bits past the end of a truncated file read as clear: those sectors come from the parent.
-    readThrough(at, bits.data(), bits.size());
-    return &bits;
+std::shared_ptr<const std::vector<std::uint8_t>> FileReadSeekVhdx::sectorBitmap(std::uint64_t chunk) const {
+    return bitmaps_.get(chunk, [&] {
+        std::vector<std::uint8_t> bits;
+        std::uint64_t index = chunk * (chunkRatio_ + 1) + chunkRatio_;
+        if (index >= bat_.size() || entryState(bat_[index]) != kFullyPresent) return bits;
+        std::uint64_t at = entryOffset(bat_[index]);
+        std::uint64_t until = 0;
+        if (at < kVhdxMiB || (at >= static_cast<std::uint64_t>(fileLength) && !overlaid(at, until))) return bits;
+        bits.resize(kVhdxMiB);
+        // Bits past the end of a truncated file read as clear: those sectors come from the parent.
+        readThrough(at, bits.data(), bits.size());
+        return bits;
+    });
 }
 
-BlockMappedReader::Mapping FileReadSeekVhdx::mapAt(std::uint64_t a) {
+ReaderDetails FileReadSeekVhdx::details() const {
+    ReaderDetails d;
+    d.add("Block size:", std::to_string(blockSize) + " bytes");
+    d.add("Logical sector size:", std::to_string(logicalSectorSize) + " bytes");
+    d.add("Physical sector size:", std::to_string(physicalSectorSize) + " bytes");
+    if (logEntriesReplayed) d.add("Log replayed:", std::to_string(logEntriesReplayed) + " entries (in memory)");
+    return d;
+}
+
+BlockMappedReader::Mapping FileReadSeekVhdx::mapAt(std::uint64_t a) const {
     Mapping m;
     if (blockSize == 0 || a >= virtualSize) {
         m.length = static_cast<std::uint64_t>(kMaxDiskBytes);
@@ -470,7 +479,10 @@ BlockMappedReader::Mapping FileReadSeekVhdx::mapAt(std::uint64_t a) {
     std::uint64_t block = a / blockSize, inBlock = a % blockSize;
     m.length = std::min<std::uint64_t>(blockSize - inBlock, virtualSize - a);
     std::uint64_t index = block + block / chunkRatio_;
-    if (index >= bat_.size()) return m;
+    if (index >= bat_.size()) {
+        m.reason = "its block lies beyond the block table";
+        return m;
+    }
     std::uint64_t e = bat_[index], at = entryOffset(e);
     std::uint64_t state = entryState(e);
     if (state == kNotPresent) {
@@ -483,14 +495,19 @@ BlockMappedReader::Mapping FileReadSeekVhdx::mapAt(std::uint64_t a) {
     }
     // A block placed over the headers or beyond any disk is damage.
     if ((state != kFullyPresent && state != kPartiallyPresent) || at < kVhdxMiB ||
-        at > static_cast<std::uint64_t>(kMaxDiskBytes))
+        at > static_cast<std::uint64_t>(kMaxDiskBytes)) {
+        m.reason = "its block table entry is damaged";
         return m;
+    }
     if (state == kFullyPresent || !hasParent) return present(at + inBlock, m.length);
 
     // Partly in this file: the chunk's sector bitmap says which sectors.
     std::uint64_t chunk = block / chunkRatio_;
-    const std::vector<std::uint8_t>* bitmap = sectorBitmap(chunk);
-    if (!bitmap) return m;
+    std::shared_ptr<const std::vector<std::uint8_t>> bitmap = sectorBitmap(chunk);
+    if (bitmap->empty()) {
+        m.reason = "its sector bitmap cannot be read";
+        return m;
+    }
     const std::uint8_t* bits = bitmap->data();
     std::uint64_t rel = a - chunk * chunkRatio_ * blockSize;
     std::uint64_t s = rel / logicalSectorSize, last = (rel + m.length - 1) / logicalSectorSize;
@@ -512,7 +529,7 @@ BlockMappedReader::Mapping FileReadSeekVhdx::mapAt(std::uint64_t a) {
     return present(at + inBlock, m.length);
 }
 
-bool FileReadSeekVhdx::readDecoded(std::uint64_t virtualOffset, std::uint8_t* out, std::uint64_t length) {
+bool FileReadSeekVhdx::readDecoded(std::uint64_t virtualOffset, std::uint8_t* out, std::uint64_t length) const {
     Mapping m = mapAt(virtualOffset);
     if (m.kind != Kind::Decoded || m.length < length) {
         std::memset(out, 0, length);

@@ -5,6 +5,7 @@
 // whether this file or its parent holds it. A log of metadata writes that was
 // never applied is replayed in memory only; the file is never written.
 #include "diskimage/BlockMappedReader.h"
+#include "diskimage/SharedCache.h"
 #include "diskimage/VhdxFormat.h"
 
 #include <map>
@@ -14,7 +15,9 @@ namespace ondrel {
 
 class FileReadSeekVhdx : public BlockMappedReader {
 public:
-    bool open(const std::string& path) override;
+    using readWriteInterface::open;
+    bool open(const std::string& path, const OpenOptions& options) override;
+    ReaderDetails details() const override;
 
     // What open found, for `ondrel-cli info`.
     std::uint64_t virtualSize = 0;
@@ -34,8 +37,8 @@ public:
     VhdxGuid dataWriteGuidBytes{};
 
 protected:
-    Mapping mapAt(std::uint64_t virtualOffset) override;
-    bool readDecoded(std::uint64_t virtualOffset, std::uint8_t* out, std::uint64_t length) override;
+    Mapping mapAt(std::uint64_t virtualOffset) const override;
+    bool readDecoded(std::uint64_t virtualOffset, std::uint8_t* out, std::uint64_t length) const override;
     std::string layerKind() const override { return hasParent ? "differencing VHDX" : "VHDX"; }
 
 private:
@@ -47,11 +50,12 @@ private:
     void replayLog(const VhdxHeader& header);
 
     // File bytes as the replayed log leaves them; false when some are missing (zeros).
-    bool readThrough(std::uint64_t offset, std::uint8_t* out, std::uint64_t length);
+    bool readThrough(std::uint64_t offset, std::uint8_t* out, std::uint64_t length) const;
     // Whether the log overlays fileOffset, and where that stops being so.
     bool overlaid(std::uint64_t fileOffset, std::uint64_t& until) const;
     Mapping present(std::uint64_t fileOffset, std::uint64_t length) const;
-    const std::vector<std::uint8_t>* sectorBitmap(std::uint64_t chunk);
+    // The sector bitmap of a chunk; empty when the chunk has none.
+    std::shared_ptr<const std::vector<std::uint8_t>> sectorBitmap(std::uint64_t chunk) const;
 
     std::vector<std::uint64_t> bat_;
     std::uint64_t chunkRatio_ = 1;
@@ -59,7 +63,7 @@ private:
     // The replayed log: whole 4 KiB pages by page index, and zeroed byte ranges [first, second).
     std::map<std::uint64_t, std::vector<std::uint8_t>> logPages_;
     std::map<std::uint64_t, std::uint64_t> logZeros_;
-    std::map<std::uint64_t, std::vector<std::uint8_t>> bitmaps_;  // by chunk, a few at a time
+    SharedCache<std::uint64_t, std::vector<std::uint8_t>> bitmaps_{8};  // by chunk, a few at a time
 };
 
 }  // namespace ondrel

@@ -13,7 +13,6 @@ namespace ondrel {
 namespace {
 constexpr std::uint64_t kMaxDescriptorBytes = 1u << 20;
 constexpr std::uint32_t kCowdMagic = 0x44574F43;  // "COWD", the old ESX sparse format
-constexpr std::size_t kDecodedGrains = 4;
 
 std::string upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -25,8 +24,8 @@ bool endsWithVmdk(const std::string& name) {
 }
 }  // namespace
 
-bool FileReadSeekVmdk::open(const std::string& path) {
-    if (!openFile(path)) return false;
+bool FileReadSeekVmdk::open(const std::string& path, const OpenOptions& options) {
+    if (!openFile(path, options)) return false;
     std::array<std::uint8_t, 512> raw{};
     std::int64_t got = file_.readAt(0, raw.data(), raw.size());
     if (got < 4) return fail("The VMDK file is truncated: its header is incomplete.");
@@ -143,24 +142,12 @@ bool FileReadSeekVmdk::addExtent(const VmdkExtent& d, std::uint64_t start) {
         return true;
     }
 
-    // Extent files lie beside the descriptor; a name with folders that no
-    // longer exist is tried by its last component too.
-    std::string name = d.fileName;
-    std::replace(name.begin(), name.end(), '\\', '/');
-    if (name.empty()) return fail("The VMDK descriptor lists a " + d.type + " extent without a file name.");
-    std::string folder = folderOfPath(path_);
-    std::string first = name.front() == '/' ? name : folder + "/" + name;
+    // Extent files lie beside the descriptor (or in a folder below it); a name
+    // with folders that no longer exist is tried by its last component too.
+    if (d.fileName.empty()) return fail("The VMDK descriptor lists a " + d.type + " extent without a file name.");
     e.ownFile = std::make_unique<ReadOnlyFile>();
-    e.path = first;
-    if (!e.ownFile->open(first)) {
-        auto slash = name.find_last_of('/');
-        if (slash != std::string::npos) e.path = folder + "/" + name.substr(slash + 1);
-        if (slash == std::string::npos || !e.ownFile->open(e.path)) {
-            lastErrorCode_ = e.ownFile->errorCode();
-            return fail("The VMDK extent \"" + d.fileName + "\" named by " + path_ + " cannot be opened (looked for " +
-                        first + ").");
-        }
-    }
+    e.path = openReferencedFile(d.fileName, "VMDK extent", *e.ownFile);
+    if (e.path.empty()) return false;
     e.file = e.ownFile.get();
     e.typeName = d.type;
     std::uint64_t needed = e.end - e.start;
@@ -236,18 +223,29 @@ std::size_t FileReadSeekVmdk::extentIndex(std::uint64_t offset) const {
     return static_cast<std::size_t>(it - extents_.begin());
 }
 
-BlockMappedReader::Mapping FileReadSeekVmdk::mapAt(std::uint64_t a) {
+ReaderDetails FileReadSeekVmdk::details() const {
+    ReaderDetails d;
+    d.version = descriptor.version;
+    d.sectorsPerTrack = descriptor.sectors.empty() ? "N/A" : descriptor.sectors;
+    d.heads = descriptor.heads.empty() ? "N/A" : descriptor.heads;
+    d.cylinders = descriptor.cylinders.empty() ? "N/A" : descriptor.cylinders;
+    d.add("Create type:", descriptor.createType);
+    d.add("Grain size:", std::to_string(grainSize) + " sectors");
+    return d;
+}
+
+BlockMappedReader::Mapping FileReadSeekVmdk::mapAt(std::uint64_t a) const {
     Mapping m;
     std::size_t i = extentIndex(a);
     if (i >= extents_.size()) {
         m.length = std::uint64_t(1) << 40;
         return m;
     }
-    Extent& e = extents_[i];
+    const Extent& e = extents_[i];
     m.length = e.end - a;
     switch (e.type) {
     case Extent::Type::Zero: m.kind = Kind::Zero; return m;
-    case Extent::Type::NoAccess: return m;
+    case Extent::Type::NoAccess: m.reason = "its extent is marked NOACCESS"; return m;
     case Extent::Type::Flat:
         m.kind = Kind::Data;
         m.file = e.file;
@@ -261,7 +259,10 @@ BlockMappedReader::Mapping FileReadSeekVmdk::mapAt(std::uint64_t a) {
     switch (g.kind) {
     case G::Unallocated: m.kind = parent_ ? Kind::Parent : Kind::Zero; break;
     case G::Zeroed: m.kind = Kind::Zero; break;
-    case G::Unreadable: m.kind = Kind::Unmapped; break;
+    case G::Unreadable:
+        m.kind = Kind::Unmapped;
+        m.reason = "its grain table cannot be read";
+        break;
     case G::Compressed: m.kind = Kind::Decoded; break;
     case G::Data:
         m.kind = Kind::Data;
@@ -272,7 +273,7 @@ BlockMappedReader::Mapping FileReadSeekVmdk::mapAt(std::uint64_t a) {
     return m;
 }
 
-bool FileReadSeekVmdk::readDecoded(std::uint64_t pos, std::uint8_t* out, std::uint64_t length) {
+bool FileReadSeekVmdk::readDecoded(std::uint64_t pos, std::uint8_t* out, std::uint64_t length) const {
     bool ok = true;
     while (length > 0) {
         std::size_t i = extentIndex(pos);
@@ -282,26 +283,18 @@ bool FileReadSeekVmdk::readDecoded(std::uint64_t pos, std::uint8_t* out, std::ui
             std::memset(out, 0, length);
             return false;
         }
-        Extent& e = extents_[i];
+        const Extent& e = extents_[i];
         std::uint64_t grainBytes = e.sparse->grainBytes();
         std::uint64_t rel = pos - e.start;
         std::uint64_t grain = rel / grainBytes, in = rel % grainBytes;
         std::uint64_t take = std::min({length, grainBytes - in, e.end - pos});
-        auto hit = std::find_if(decoded_.begin(), decoded_.end(),
-                                [&](const DecodedGrain& d) { return d.extent == i && d.grain == grain; });
-        if (hit == decoded_.end()) {
-            if (decoded_.size() < kDecodedGrains) {
-                decoded_.emplace_back();
-                hit = decoded_.end() - 1;
-            } else {
-                hit = decoded_.begin() + static_cast<std::ptrdiff_t>(nextDecoded_);
-                nextDecoded_ = (nextDecoded_ + 1) % kDecodedGrains;
-            }
-            hit->extent = i;
-            hit->grain = grain;
-            hit->ok = e.sparse->inflateGrain(g.fileOffset, grain, hit->bytes);
-        }
-        std::memcpy(out, hit->bytes.data() + in, take);
+        std::shared_ptr<const DecodedGrain> hit = decoded_.get(GrainKey{i, grain}, [&] {
+            DecodedGrain d;
+            d.ok = e.sparse->inflateGrain(g.fileOffset, grain, d.bytes);
+            return d;
+        });
+        if (hit->bytes.size() >= in + take) std::memcpy(out, hit->bytes.data() + in, take);
+        else std::memset(out, 0, take);
         ok = ok && hit->ok;
         pos += take;
         out += take;

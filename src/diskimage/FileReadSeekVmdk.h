@@ -5,16 +5,20 @@
 // disk in turn. A child of a chain names its parent; grains it never wrote
 // read from the parent.
 #include "diskimage/BlockMappedReader.h"
+#include "diskimage/SharedCache.h"
 #include "diskimage/VmdkDescriptor.h"
 #include "diskimage/VmdkSparseExtent.h"
 
 #include <memory>
+#include <utility>
 
 namespace ondrel {
 
 class FileReadSeekVmdk : public BlockMappedReader {
 public:
-    bool open(const std::string& path) override;
+    using readWriteInterface::open;
+    bool open(const std::string& path, const OpenOptions& options) override;
+    ReaderDetails details() const override;
 
     VmdkSparseHeader header;         // of the first sparse extent
     VmdkDescriptorInfo descriptor;
@@ -24,8 +28,9 @@ public:
     std::int64_t gdEntryCount = 0;
 
 protected:
-    Mapping mapAt(std::uint64_t virtualOffset) override;
-    bool readDecoded(std::uint64_t virtualOffset, std::uint8_t* out, std::uint64_t length) override;
+    Mapping mapAt(std::uint64_t virtualOffset) const override;
+    bool readDecoded(std::uint64_t virtualOffset, std::uint8_t* out, std::uint64_t length) const override;
+    const char* decodeFailure() const override { return "its compressed grain is damaged"; }
     std::string layerKind() const override;
 
 public:
@@ -45,10 +50,16 @@ private:
         std::string typeName;
     };
     struct DecodedGrain {
-        std::size_t extent = 0;
-        std::uint64_t grain = 0;
         bool ok = false;
         std::vector<std::uint8_t> bytes;
+    };
+    struct GrainKey {
+        std::size_t extent = 0;
+        std::uint64_t grain = 0;
+        bool operator==(const GrainKey&) const = default;
+    };
+    struct GrainKeyHash {
+        std::size_t operator()(const GrainKey& k) const { return std::hash<std::uint64_t>()(k.grain * 1000003u + k.extent); }
     };
 
     bool openBinary(const std::uint8_t* head);
@@ -58,8 +69,8 @@ private:
     std::size_t extentIndex(std::uint64_t offset) const;
 
     std::vector<Extent> extents_;
-    std::vector<DecodedGrain> decoded_;  // the few grains last inflated
-    std::size_t nextDecoded_ = 0;
+    // The few grains last inflated: a grain read sector by sector is inflated once.
+    SharedCache<GrainKey, DecodedGrain, GrainKeyHash> decoded_{16};
 };
 
 }  // namespace ondrel

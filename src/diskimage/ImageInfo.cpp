@@ -1,9 +1,6 @@
 #include "diskimage/ImageInfo.h"
 
-#include "diskimage/FileReadSeekQcow2.h"
-#include "diskimage/FileReadSeekVmdk.h"
 #include "diskimage/ImageKind.h"
-#include "diskimage/ReaderState.h"
 #include "diskimage/SplitRawReader.h"
 #include "diskimage/VdiFormat.h"
 #include "diskimage/VhdFormat.h"
@@ -28,9 +25,9 @@ ImageInfo failed(std::string message) {
     return info;
 }
 
-ImageInfo openedInfo(const std::string& path, ImageKind kind, const char* invalid);
+ImageInfo openedInfo(const std::string& path, ImageKind kind, const char* invalid, const OpenOptions& options);
 
-ImageInfo fixedInfo(const std::string& path) {
+ImageInfo fixedInfo(const std::string& path, const OpenOptions& options) {
     ReadOnlyFile f;
     bool opened = f.open(path);
     // Devices carry no extension; raw images come as .img, .raw, .dd or .iso.
@@ -41,7 +38,8 @@ ImageInfo fixedInfo(const std::string& path) {
         if (!known) return failed("not a vhd file");
     }
     if (!opened) return failed("invalid handle ...");
-    if (!f.isDevice() && detectImageKind(path) == ImageKind::SplitRaw) return openedInfo(path, ImageKind::SplitRaw, "not a vhd file");
+    if (!f.isDevice() && detectImageKind(path) == ImageKind::SplitRaw)
+        return openedInfo(path, ImageKind::SplitRaw, "not a vhd file", options);
     ImageInfo info;
     info.ok = true;
     info.device = f.isDevice();
@@ -96,40 +94,31 @@ ImageInfo vdiInfo(const std::string& path) {
 
 // Opens the image as the readers will, for its size and its chain; a parent
 // that is missing or does not match fails here, before any scan.
-ImageInfo openedInfo(const std::string& path, ImageKind kind, const char* invalid) {
-    std::uint64_t sectors = g_totalSectors;
-    std::int32_t imageKind = g_imageKind;
-    OpenedImage opened = openDiskImage(path, kind);
-    g_totalSectors = sectors;
-    g_imageKind = imageKind;
-    if (!opened.reader) return failed(opened.message.empty() ? invalid : opened.message);
+ImageInfo openedInfo(const std::string& path, ImageKind kind, const char* invalid, const OpenOptions& given) {
+    OpenOptions options;
+    options.allowedReferences = given.allowedReferences;
+    OpenedImage opened = openDiskImage(path, kind, options);
+    if (!opened.reader) {
+        ImageInfo info = failed(opened.message.empty() ? invalid : opened.message);
+        info.refusedReference = opened.refusedReference;
+        return info;
+    }
     ImageInfo info;
     info.ok = true;
-    info.sectorsPerTrack = info.heads = info.cylinders = "N/A";
+    ReaderDetails d = opened.reader->details();
+    info.version = d.version;
+    info.sectorsPerTrack = d.sectorsPerTrack;
+    info.heads = d.heads;
+    info.cylinders = d.cylinders;
     info.sizeMb = opened.reader->sectorCount() * kSectorSize / kMiB;
     info.chain = opened.reader->layers();
-    if (auto* q = dynamic_cast<FileReadSeekQcow2*>(opened.reader.get())) info.version = std::to_string(q->header.version);
     return info;
 }
 
-ImageInfo vmdkInfo(const std::string& path) {
+ImageInfo vmdkInfo(const std::string& path, const OpenOptions& options) {
     const char* invalid = "Please select valid vmdk file to continue the recovery process.";
     if (!hasImageExtension(path, "vmdk")) return failed(invalid);
-    FileReadSeekVmdk reader;
-    if (!reader.open(path)) return failed(reader.lastMessage().empty() ? invalid : reader.lastMessage());
-    ImageInfo info;
-    info.ok = true;
-    const VmdkDescriptorInfo& d = reader.descriptor;
-    info.version = d.version;
-    info.sectorsPerTrack = d.sectors.empty() ? "N/A" : d.sectors;
-    info.heads = d.heads.empty() ? "N/A" : d.heads;
-    info.cylinders = d.cylinders.empty() ? "N/A" : d.cylinders;
-    std::uint64_t sectors = 0;
-    for (const VmdkExtent& e : d.extents) sectors += e.sizeSectors;
-    if (sectors == 0) sectors = reader.sectorCount();
-    info.sizeMb = sectors * 512 / kMiB;
-    info.chain = reader.layers();
-    return info;
+    return openedInfo(path, ImageKind::Vmdk, invalid, options);
 }
 }  // namespace
 
@@ -150,26 +139,26 @@ std::string chainText(const std::vector<ImageLayer>& chain) {
     return text;
 }
 
-ImageInfo readImageInfo(const std::string& path, ImageChoice choice) {
+ImageInfo readImageInfo(const std::string& path, ImageChoice choice, const OpenOptions& options) {
     ImageInfo info;
     switch (choice) {
     case ImageChoice::DynamicVhd: info = dynamicVhdInfo(path); break;
-    case ImageChoice::Fixed: return fixedInfo(path);
+    case ImageChoice::Fixed: return fixedInfo(path, options);
     case ImageChoice::Vdi: info = vdiInfo(path); break;
-    case ImageChoice::Vmdk: return vmdkInfo(path);  // opened with its chain already
+    case ImageChoice::Vmdk: return vmdkInfo(path, options);  // opened with its chain already
     case ImageChoice::Qcow2:
         if (!hasImageExtension(path, "qcow2") && !hasImageExtension(path, "qcow") && !hasImageExtension(path, "img"))
             return failed("Please select valid qcow2 file to continue the recovery process.");
-        return openedInfo(path, ImageKind::Qcow2, "Please select valid qcow2 file to continue the recovery process.");
+        return openedInfo(path, ImageKind::Qcow2, "Please select valid qcow2 file to continue the recovery process.", options);
     case ImageChoice::Vhdx:
         if (!hasImageExtension(path, "vhdx") && !hasImageExtension(path, "avhdx"))
             return failed("Please select valid vhdx file to continue the recovery process.");
-        return openedInfo(path, ImageKind::Vhdx, "Please select valid vhdx file to continue the recovery process.");
+        return openedInfo(path, ImageKind::Vhdx, "Please select valid vhdx file to continue the recovery process.", options);
     }
     if (!info.ok) return info;
     // Differencing images need their parents: show the chain, or why it breaks.
     ImageKind kind = choice == ImageChoice::Vdi ? ImageKind::Vdi : ImageKind::DynamicVhd;
-    ImageInfo opened = openedInfo(path, kind, "");
+    ImageInfo opened = openedInfo(path, kind, "", options);
     if (!opened.ok) return opened;
     info.chain = std::move(opened.chain);
     return info;

@@ -2,6 +2,7 @@
 // What the image page shows about an image before anything is scanned: the
 // container's version, the geometry it records, the disk size and the files
 // behind it. Reading it opens the files read-only and keeps no reader.
+#include "diskimage/ImageFactory.h"
 #include "diskimage/readWriteInterface.h"
 
 #include <cstdint>
@@ -25,6 +26,9 @@ struct ImageInfo {
     // The files the disk is read from, child first: the parents of a
     // differencing image, the parts of a split one.
     std::vector<ImageLayer> chain;
+    // A parent or extent the image names outside its folder: the page asks
+    // whether to allow it (message says what it is).
+    std::string refusedReference;
 };
 
 // "name (kind)" per file, child first, each parent on its own line.
@@ -34,6 +38,8 @@ std::string chainText(const std::vector<ImageLayer>& chain);
 // characters pass, as they cannot carry an extension.
 bool hasImageExtension(const std::string& path, const std::string& ext);
 
-ImageInfo readImageInfo(const std::string& path, ImageChoice choice);
+// options carries the references the user allowed (the size corrections are
+// not applied: the page shows what the file says).
+ImageInfo readImageInfo(const std::string& path, ImageChoice choice, const OpenOptions& options = {});
 
 }  // namespace ondrel

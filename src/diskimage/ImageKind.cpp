@@ -7,7 +7,6 @@
 #include "diskimage/FileReadSeekVhdx.h"
 #include "diskimage/FileReadSeekVmdk.h"
 #include "diskimage/SplitRawReader.h"
-#include "diskimage/ReaderState.h"
 #include "diskimage/VdiFormat.h"
 #include "diskimage/VhdFormat.h"
 #include "platform/ReadOnlyFile.h"
@@ -17,33 +16,6 @@
 #include <cctype>
 
 namespace ondrel {
-
-const char* imageKindName(ImageKind kind) {
-    switch (kind) {
-    case ImageKind::Raw: return "raw";
-    case ImageKind::DynamicVhd: return "dynamic VHD";
-    case ImageKind::FixedVhd: return "fixed VHD";
-    case ImageKind::Vdi: return "VDI";
-    case ImageKind::Vmdk: return "VMDK";
-    case ImageKind::Qcow2: return "qcow2";
-    case ImageKind::Vhdx: return "VHDX";
-    case ImageKind::SplitRaw: return "split raw";
-    }
-    return "raw";
-}
-
-std::optional<ImageKind> imageKindFromName(const std::string& name) {
-    std::string n;
-    for (char c : name) n += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (n == "raw") return ImageKind::Raw;
-    if (n == "vhd") return ImageKind::DynamicVhd;
-    if (n == "vdi") return ImageKind::Vdi;
-    if (n == "vmdk") return ImageKind::Vmdk;
-    if (n == "qcow2" || n == "qcow") return ImageKind::Qcow2;
-    if (n == "vhdx") return ImageKind::Vhdx;
-    if (n == "split") return ImageKind::SplitRaw;
-    return std::nullopt;
-}
 
 namespace {
 std::optional<VhdFooter> fixedVhdFooter(const ReadOnlyFile& f) {
@@ -86,26 +58,44 @@ std::unique_ptr<readWriteInterface> createReader(ImageKind kind) {
     return std::make_unique<FileReadSeek>();
 }
 
-OpenedImage openDiskImage(const std::string& path, std::optional<ImageKind> kind, bool insistOnVhdExtension) {
+namespace {
+class DetectingFactory : public ImageFactory {
+public:
+    OpenedImage open(const std::string& path, std::optional<ImageKind> kind, const OpenOptions& options) const override {
+        return openDiskImage(path, kind, options);
+    }
+};
+}  // namespace
+
+const ImageFactory& defaultImageFactory() {
+    static const DetectingFactory factory;
+    return factory;
+}
+
+bool readWriteInterface::open(const std::string& path) {
+    OpenOptions options;
+    options.factory = &defaultImageFactory();
+    return open(path, options);
+}
+
+OpenedImage openDiskImage(const std::string& path, std::optional<ImageKind> kind, const OpenOptions& given) {
     OpenedImage out;
     out.kind = kind ? *kind : detectImageKind(path);
+    OpenOptions options = given;
+    if (!options.factory) options.factory = &defaultImageFactory();
     // A fixed VHD's disk ends where its footer begins.
-    std::uint64_t savedOverride = diskSizeOverride;
-    if (out.kind == ImageKind::FixedVhd && diskSizeOverride == 0) {
+    if (out.kind == ImageKind::FixedVhd && options.diskSizeOverride == 0) {
         ReadOnlyFile f;
         if (f.open(path))
             // The disk ends where the file's data does, whatever the footer claims.
             if (auto footer = fixedVhdFooter(f))
-                diskSizeOverride = std::min<std::uint64_t>(footer->currentSize, static_cast<std::uint64_t>(f.size() - 512));
+                options.diskSizeOverride = std::min<std::uint64_t>(footer->currentSize, static_cast<std::uint64_t>(f.size() - 512));
     }
     auto reader = createReader(out.kind);
-    if (auto* vhd = dynamic_cast<FileReadSeekVHD*>(reader.get())) vhd->requireVhdExtension = insistOnVhdExtension;
-    g_imageKind = (out.kind == ImageKind::Raw || out.kind == ImageKind::FixedVhd) ? 0 : kBlockMappedImage;
-    bool opened = reader->open(path);
-    diskSizeOverride = savedOverride;
-    if (!opened) {
+    if (!reader->open(path, options)) {
         out.message = reader->lastMessage();
         out.errorCode = reader->lastErrorCode();
+        out.refusedReference = reader->refusedReference();
         return out;
     }
     out.reader = std::move(reader);

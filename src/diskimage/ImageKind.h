@@ -3,6 +3,8 @@
 // cookie, the VDI signature, the VMDK magic or descriptor, the qcow2 and VHDX
 // signatures; anything else is a plain image, or the first part of a split
 // one when its name ends in .001 or .aa and the second part lies beside it.
+// And opening an image with the reader for its kind.
+#include "diskimage/ImageFactory.h"
 #include "diskimage/readWriteInterface.h"
 
 #include <memory>
@@ -11,14 +13,6 @@
 
 namespace ondrel {
 
-enum class ImageKind { Raw, DynamicVhd, FixedVhd, Vdi, Vmdk, Qcow2, Vhdx, SplitRaw };
-
-const char* imageKindName(ImageKind kind);
-
-// "raw", "vhd", "vdi", "vmdk", "qcow2", "vhdx", "split" (case-insensitive);
-// nullopt for anything else.
-std::optional<ImageKind> imageKindFromName(const std::string& name);
-
 // Looks at the file's first and last sectors. A file that cannot be read is Raw
 // (its reader then reports why it cannot be opened).
 ImageKind detectImageKind(const std::string& path);
@@ -26,17 +20,13 @@ ImageKind detectImageKind(const std::string& path);
 // A new, unopened reader for the kind. A fixed VHD is a plain image.
 std::unique_ptr<readWriteInterface> createReader(ImageKind kind);
 
-// Opens path as kind (detected when kind is nullopt), honouring the overrides.
-// For a fixed VHD without a size override the disk ends before the footer.
-// On failure the reader is null and message says why.
-struct OpenedImage {
-    std::unique_ptr<readWriteInterface> reader;
-    ImageKind kind = ImageKind::Raw;
-    std::string message;
-    int errorCode = 0;  // the system's reason, when the file could not be opened
-};
-// insistOnVhdExtension: a dynamic VHD must be named *.vhd (the wizard's rule;
-// the command line reads any name).
-OpenedImage openDiskImage(const std::string& path, std::optional<ImageKind> kind, bool insistOnVhdExtension = false);
+// Opens path as kind (detected when kind is nullopt) with the options. For a
+// fixed VHD without a size correction the disk ends before the footer. On
+// failure the reader is null and message says why. Parents are opened through
+// options.factory, or this function's own factory when none is given.
+OpenedImage openDiskImage(const std::string& path, std::optional<ImageKind> kind, const OpenOptions& options = {});
+
+// The factory openDiskImage hands to the readers it opens.
+const ImageFactory& defaultImageFactory();
 
 }  // namespace ondrel

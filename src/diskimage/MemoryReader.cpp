@@ -13,28 +13,21 @@ MemoryReader::MemoryReader(std::vector<std::uint8_t> bytes) : bytes_(std::move(b
 MemoryReader::MemoryReader(const std::uint8_t* data, std::size_t size)
     : MemoryReader(std::vector<std::uint8_t>(data, data + size)) {}
 
-bool MemoryReader::open(const std::string&) { return fail("A disk held in memory is not opened from a file."); }
-
-bool MemoryReader::seek(std::int64_t offset, int method) {
-    if (method != 0) return false;
-    std::int64_t target = 0;
-    if (__builtin_add_overflow(offset, baseOffset, &target) || target < 0 || target > kMaxDiskBytes) return false;
-    position_ = target;
-    return true;
+bool MemoryReader::open(const std::string&, const OpenOptions&) {
+    return fail("A disk held in memory is not opened from a file.");
 }
 
-bool MemoryReader::read(void* buffer, std::uint32_t byteCount) {
+bool MemoryReader::readAt(std::int64_t offset, void* buffer, std::size_t length) const {
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::size_t got = 0;
-    if (position_ < static_cast<std::int64_t>(bytes_.size())) {
-        auto at = static_cast<std::size_t>(position_);
-        got = std::min<std::size_t>(byteCount, bytes_.size() - at);
+    if (offset >= 0 && offset < static_cast<std::int64_t>(bytes_.size())) {
+        auto at = static_cast<std::size_t>(offset);
+        got = std::min<std::size_t>(length, bytes_.size() - at);
         std::memcpy(out, bytes_.data() + at, got);
     }
     // Past the end the caller gets zeros, as from every reader.
-    std::memset(out + got, 0, byteCount - got);
-    position_ += byteCount;
-    return got == byteCount;
+    std::memset(out + got, 0, length - got);
+    return got == length;
 }
 
 }  // namespace ondrel

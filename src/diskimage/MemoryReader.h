@@ -15,15 +15,14 @@ public:
     MemoryReader(const std::uint8_t* data, std::size_t size);
 
     // There is no file to open: the bytes are already there.
-    bool open(const std::string& path) override;
-    bool read(void* buffer, std::uint32_t byteCount) override;
-    bool seek(std::int64_t offset, int method = 0) override;
+    using readWriteInterface::open;
+    bool open(const std::string& path, const OpenOptions& options) override;
+    bool readAt(std::int64_t offset, void* buffer, std::size_t length) const override;
 
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
 
 private:
     std::vector<std::uint8_t> bytes_;
-    std::int64_t position_ = 0;
 };
 
 }  // namespace ondrel

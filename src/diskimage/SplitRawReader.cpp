@@ -1,6 +1,5 @@
 #include "diskimage/SplitRawReader.h"
 
-#include "diskimage/ReaderState.h"
 
 #include <algorithm>
 #include <cctype>
@@ -53,8 +52,9 @@ std::vector<std::string> splitImageParts(const std::string& path) {
     return parts;
 }
 
-bool SplitRawReader::open(const std::string& path) {
+bool SplitRawReader::open(const std::string& path, const OpenOptions& options) {
     path_ = path;
+    options_ = options;
     names_ = splitImageParts(path);
     parts_.clear();
     starts_.clear();
@@ -62,7 +62,7 @@ bool SplitRawReader::open(const std::string& path) {
     for (const std::string& name : names_) {
         ReadOnlyFile f;
         if (!f.open(name)) {
-            lastErrorCode_ = f.errorCode();
+            noteError(f.errorCode());
             return fail("Invalid handle.");
         }
         starts_.push_back(total);
@@ -72,11 +72,11 @@ bool SplitRawReader::open(const std::string& path) {
     starts_.push_back(total);
     fileLength = parts_.front().size();
     if (total == 0) return fail("The image is empty: it holds no sectors to read.");
-    setSectorCount(diskSizeOverride != 0 ? diskSizeOverride >> 9 : total / kSectorSize);
+    setSectorCount(options.diskSizeOverride != 0 ? options.diskSizeOverride >> 9 : total / kSectorSize);
     return true;
 }
 
-BlockMappedReader::Mapping SplitRawReader::mapAt(std::uint64_t a) {
+BlockMappedReader::Mapping SplitRawReader::mapAt(std::uint64_t a) const {
     Mapping m;
     if (a >= starts_.back()) {
         m.length = std::uint64_t(1) << 40;

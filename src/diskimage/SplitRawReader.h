@@ -16,14 +16,15 @@ std::vector<std::string> splitImageParts(const std::string& path);
 
 class SplitRawReader : public BlockMappedReader {
 public:
-    bool open(const std::string& path) override;
+    using readWriteInterface::open;
+    bool open(const std::string& path, const OpenOptions& options) override;
     const ReadOnlyFile* imageFile() const override { return parts_.empty() ? &file_ : &parts_.front(); }
     std::vector<ImageLayer> layers() const override;
 
     std::size_t partCount() const { return parts_.size(); }
 
 protected:
-    Mapping mapAt(std::uint64_t virtualOffset) override;
+    Mapping mapAt(std::uint64_t virtualOffset) const override;
     std::string layerKind() const override { return "split raw"; }
 
 private:

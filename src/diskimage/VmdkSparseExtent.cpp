@@ -12,7 +12,6 @@ constexpr std::uint32_t kCompressedGrains = 1u << 16;
 constexpr std::uint32_t kGrainMarkers = 1u << 17;
 constexpr std::uint64_t kDirectoryAtEnd = ~std::uint64_t(0);
 constexpr std::uint32_t kFooterMarker = 3;
-constexpr std::size_t kCachedTables = 8192;  // 16 MiB of tables at most
 // Inflated grains are held in memory: no real writer makes them larger than 64 KiB.
 constexpr std::uint64_t kMaxCompressedGrainSectors = 2048;
 constexpr std::uint64_t kMaxCapacity = std::uint64_t(1) << 53;  // sectors; far beyond any disk
@@ -100,21 +99,20 @@ bool VmdkSparseExtent::open(const ReadOnlyFile& file, const std::string& name) {
     return true;
 }
 
-const std::vector<std::uint32_t>& VmdkSparseExtent::table(std::uint32_t tableSector) {
-    auto it = tables_.find(tableSector);
-    if (it != tables_.end()) return it->second;
-    if (tables_.size() >= kCachedTables) tables_.clear();
-    std::vector<std::uint8_t> raw(header_.entriesPerTable * 4);
-    std::vector<std::uint32_t> entries;
-    if (file_->readAt(static_cast<std::int64_t>(tableSector) * 512, raw.data(), raw.size()) ==
-        static_cast<std::int64_t>(raw.size())) {
-        entries.resize(header_.entriesPerTable);
-        for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = le32(raw, i * 4);
-    }
-    return tables_.emplace(tableSector, std::move(entries)).first->second;
+std::shared_ptr<const std::vector<std::uint32_t>> VmdkSparseExtent::table(std::uint32_t tableSector) const {
+    return tables_.get(tableSector, [&] {
+        std::vector<std::uint8_t> raw(header_.entriesPerTable * 4);
+        std::vector<std::uint32_t> entries;
+        if (file_->readAt(static_cast<std::int64_t>(tableSector) * 512, raw.data(), raw.size()) ==
+            static_cast<std::int64_t>(raw.size())) {
+            entries.resize(header_.entriesPerTable);
+            for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = le32(raw, i * 4);
+        }
+        return entries;
+    });
 }
 
-VmdkSparseExtent::Grain VmdkSparseExtent::lookup(std::uint64_t offset) {
+VmdkSparseExtent::Grain VmdkSparseExtent::lookup(std::uint64_t offset) const {
     Grain g;
     std::uint64_t grainBytes = this->grainBytes();
     std::uint64_t tableBytes = sectorsPerTable_ * 512;
@@ -124,7 +122,8 @@ VmdkSparseExtent::Grain VmdkSparseExtent::lookup(std::uint64_t offset) {
         g.length = tableBytes - offset % tableBytes;
         return g;
     }
-    const auto& entries = table(directory_[index]);
+    std::shared_ptr<const std::vector<std::uint32_t>> held = table(directory_[index]);
+    const auto& entries = *held;
     if (entries.empty()) {
         g.kind = Grain::Kind::Unreadable;
         return g;
@@ -166,7 +165,8 @@ bool VmdkSparseExtent::inflateGrain(std::int64_t grainOffset, std::uint64_t grai
     std::int64_t got = file_->readAt(dataOffset, packed.data(), packed.size());
     if (got <= 0) return false;
 
-    std::int64_t produced = inflater_.run(packed.data(), static_cast<std::size_t>(got), out.data(), out.size());
+    auto inflater = inflaters_.take([] { return std::make_unique<Inflater>(Inflater::Wrapper::ZlibOrGzip); });
+    std::int64_t produced = inflater->run(packed.data(), static_cast<std::size_t>(got), out.data(), out.size());
     // The last grain of a disk may hold fewer bytes than a grain.
     std::uint64_t needed = std::min(grainBytes, header_.capacity * 512 - std::min(header_.capacity * 512, grain * grainBytes));
     if (produced < 0 || static_cast<std::uint64_t>(produced) < needed) {
@@ -176,12 +176,13 @@ bool VmdkSparseExtent::inflateGrain(std::int64_t grainOffset, std::uint64_t grai
     return true;
 }
 
-std::int64_t VmdkSparseExtent::dataEnd() {
+std::int64_t VmdkSparseExtent::dataEnd() const {
     std::int64_t end = 0;
     std::int64_t tableBytes = static_cast<std::int64_t>(header_.entriesPerTable) * 4;
     for (std::uint32_t sector : directory_) {
         if (sector == 0) continue;
-        const auto& entries = table(sector);
+        std::shared_ptr<const std::vector<std::uint32_t>> held = table(sector);
+        const auto& entries = *held;
         if (entries.empty()) {
             end = std::max(end, static_cast<std::int64_t>(sector) * 512 + tableBytes);
             continue;

@@ -3,11 +3,11 @@
 // that map the extent's grains to sectors of its file. Grains may be plain or,
 // in a stream-optimized file, deflated behind a marker naming their sector.
 #include "diskimage/Inflater.h"
+#include "diskimage/SharedCache.h"
 #include "platform/ReadOnlyFile.h"
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace ondrel {
@@ -43,7 +43,7 @@ public:
         std::uint64_t length = 0;     // bytes from the offset asked for that map the same way
     };
     // Where the byte at offset of the extent lies.
-    Grain lookup(std::uint64_t offset);
+    Grain lookup(std::uint64_t offset) const;
 
     // Inflates the compressed grain stored at grainOffset that holds the
     // extent's grain number grain into out (grainBytes() long); false when it
@@ -51,7 +51,7 @@ public:
     bool inflateGrain(std::int64_t grainOffset, std::uint64_t grain, std::vector<std::uint8_t>& out) const;
 
     // Where the last allocated grain ends in the file (for the truncation warning).
-    std::int64_t dataEnd();
+    std::int64_t dataEnd() const;
 
     const VmdkSparseHeader& header() const { return header_; }
     std::uint64_t grainBytes() const { return header_.grainSize * 512; }
@@ -62,7 +62,7 @@ public:
 
 private:
     // The grain table at tableSector; empty when it cannot be read.
-    const std::vector<std::uint32_t>& table(std::uint32_t tableSector);
+    std::shared_ptr<const std::vector<std::uint32_t>> table(std::uint32_t tableSector) const;
     bool fail(std::string text) {
         message_ = std::move(text);
         return false;
@@ -75,10 +75,10 @@ private:
     bool markers_ = false;
     std::uint64_t sectorsPerTable_ = 0;
     std::vector<std::uint32_t> directory_;
-    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> tables_;
+    SharedCache<std::uint32_t, std::vector<std::uint32_t>> tables_{8192};  // 16 MiB of tables at most
     std::string message_;
     std::vector<std::string> warnings_;
-    mutable Inflater inflater_{Inflater::Wrapper::ZlibOrGzip};
+    ObjectPool<Inflater> inflaters_;
 };
 
 }  // namespace ondrel

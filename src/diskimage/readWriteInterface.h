@@ -1,27 +1,18 @@
 #pragma once
-// The one way to the virtual disk's bytes. The caller positions with seek (a
-// byte offset relative to baseOffset) and reads with read; a file-system parser
-// sets baseOffset to its volume's start so its offsets are volume-relative.
+// The virtual disk: a byte source opened from an image file (or a device)
+// through the reader for its container. Reads are positional and safe from
+// many threads; what open found is fixed afterwards.
+#include "diskimage/ByteSource.h"
+#include "diskimage/DamageLog.h"
+#include "diskimage/ImageFactory.h"
+#include "diskimage/ReaderDetails.h"
+
+#include <atomic>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace ondrel {
-
-class ReadOnlyFile;
-
-// Where a run of the virtual disk lives: bytes at an offset of a file, zeros,
-// nothing (beyond the container's map), or bytes only the reader can produce
-// (compressed clusters, a replayed log), which a copy must read through it.
-struct DiskExtent {
-    enum class Kind { Data, Zero, Unmapped, ReadThrough } kind = Kind::Unmapped;
-    std::int64_t fileOffset = 0;
-    std::uint64_t length = 0;
-    // The file holding Data; null means the reader's imageFile(). Chains and
-    // split images keep their bytes in several files.
-    const ReadOnlyFile* file = nullptr;
-};
 
 // One file of an image: the image itself, each part of a split image, or each
 // link of a differencing chain (child first).
@@ -32,68 +23,62 @@ struct ImageLayer {
     std::int64_t fileBytes = 0;
 };
 
-inline constexpr std::uint32_t kSectorSize = 512;
-// No disk is larger: positions and sizes stay far inside 64 bits, whatever a
-// header claims.
-inline constexpr std::int64_t kMaxDiskBytes = std::int64_t(1) << 62;
-
-class readWriteInterface {
+class readWriteInterface : public ByteSource {
 public:
-    virtual ~readWriteInterface() = default;
+    // Opens the image read-only with the user's corrections. On failure
+    // lastMessage() says why. A reader is opened once.
+    virtual bool open(const std::string& path, const OpenOptions& options) = 0;
+    // Opens with no corrections; parents are opened by the default factory.
+    bool open(const std::string& path);
 
-    // Opens the image read-only. On failure lastMessage() says why.
-    virtual bool open(const std::string& path) = 0;
-    // Reads byteCount bytes at the current position and moves past them.
-    // Returns true when every byte came from the image; bytes that could not
-    // be read are delivered as zeros.
-    virtual bool read(void* buffer, std::uint32_t byteCount);
-    // Positions at offset + baseOffset; method 0 (from the start) only.
-    virtual bool seek(std::int64_t offset, int method = 0);
-    virtual bool reserved() { return true; }
+    std::int64_t size() const override { return static_cast<std::int64_t>(sectorCount_ * kSectorSize); }
+    int lastErrorCode() const override { return lastErrorCode_.load(std::memory_order_relaxed); }
 
-    // The image file and where the bytes at a disk offset (relative to
-    // baseOffset) lie in it, so bulk copies can move them without passing
-    // through our buffers; nullopt when the reader cannot tell.
+    // The file holding the disk's first bytes (null when there is none).
     virtual const ReadOnlyFile* imageFile() const { return nullptr; }
-    virtual std::optional<DiskExtent> extentAt(std::int64_t offset) {
-        (void)offset;
-        return std::nullopt;
-    }
-
     // The files behind the disk, child first; empty when there is no file.
     virtual std::vector<ImageLayer> layers() const { return {}; }
-
-    // seek then read; the buffer is zero-filled when the seek fails.
-    bool readAt(std::int64_t offset, void* buffer, std::uint32_t byteCount);
+    // What the container says of itself, for `info` and the image page.
+    virtual ReaderDetails details() const { return {}; }
 
     // Number of 512-byte sectors of the virtual disk, as open found it.
     std::uint64_t sectorCount() const { return sectorCount_; }
     // The message the user must see after a failed open.
     const std::string& lastMessage() const { return lastMessage_; }
+    // A reference that the rules refused, when that is why the open failed.
+    const std::string& refusedReference() const { return refusedReference_; }
     // Damage noticed while opening that still allows partial reading.
     const std::vector<std::string>& warnings() const { return warnings_; }
-    // System error code of the last failed read (0 when none).
-    int lastErrorCode() const { return lastErrorCode_; }
+    // The stretches of the disk that reads found damaged so far.
+    const DamageLog& damage() const { return damage_; }
 
+    // Length of the image file as open measured it.
+    std::int64_t fileLength = 0;
+    // The VHD block table as open read it (empty for the other readers).
     std::uint64_t tableEntriesRead = 0;
     std::vector<std::uint32_t> blockTable;
-    std::int64_t baseOffset = 0;
-    std::int64_t fileLength = 0;
-    bool blockAllocated = true;
 
 protected:
-    // Records the disk size and publishes it as g_totalSectors.
     void setSectorCount(std::uint64_t sectors);
     bool fail(std::string message) {
         lastMessage_ = std::move(message);
         return false;
     }
+    bool refuse(std::string reference, std::string message) {
+        refusedReference_ = std::move(reference);
+        return fail(std::move(message));
+    }
     void warn(std::string text) { warnings_.push_back(std::move(text)); }
+    void noteError(int code) const {
+        if (code != 0) lastErrorCode_.store(code, std::memory_order_relaxed);
+    }
 
     std::uint64_t sectorCount_ = 0;
     std::string lastMessage_;
+    std::string refusedReference_;
     std::vector<std::string> warnings_;
-    int lastErrorCode_ = 0;
+    mutable std::atomic<int> lastErrorCode_{0};
+    mutable DamageLog damage_;
 };
 
 }  // namespace ondrel

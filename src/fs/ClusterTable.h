@@ -2,7 +2,7 @@
 // A file allocation table read through a cache of 64 KiB pages: chains are
 // followed with one read per page instead of one per cluster, and memory stays
 // bounded whatever the table's size. FAT16, FAT32 and exFAT share it.
-#include "diskimage/readWriteInterface.h"
+#include "diskimage/ByteSource.h"
 
 #include <cstdint>
 #include <unordered_map>
@@ -12,7 +12,7 @@ namespace ondrel {
 
 class ClusterTable {
 public:
-    explicit ClusterTable(readWriteInterface& reader) : reader_(reader) {}
+    explicit ClusterTable(const ByteSource& reader) : reader_(reader) {}
 
     // Where the table starts (reader-relative bytes) and how wide its entries
     // are (2 or 4 bytes); forgets what was cached.
@@ -22,7 +22,7 @@ public:
     void clear() { pages_.clear(); }
 
 private:
-    readWriteInterface& reader_;
+    const ByteSource& reader_;
     std::int64_t offset_ = 0;
     unsigned entryBytes_ = 4;
     std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> pages_;

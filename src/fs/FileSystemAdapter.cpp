@@ -5,12 +5,19 @@
 
 namespace ondrel {
 
-bool driveFormatted = false;
-
-WriteResult FileSystemAdapter::writeThrough(EntryId entry, const std::string& hostPath,
-                                            const std::function<WriteResult(DataSink&)>& extract) const {
+WriteResult FileSystemAdapter::writeFile(EntryId entry, const std::string& hostPath) {
     OutputFile file;
     if (!file.create(hostPath)) return WriteResult::CreateFailed;
+    WriteResult r = writeInto(entry, file);
+    if (r == WriteResult::NotAFile || r == WriteResult::NoData || r == WriteResult::CreateFailed) {
+        file.close();
+        removeCreatedFile(hostPath);
+    }
+    return r;
+}
+
+WriteResult FileSystemAdapter::writeThrough(EntryId entry, OutputFile& file,
+                                            const std::function<WriteResult(DataSink&)>& extract) const {
     FileSink sink(file);
     WriteResult result = extract(sink);
     EntryTimes t = times(entry);

@@ -5,6 +5,7 @@
 #include "common/WorkControl.h"
 #include "fs/FileSystemKind.h"
 #include "platform/FileTimes.h"
+#include "platform/OutputFile.h"
 
 #include <cstdint>
 #include <functional>
@@ -81,6 +82,10 @@ public:
     virtual AdvancedSearch findCandidates(int maxCount, ScanObserver& observer, WorkControl& control);
     virtual bool chooseCandidate(const AdvancedChoice& choice, std::string& failure);
 
+    // "Is Drive Formated..?" for the scans and reads that follow (the registry's
+    // formattedFlag says which file systems honour it).
+    virtual void setDriveFormatted(bool formatted) { (void)formatted; }
+
     // The root folder whose children form the top level; kNoEntry when none.
     virtual EntryId rootEntry() const = 0;
     virtual std::vector<EntryId> children(EntryId folder) const = 0;
@@ -115,8 +120,13 @@ public:
         return {};
     }
 
-    // Writes the entry's data to hostPath (replacing it) and sets its times.
-    virtual WriteResult writeFile(EntryId entry, const std::string& hostPath) = 0;
+    // Writes the entry's data into file, already created and empty, then sets
+    // its times and closes it. The save walk creates the file itself, beside
+    // the folder it opened without following links.
+    virtual WriteResult writeInto(EntryId entry, OutputFile& file) = 0;
+    // Creates hostPath (never over an existing file) and writes the entry into
+    // it; a file the entry gave nothing to is removed again.
+    WriteResult writeFile(EntryId entry, const std::string& hostPath);
     // Reads up to limit bytes of the entry's data into memory.
     virtual bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) = 0;
     // Gives an entry a new name for the rest of the session.
@@ -127,10 +137,9 @@ public:
     virtual std::vector<std::string> damage() const { return {}; }
 
 protected:
-    // The common body of writeFile: creates hostPath, lets extract write the
-    // data into it, then sets the entry's times.
-    WriteResult writeThrough(EntryId entry, const std::string& hostPath,
-                             const std::function<WriteResult(DataSink&)>& extract) const;
+    // The common body of writeInto: lets extract write the data into file,
+    // then sets the entry's times.
+    WriteResult writeThrough(EntryId entry, OutputFile& file, const std::function<WriteResult(DataSink&)>& extract) const;
     // The common body of readContent: at most limit bytes into out.
     static void readThrough(std::vector<std::uint8_t>& out, std::size_t limit,
                             const std::function<WriteResult(DataSink&)>& extract);

@@ -2,9 +2,9 @@
 // What the registry knows of one file system: the names it goes by, how its
 // volumes are recognised, how its parser is made, and what the parser offers.
 // Each file system defines its entry in its own folder.
-#include "common/Endian.h"
-#include "diskimage/readWriteInterface.h"
+#include "diskimage/ByteSource.h"
 #include "fs/FileSystemAdapter.h"
+#include "volumes/FileSystemProbe.h"
 #include "volumes/VolumeRecord.h"
 
 #include <memory>
@@ -20,10 +20,13 @@ struct FileSystemEntry {
     std::string treatAsName;           // the volume's file-system name when treated as it
     std::string cliName;               // `--fs` of ondrel-cli
     std::vector<std::string> aliases;  // other names it is known by (without regard to case)
-    // Recognises the volume from its first sector and the sector 1024 bytes in.
-    bool (*recognises)(Bytes bootSector, Bytes sectorAt1024, std::int64_t& sizeBytes) = nullptr;
-    // Null while no parser reads this file system.
-    std::unique_ptr<FileSystemAdapter> (*create)(readWriteInterface& reader, const VolumeRecord& volume) = nullptr;
+    // How its volumes are recognised (its boot-record or superblock test, defined
+    // beside its parser); a folder may add probes for kinds it recognises but
+    // does not read (FAT12).
+    std::vector<FileSystemProbe> probes;
+    // The parser over the volume's bytes (source starts at the volume); null
+    // while no parser reads this file system.
+    std::unique_ptr<FileSystemAdapter> (*create)(const ByteSource& source, const VolumeRecord& volume) = nullptr;
     std::vector<RecoveryMode> modes;   // the recovery modes offered
     bool formattedFlag = false;        // "Is Drive Formated..?" applies in the advanced mode
     bool announcesSavedFile = false;   // a single saved file is announced with its path

@@ -11,8 +11,4 @@ constexpr RecoveryMode recoveryModeFromNumber(int n) {
     return n == 2 ? RecoveryMode::Advanced : n == 3 ? RecoveryMode::Deep : RecoveryMode::Standard;
 }
 
-// "Is Drive Formated..?": while set, the FAT and exFAT parsers follow no FAT
-// chain; file data comes from consecutive clusters.
-extern bool driveFormatted;
-
 }  // namespace ondrel

@@ -1,5 +1,6 @@
 #include "fs/FileSystemRegistry.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace ondrel {
@@ -47,10 +48,24 @@ const FileSystemEntry* findFileSystem(std::string_view name) {
     return nullptr;
 }
 
-std::unique_ptr<FileSystemAdapter> createAdapter(readWriteInterface& reader, const VolumeRecord& volume) {
+std::unique_ptr<FileSystemAdapter> createAdapter(const ByteSource& source, const VolumeRecord& volume) {
     const FileSystemEntry* e = findFileSystem(volume.fileSystem);
     if (!e || !e->create) return nullptr;
-    return e->create(reader, volume);
+    return e->create(source, volume);
+}
+
+std::unique_ptr<FileSystemAdapter> createAdapter(const VolumeRecord& volume) {
+    if (!volume.source) return nullptr;
+    return createAdapter(*volume.source, volume);
+}
+
+std::vector<FileSystemProbe> fileSystemProbes() {
+    std::vector<FileSystemProbe> out;
+    for (const FileSystemEntry* e : fileSystems()) out.insert(out.end(), e->probes.begin(), e->probes.end());
+    std::stable_sort(out.begin(), out.end(), [](const FileSystemProbe& a, const FileSystemProbe& b) {
+        return a.at != b.at ? a.at < b.at : a.precedence < b.precedence;
+    });
+    return out;
 }
 
 }  // namespace ondrel

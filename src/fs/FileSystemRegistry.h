@@ -14,8 +14,15 @@ const FileSystemEntry& fileSystem(FileSystemKind kind);
 // By any of its names, without regard to case or surrounding blanks; null when unknown.
 const FileSystemEntry* findFileSystem(std::string_view name);
 
-// The parser for a volume, chosen by its file-system name; null when no parser
-// reads that file system ("not a valid drive.").
-std::unique_ptr<FileSystemAdapter> createAdapter(readWriteInterface& reader, const VolumeRecord& volume);
+// The parser for a volume, chosen by its file-system name, reading the volume's
+// own source; null when no parser reads that file system ("not a valid drive.")
+// or the record has no source.
+std::unique_ptr<FileSystemAdapter> createAdapter(const VolumeRecord& volume);
+// The same over source, which starts at the volume (the caller keeps it alive).
+std::unique_ptr<FileSystemAdapter> createAdapter(const ByteSource& source, const VolumeRecord& volume);
+
+// Every file system's probes, boot sectors first and in precedence order: what
+// volume discovery recognises volumes by.
+std::vector<FileSystemProbe> fileSystemProbes();
 
 }  // namespace ondrel

@@ -65,25 +65,6 @@ public:
     // with errorCode() EEXIST when the name is taken.
     bool createIn(OutputFolder& folder, const std::string& at, const std::string& name);
 
-    // The adapters create files by path. While a HandOver lives, create() on
-    // this thread for exactly its path takes over the file already made with
-    // createIn rather than resolve the path again, which would follow a link
-    // put in place of one of its folders meanwhile.
-    class HandOver {
-    public:
-        HandOver(OutputFile& file, std::string path);
-        ~HandOver();
-        HandOver(const HandOver&) = delete;
-        HandOver& operator=(const HandOver&) = delete;
-        bool taken() const { return taken_; }
-
-    private:
-        friend class OutputFile;
-        OutputFile& file_;
-        std::string path_;
-        bool taken_ = false;
-        HandOver* outer_ = nullptr;
-    };
     // Appends count bytes; with sparse set, an all-zero block is skipped as a hole.
     bool write(const void* data, std::size_t count, bool sparse = false);
     // Sets the final length (needed after trailing holes) and, when given, the
@@ -118,6 +99,10 @@ std::int64_t freeSpaceAt(const std::string& folder);
 
 // Whether anything of that name exists; a link counts, even one to nothing.
 bool pathExists(const std::string& path);
+
+// Removes a file this program just created and left empty (unlinking never
+// follows a link).
+void removeCreatedFile(const std::string& path);
 
 // The path's separator for this platform.
 inline constexpr char kPathSeparator = '/';

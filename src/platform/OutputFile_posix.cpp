@@ -14,7 +14,6 @@
 namespace ondrel {
 
 namespace {
-thread_local OutputFile::HandOver* tHandOver = nullptr;
 constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
 }  // namespace
 
@@ -92,26 +91,9 @@ void OutputFolder::removeFile(const std::string& at, const std::string& name) {
 
 std::string OutputFolder::errorText() const { return error_ ? std::strerror(error_) : std::string(); }
 
-OutputFile::HandOver::HandOver(OutputFile& file, std::string path)
-    : file_(file), path_(std::move(path)), outer_(tHandOver) {
-    tHandOver = this;
-}
-
-OutputFile::HandOver::~HandOver() { tHandOver = outer_; }
-
 OutputFile::~OutputFile() { close(); }
 
 bool OutputFile::create(const std::string& path) {
-    HandOver* h = tHandOver;
-    if (h && !h->taken_ && &h->file_ != this && h->file_.fd_ >= 0 && h->path_ == path) {
-        close();
-        error_ = 0;
-        position_ = writtenEnd_ = 0;
-        fd_ = h->file_.fd_;
-        h->file_.fd_ = -1;
-        h->taken_ = true;
-        return true;
-    }
     close();
     error_ = 0;
     position_ = writtenEnd_ = 0;
@@ -231,6 +213,8 @@ std::int64_t freeSpaceAt(const std::string& folder) {
     if (::statvfs(folder.c_str(), &vfs) != 0) return -1;
     return static_cast<std::int64_t>(vfs.f_bavail) * static_cast<std::int64_t>(vfs.f_frsize);
 }
+
+void removeCreatedFile(const std::string& path) { ::unlink(path.c_str()); }
 
 bool pathExists(const std::string& path) {
     struct stat st {};

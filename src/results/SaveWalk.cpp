@@ -46,10 +46,9 @@ void SaveWalk::saveOne(EntryId file, const Place& folder, SaveOutcome& out) {
     WriteResult r = WriteResult::CreateFailed;
     bool created = target.isOpen();
     if (created) {
-        OutputFile::HandOver handOver(target, path);
-        r = adapter_.writeFile(file, path);
+        r = adapter_.writeInto(file, target);
         // The adapter made nothing of it: no empty file stays behind.
-        if (!handOver.taken() && (r == WriteResult::NotAFile || r == WriteResult::CreateFailed || r == WriteResult::NoData)) {
+        if (r == WriteResult::NotAFile || r == WriteResult::CreateFailed || r == WriteResult::NoData) {
             target.close();
             output_.removeFile(folder.at, name);
         }
@@ -71,7 +70,7 @@ void SaveWalk::walk(EntryId folder, const std::string& path, SaveOutcome& out) {
     std::vector<Place> paths{{path, ""}};  // paths[d - 1]: the host folder of the entries at depth d
     TreeVisitor save;
     save.onEntry = [&](EntryId c, int depth) {
-        if (control_.poll()) {
+        if (control_.poll() || (also_ && also_->poll())) {
             out.stopped = true;
             return Visit::Stop;
         }

@@ -32,6 +32,8 @@ public:
 
     // Its own stop flag: a stopped scan does not stop later saves.
     WorkControl& control() { return control_; }
+    // A job's flags the walk obeys as well (Stop and Pause of a carving run).
+    void obey(WorkControl& other) { also_ = &other; }
 
     std::int64_t countFiles(EntryId folder) const;
     SaveOutcome saveFolder(EntryId folder, const std::string& outputFolder);
@@ -51,6 +53,7 @@ private:
     FileSystemAdapter& adapter_;
     ScanObserver& observer_;
     WorkControl control_;
+    WorkControl* also_ = nullptr;
     UniqueNames names_;
     OutputFolder output_;
 };

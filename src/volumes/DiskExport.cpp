@@ -5,7 +5,6 @@
 #include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -38,35 +37,61 @@ std::string savedText(std::int64_t next, std::int64_t size) {
                   static_cast<long double>(size) / 1073741824.0L);
     return buf;
 }
-enum class DirectCopy { Done, Unsupported, ReadFailed, WriteFailed };
+enum class DirectCopy { Done, Unsupported, WriteFailed };
 
-// Copies [from, to) of the disk into the output run by run: bytes that lie in
-// a file (the image, a parent, a part) inside the kernel, zero runs as holes,
-// and runs only the reader can produce (compressed clusters) through buffer.
-// Unsupported when the reader or the system cannot copy inside the kernel;
-// nothing is written then.
-DirectCopy copyDirect(readWriteInterface& reader, OutputFile& file, IoBuffer& buffer, std::int64_t from, std::int64_t to) {
-    if (!reader.imageFile()) return DirectCopy::Unsupported;
+// Reads n bytes at pos through buffer and writes them; bytes that cannot be read
+// are written as zeros and counted in unreadable. Damage is looked for sector by
+// sector only where a larger read failed.
+bool copyThrough(const ByteSource& source, OutputFile& file, IoBuffer& buffer, std::int64_t pos, std::int64_t n,
+                 std::int64_t& unreadable) {
+    auto* bytes = static_cast<std::uint8_t*>(buffer.data());
+    for (std::int64_t done = 0; done < n;) {
+        auto take = static_cast<std::size_t>(std::min<std::int64_t>(n - done, static_cast<std::int64_t>(buffer.size())));
+        if (!source.readAt(pos + done, bytes, take)) {
+            // Count the sectors that fail; the rest of the piece was delivered.
+            for (std::size_t at = 0; at < take; at += 512) {
+                std::size_t piece = std::min<std::size_t>(512, take - at);
+                if (!source.readAt(pos + done + static_cast<std::int64_t>(at), bytes + at, piece))
+                    unreadable += static_cast<std::int64_t>(piece);
+            }
+        }
+        if (!file.write(bytes, take, true)) return false;
+        done += static_cast<std::int64_t>(take);
+    }
+    return true;
+}
+
+// Copies [from, to) of the source into the output run by run: bytes that lie
+// in a file (the image, a parent, a part) inside the kernel, zero runs as
+// holes, and runs only the reader can produce (compressed clusters, damage)
+// through buffer. Unsupported when the source or the system cannot copy inside
+// the kernel; nothing is written then.
+DirectCopy copyDirect(const ByteSource& source, OutputFile& file, IoBuffer& buffer, std::int64_t from, std::int64_t to,
+                      std::int64_t& unreadable) {
     std::int64_t start = file.position();
     for (std::int64_t pos = from; pos < to;) {
-        std::optional<DiskExtent> e = reader.extentAt(pos);
-        if (!e) return pos == from ? DirectCopy::Unsupported : DirectCopy::ReadFailed;
-        auto n = static_cast<std::int64_t>(std::min<std::uint64_t>(e->length, static_cast<std::uint64_t>(to - pos)));
-        if (e->kind == DiskExtent::Kind::Unmapped) return DirectCopy::ReadFailed;
+        std::optional<DiskExtent> e = source.extentAt(pos);
+        if (!e) {
+            if (pos == from) return DirectCopy::Unsupported;
+            return copyThrough(source, file, buffer, pos, to - pos, unreadable) ? DirectCopy::Done : DirectCopy::WriteFailed;
+        }
+        auto n = static_cast<std::int64_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(e->length, 1),
+                                                                   static_cast<std::uint64_t>(to - pos)));
         if (e->kind == DiskExtent::Kind::Zero) {
             file.skip(static_cast<std::size_t>(n));
-        } else if (e->kind == DiskExtent::Kind::ReadThrough) {
-            n = std::min<std::int64_t>(n, static_cast<std::int64_t>(buffer.size()));
-            if (!reader.readAt(pos, buffer.data(), static_cast<std::uint32_t>(n))) return DirectCopy::ReadFailed;
-            if (!file.write(buffer.data(), static_cast<std::size_t>(n), true)) return DirectCopy::WriteFailed;
-        } else {
-            const ReadOnlyFile& source = e->file ? *e->file : *reader.imageFile();
-            std::int64_t got = file.copyFrom(source, e->fileOffset, static_cast<std::size_t>(n));
+        } else if (e->kind == DiskExtent::Kind::Data && e->file) {
+            std::int64_t got = file.copyFrom(*e->file, e->fileOffset, static_cast<std::size_t>(n));
             if (got < 0) {
                 file.rewindTo(start);  // the caller writes the whole chunk again
                 return DirectCopy::Unsupported;
             }
-            if (got < n) return file.errorCode() ? DirectCopy::WriteFailed : DirectCopy::ReadFailed;
+            if (got < n) {
+                if (file.errorCode()) return DirectCopy::WriteFailed;
+                // The file ended early: the rest reads as the reader gives it.
+                if (!copyThrough(source, file, buffer, pos + got, n - got, unreadable)) return DirectCopy::WriteFailed;
+            }
+        } else if (!copyThrough(source, file, buffer, pos, n, unreadable)) {
+            return DirectCopy::WriteFailed;
         }
         pos += n;
     }
@@ -82,9 +107,7 @@ ExportOutcome DiskExport::run(const std::string& outputPath) {
         observer_.message(text);
         return out;
     };
-    reader_.baseOffset = 0;
-    std::int64_t size = static_cast<std::int64_t>(reader_.sectorCount()) * 512;
-    if (size == 0) size = reader_.fileLength / 512 * 512;
+    std::int64_t size = reader_.size();
     if (size <= 0) return failWith("The image holds no sectors to export.");
 
     std::int64_t free = freeSpaceAt(folderOf(outputPath));
@@ -104,21 +127,14 @@ ExportOutcome DiskExport::run(const std::string& outputPath) {
     };
     for (std::int64_t done = 0; done < size;) {
         std::int64_t next = std::min(done + kChunk, size);
-        auto n = static_cast<std::uint32_t>(next - done);
-        DirectCopy direct = tryDirect ? copyDirect(reader_, file, buffer, done, next) : DirectCopy::Unsupported;
+        DirectCopy direct = tryDirect ? copyDirect(reader_, file, buffer, done, next, out.unreadableBytes)
+                                      : DirectCopy::Unsupported;
         if (direct == DirectCopy::Unsupported) {
             tryDirect = false;
-            if (!reader_.readAt(done, buffer.data(), n)) direct = DirectCopy::ReadFailed;
             // Zero runs become holes: the file reads back the same, and exporting a
             // mostly empty container does not write gigabytes of zeros.
-            else if (!file.write(buffer.data(), n, true)) direct = DirectCopy::WriteFailed;
-        }
-        if (direct == DirectCopy::ReadFailed) {
-            int code = reader_.lastErrorCode() ? reader_.lastErrorCode() : EIO;
-            observer_.status("Exit with error number " + std::to_string(code));
-            out.message = "Exit with error number " + std::to_string(code);
-            file.finish();
-            return out;
+            direct = copyThrough(reader_, file, buffer, done, next - done, out.unreadableBytes) ? DirectCopy::Done
+                                                                                               : DirectCopy::WriteFailed;
         }
         if (direct == DirectCopy::WriteFailed) {
             file.close();
@@ -134,7 +150,12 @@ ExportOutcome DiskExport::run(const std::string& outputPath) {
         }
     }
     if (!file.finish()) return failWith(writeFailure());
-    out.ok = !out.stopped;
+    out.ok = !out.stopped && out.unreadableBytes == 0;
+    if (out.unreadableBytes > 0) {
+        out.message = std::to_string(out.unreadableBytes / 512) +
+                      " sectors could not be read; the image holds zeros in their place.";
+        observer_.message(out.message);
+    }
     observer_.status("Image Saved,Choose any one of the mode and click next.");
     return out;
 }

@@ -1,9 +1,11 @@
 #pragma once
-// Writes the whole virtual disk, as the reader presents it, into a plain image
-// file: unallocated blocks of a container come out as zeros.
+// Writes a whole source (the virtual disk as its reader presents it, or one
+// volume) into a plain image file: unallocated blocks of a container come out
+// as zeros, and so do the stretches that cannot be read, which are counted and
+// reported while the copy goes on to the last byte.
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
-#include "diskimage/readWriteInterface.h"
+#include "diskimage/ByteSource.h"
 
 #include <string>
 
@@ -19,17 +21,20 @@ struct ExportOutcome {
     bool stopped = false;   // the user stopped it; the file holds what was written
     std::string message;    // what went wrong, for the user
     std::int64_t bytesWritten = 0;
+    // Bytes that could not be read and were written as zeros (the image is
+    // complete but not whole); the reader's damage log says where and why.
+    std::int64_t unreadableBytes = 0;
 };
 
 class DiskExport {
 public:
-    DiskExport(readWriteInterface& reader, ScanObserver& observer, WorkControl& control)
-        : reader_(reader), observer_(observer), control_(control) {}
+    DiskExport(const ByteSource& source, ScanObserver& observer, WorkControl& control)
+        : reader_(source), observer_(observer), control_(control) {}
 
     ExportOutcome run(const std::string& outputPath);
 
 private:
-    readWriteInterface& reader_;
+    const ByteSource& reader_;
     ScanObserver& observer_;
     WorkControl& control_;
 };

@@ -1,20 +1,27 @@
 #pragma once
 // Volume discovery on one virtual disk: the partition-table scan (MBR with its
-// chain of extended boot records, or GPT) and the sector sweep that finds boot
-// records no table lists any more. Records are appended to the owner's vector.
+// chain of extended boot records, or GPT) or the sector sweep that finds boot
+// records no table lists any more. Each volume found is offered again to the
+// volume systems (a table inside a partition) and to the file systems' probes,
+// so the records form a tree: a record names its parent and its children.
+// Records are appended to the owner's vector.
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
-#include "diskimage/readWriteInterface.h"
+#include "diskimage/ByteSource.h"
+#include "volumes/FileSystemProbe.h"
 #include "volumes/VolumeRecord.h"
+#include "volumes/VolumeSystem.h"
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace ondrel {
 
 class Partition {
 public:
-    Partition(std::vector<VolumeRecord>& records, ScanObserver& observer) : records_(records), observer_(observer) {}
+    Partition(std::vector<VolumeRecord>& records, ScanObserver& observer, std::vector<FileSystemProbe> probes)
+        : records_(records), observer_(observer), probes_(std::move(probes)) {}
 
     // Sweep only: jump over a recognised volume instead of testing its sectors.
     bool skipVolumeSize = true;
@@ -23,31 +30,36 @@ public:
     std::int64_t customEndSector = 0;
     // Read the GPT instead of the MBR.
     bool gptMode = false;
-    // Sweep only: called for each record the moment it is found.
+    // Called for each record the moment it is found.
     std::function<void(const VolumeRecord&)> onRecordListed;
 
     // Stop and pause of the sweep.
     WorkControl control;
     bool stopRequested() const { return control.stopRequested(); }
 
-    void scanPartitionTables(readWriteInterface& reader);
-    void sweepVolumes(readWriteInterface& reader);
+    // The disk is shared with the records, whose sources are windows on it.
+    void scanPartitionTables(std::shared_ptr<const ByteSource> disk);
+    void sweepVolumes(std::shared_ptr<const ByteSource> disk);
+    // For a disk the caller keeps alive as long as the records are used.
+    void scanPartitionTables(const ByteSource& disk);
+    void sweepVolumes(const ByteSource& disk);
+
+    // Nested volume systems are followed this deep at most.
+    static constexpr int kMaxDepth = 8;
 
 private:
-    void scanMbr(readWriteInterface& reader);
-    void scanExtendedChain(readWriteInterface& reader, std::uint32_t extBase);
-    void scanGpt(readWriteInterface& reader);
-    bool bareVolumeAtStart(readWriteInterface& reader, bool superblocks);
-    void addMbrRecord(readWriteInterface& reader, std::uint8_t type, std::uint64_t start, std::uint32_t sectors,
-                      bool logical);
-    void append(VolumeRecord record);
-    // Tests one sector of the sweep; returns the bytes to jump from it (0: none).
-    std::int64_t sweepSector(const std::uint8_t* sector, std::int64_t position);
+    void run(const VolumeSystem& system, std::shared_ptr<const ByteSource> disk);
+    // Appends a volume listed in parent's source (-1: the disk) and explores it.
+    void add(ListedVolume listed, int parent, const std::shared_ptr<const ByteSource>& parentSource,
+             std::int64_t parentStart, int depth);
+    // Offers a volume to the volume systems; lists what one finds inside it.
+    void explore(int index, int depth);
 
     std::vector<VolumeRecord>& records_;
     ScanObserver& observer_;
+    std::vector<FileSystemProbe> probes_;
+    std::unique_ptr<DiscoveryContext> context_;
     int volumeCount_ = 0;
-    int ntfsCount_ = 0;
 };
 
 }  // namespace ondrel

@@ -3,11 +3,12 @@
 // through the reader with a margin, so a structure that crosses a chunk's end
 // is seen whole; progress and the stop and pause flags handled in one place;
 // a test called at every position. The partition sweep, the MFT-record
-// searches and the FAT searches all stand on it.
+// searches, the FAT searches and carving all stand on it. Positions are the
+// source's own: a volume's source starts at the volume.
 #include "common/IoBuffer.h"
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
-#include "diskimage/readWriteInterface.h"
+#include "diskimage/ByteSource.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -15,7 +16,7 @@
 namespace ondrel {
 
 struct SweepOptions {
-    std::int64_t begin = 0;            // first position tested (reader-relative bytes)
+    std::int64_t begin = 0;            // first position tested (bytes of the source)
     std::int64_t end = 0;              // positions are tested while position + stride <= end
     std::int64_t lastChunkStart = -1;  // when >= 0, no chunk starts beyond it
     std::uint32_t stride = 512;        // distance between tested positions
@@ -38,7 +39,7 @@ inline constexpr std::int64_t kEndSweep = -1;
 
 // The chunk loop over a range already bounded by the disk.
 template <typename ScanChunk, typename BeforeRead>
-SweepOutcome sweepChunksWithin(readWriteInterface& reader, const SweepOptions& o, ScanObserver& observer,
+SweepOutcome sweepChunksWithin(const ByteSource& reader, const SweepOptions& o, ScanObserver& observer,
                                 WorkControl& control, ScanChunk&& scan, BeforeRead&& beforeRead) {
     SweepOutcome out;
     const std::int64_t stride = std::max<std::uint32_t>(o.stride, 1);
@@ -64,7 +65,7 @@ SweepOutcome sweepChunksWithin(readWriteInterface& reader, const SweepOptions& o
         beforeRead(position);
         const std::int64_t want = std::min(chunkBytes, o.end - position);
         // The margin is read past the range's end too: a structure may cross it.
-        bool ok = reader.readAt(position, buffer.data(), static_cast<std::uint32_t>(want + margin));
+        bool ok = reader.readAt(position, buffer.data(), static_cast<std::size_t>(want + margin));
         if (!ok && o.readFailureEnds) {
             out.readFailed = true;
             break;
@@ -88,12 +89,10 @@ SweepOutcome sweepChunksWithin(readWriteInterface& reader, const SweepOptions& o
 // the margin after them) and returns how far to move on (length, or more to
 // jump) or kEndSweep. beforeRead(std::int64_t chunkStart) runs before each read.
 template <typename ScanChunk, typename BeforeRead>
-SweepOutcome sweepChunks(readWriteInterface& reader, const SweepOptions& o, ScanObserver& observer,
+SweepOutcome sweepChunks(const ByteSource& reader, const SweepOptions& o, ScanObserver& observer,
                          WorkControl& control, ScanChunk&& scan, BeforeRead&& beforeRead) {
-    // Whatever a table, a boot sector or the user says, the sweep ends with the disk.
-    const std::int64_t diskEnd =
-        static_cast<std::int64_t>(std::min<std::uint64_t>(reader.sectorCount(), std::uint64_t(1) << 53) * 512) -
-        reader.baseOffset;
+    // Whatever a table, a boot sector or the user says, the sweep ends with the source.
+    const std::int64_t diskEnd = reader.size();
     SweepOptions bounded = o;
     bounded.end = std::min(o.end, diskEnd);
     return sweepChunksWithin(reader, bounded, observer, control, std::forward<ScanChunk>(scan),
@@ -103,7 +102,7 @@ SweepOutcome sweepChunks(readWriteInterface& reader, const SweepOptions& o, Scan
 // A test at every position: test(const std::uint8_t* bytes, std::int64_t
 // position) -> 0, a jump in bytes, or kEndSweep.
 template <typename Test, typename BeforeRead>
-SweepOutcome sweepRange(readWriteInterface& reader, const SweepOptions& o, ScanObserver& observer, WorkControl& control,
+SweepOutcome sweepRange(const ByteSource& reader, const SweepOptions& o, ScanObserver& observer, WorkControl& control,
                         Test&& test, BeforeRead&& beforeRead) {
     const std::int64_t stride = std::max<std::uint32_t>(o.stride, 1);
     auto scan = [&](const std::uint8_t* bytes, std::int64_t position, std::int64_t length) -> std::int64_t {
@@ -119,7 +118,7 @@ SweepOutcome sweepRange(readWriteInterface& reader, const SweepOptions& o, ScanO
 }
 
 template <typename Test>
-SweepOutcome sweepRange(readWriteInterface& reader, const SweepOptions& o, ScanObserver& observer, WorkControl& control,
+SweepOutcome sweepRange(const ByteSource& reader, const SweepOptions& o, ScanObserver& observer, WorkControl& control,
                         Test&& test) {
     return sweepRange(reader, o, observer, control, std::forward<Test>(test), [](std::int64_t) {});
 }

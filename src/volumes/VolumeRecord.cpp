@@ -1,5 +1,7 @@
 #include "volumes/VolumeRecord.h"
 
+#include "volumes/ByteWindow.h"
+
 #include <algorithm>
 #include <cctype>
 #include <limits>
@@ -13,18 +15,6 @@ bool isUnknownFileSystem(const VolumeRecord& record) {
     return folded == "unknown";
 }
 
-std::int64_t diskBytesFrom(const readWriteInterface& reader, std::int64_t sector) {
-    auto disk = static_cast<std::int64_t>(std::min<std::uint64_t>(reader.sectorCount(), std::uint64_t(1) << 53));
-    if (sector < 0 || sector >= disk) return 0;
-    return (disk - sector) * 512;
-}
-
-std::int64_t volumeBytesOnDisk(const VolumeRecord& volume, const readWriteInterface& reader) {
-    std::int64_t onDisk = diskBytesFrom(reader, volume.startSector);
-    std::int64_t mb = sizeMegabytes(volume.sizeText);
-    return mb >= (onDisk >> 20) + 1 ? onDisk : std::min(onDisk, mb << 20);
-}
-
 std::int64_t sizeMegabytes(const std::string& sizeText) {
     std::size_t i = 0;
     while (i < sizeText.size() && sizeText[i] == ' ') ++i;
@@ -34,6 +24,30 @@ std::int64_t sizeMegabytes(const std::string& sizeText) {
         value = value * 10 + (sizeText[i] - '0');
     }
     return value;
+}
+
+VolumeRecord customVolume(std::shared_ptr<const ByteSource> disk, const std::string& fileSystem, std::int64_t startSector,
+                          std::int64_t lengthBytes) {
+    VolumeRecord r;
+    r.fileSystem = fileSystem;
+    r.volumeName = "0";
+    r.startSector = std::max<std::int64_t>(startSector, 0);
+    std::int64_t start = r.startSector > kMaxDiskBytes / 512 ? kMaxDiskBytes : r.startSector * 512;
+    r.source = windowOver(std::move(disk), start, lengthBytes);
+    r.startByte = start;
+    r.lengthBytes = r.source->size();
+    r.sizeText = std::to_string(bytesToMegabytes(r.lengthBytes));
+    r.listedBy = "custom";
+    return r;
+}
+
+std::string claimConflict(const VolumeRecord& record) {
+    if (record.claims.size() < 2) return {};
+    std::string names;
+    for (std::size_t i = 0; i < record.claims.size(); ++i)
+        names += (i == 0 ? "" : i + 1 == record.claims.size() ? " and " : ", ") + record.claims[i];
+    return "Volume " + record.volumeName + " is recognised as " + names + "; it is listed as " + record.fileSystem +
+           ". Choose the file system to read it as if that is wrong.";
 }
 
 }  // namespace ondrel

@@ -1,5 +1,9 @@
 #include "unit/BootSectors.h"
-#include "volumes/BootRecordTests.h"
+#include "fs/exfat/ExFatBootSector.h"
+#include "fs/ext/ExtSuperblock.h"
+#include "fs/fat/FatBootSector.h"
+#include "fs/hfsplus/HfsStructures.h"
+#include "fs/ntfs/NtfsBootSector.h"
 #include "volumes/VolumeRecord.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // Boot records and partition tables written into a disk buffer, for the
 // volume-discovery cases the real tools cannot be made to produce.
 #include "unit/TestSupport.h"
-#include "volumes/FatBootParameters.h"
+#include "fs/fat/FatBootParameters.h"
 
 #include <cstring>
 #include <string>

@@ -7,7 +7,6 @@
 #include "carving/CarvedAdapter.h"
 #include "carving/DefaultSignatures.h"
 #include "diskimage/FileReadSeek.h"
-#include "diskimage/ReaderState.h"
 #include "unit/AdapterPaths.h"
 #include "unit/TestSupport.h"
 
@@ -29,7 +28,6 @@ struct Carved {
 };
 
 std::unique_ptr<Carved> carve(const std::vector<std::string>& settingsFiles) {
-    resetReaderState();
     auto c = std::make_unique<Carved>();
     EXPECT_TRUE(c->reader.open(fixture("carving.img")));
     std::string message;

@@ -1,7 +1,6 @@
 #include "common/WorkControl.h"
 #include "diskimage/FileReadSeek.h"
 #include "diskimage/FileReadSeekVHD.h"
-#include "diskimage/ReaderState.h"
 #include "unit/ContainerBuilders.h"
 #include "unit/RecordingObserver.h"
 #include "volumes/DiskExport.h"
@@ -12,8 +11,6 @@ namespace ondrel::test {
 
 class DiskExportTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetReaderState(); }
-    void TearDown() override { resetReaderState(); }
     TempDir dir;
     RecordingObserver observer;
     WorkControl control;
@@ -76,9 +73,28 @@ TEST_F(DiskExportTest, FailuresAreReportedAsFailures) {
     FileReadSeekVHD reader;
     ASSERT_TRUE(reader.open(dir.file("cut.vhd")));
     ExportOutcome outcome = DiskExport(reader, observer, control).run(dir.file("cut.img"));
+    // The copy goes on to the disk's end, with zeros where the file was cut,
+    // and says how much could not be read; it is no success.
     EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(outcome.message.rfind("Exit with error number ", 0), 0u) << outcome.message;
-    EXPECT_FALSE(observer.saw("Image Saved,Choose any one of the mode and click next."));
+    EXPECT_GT(outcome.unreadableBytes, 0);
+    EXPECT_NE(outcome.message.find("sectors could not be read"), std::string::npos) << outcome.message;
+    EXPECT_EQ(observer.messages, std::vector<std::string>{outcome.message});
+    ByteVector copy = readFile(dir.file("cut.img"));
+    ASSERT_EQ(copy.size(), disk.size());
+    // Every byte differs from the disk only where it could not be read, and is zero there.
+    std::int64_t differing = 0;
+    bool zerosOnly = true;
+    for (std::size_t i = 0; i < copy.size(); ++i)
+        if (copy[i] != disk[i]) {
+            ++differing;
+            zerosOnly = zerosOnly && copy[i] == 0;
+        }
+    EXPECT_TRUE(zerosOnly);
+    EXPECT_GT(differing, 0);
+    EXPECT_LE(differing, outcome.unreadableBytes);
+    ASSERT_FALSE(reader.damage().empty());
+    EXPECT_NE(reader.damage().describe().front().find("could not be read: the image file ends before it"), std::string::npos)
+        << reader.damage().describe().front();
 
     FileReadSeek plain;
     writeFile(dir.file("p.img"), disk);
@@ -93,6 +109,7 @@ TEST_F(DiskExportTest, FailuresAreReportedAsFailures) {
 TEST_F(DiskExportTest, ReadersThatCannotHandOverTheirFileAreCopiedThroughMemory) {
     struct OpaqueReader : FileReadSeek {
         const ReadOnlyFile* imageFile() const override { return nullptr; }
+        std::optional<DiskExtent> extentAt(std::int64_t) const override { return std::nullopt; }
     };
     ByteVector disk = patternDisk(7 << 20, 9);
     std::fill(disk.begin() + (1 << 20), disk.begin() + (3 << 20), 0);

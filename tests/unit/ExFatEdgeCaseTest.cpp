@@ -30,10 +30,12 @@ struct Scanned {
     }
 };
 
-std::unique_ptr<Scanned> scan(const TinyExFat& fs, RecoveryMode mode = RecoveryMode::Standard, int shiftChoice = -1) {
+std::unique_ptr<Scanned> scan(const TinyExFat& fs, RecoveryMode mode = RecoveryMode::Standard, int shiftChoice = -1,
+                              bool formatted = false) {
     auto s = std::make_unique<Scanned>();
     s->reader = std::make_unique<MemoryReader>(fs.d);
     s->adapter = std::make_unique<ExFatAdapter>(*s->reader, VolumeRecord{"FAT64", "", "0", "1", 0});
+    s->adapter->setDriveFormatted(formatted);
     ScanDriver driver(*s->adapter, s->observer);
     if (mode == RecoveryMode::Advanced) {
         s->adapter->findCandidates(3, s->observer, driver.control());
@@ -123,10 +125,8 @@ TEST(ExFatEdgeCaseTest, DeletedChainedFileTakesTheFreeClustersAfterItsFirst) {
     auto s = scan(fs);
     EXPECT_EQ(s->content("/gone"), repeat('0', 512) + repeat('2', 512) + repeat('3', 176));
     // "Is Drive Formated..?": every following cluster is taken.
-    driveFormatted = true;
-    auto f = scan(fs);
+    auto f = scan(fs, RecoveryMode::Standard, -1, true);
     std::string formatted = f->content("/gone");
-    driveFormatted = false;
     EXPECT_EQ(formatted, repeat('0', 512) + repeat('1', 512) + repeat('2', 176));
 }
 

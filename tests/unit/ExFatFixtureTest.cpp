@@ -2,7 +2,6 @@
 // every cluster size, deleted files and folders, a volume whose boot sectors
 // are gone, a re-formatted volume, a time zone and the recycle bin.
 #include "diskimage/FileReadSeek.h"
-#include "diskimage/ReaderState.h"
 #include "fs/exfat/ExFatAdapter.h"
 #include "results/ScanDriver.h"
 #include "unit/AdapterPaths.h"
@@ -22,7 +21,6 @@ struct Opened {
 };
 
 std::unique_ptr<Opened> open(const std::string& image) {
-    resetReaderState();
     auto o = std::make_unique<Opened>();
     EXPECT_TRUE(o->reader.open(fixture(image)));
     o->adapter = std::make_unique<ExFatAdapter>(o->reader, VolumeRecord{"FAT64", "", "0", std::to_string(o->reader.fileLength >> 20), 0});
@@ -166,13 +164,13 @@ TEST(ExFatFixtureTest, TimesKeepTheirZoneAndTheRecycleBinNamesItsFiles) {
 TEST(ExFatFixtureTest, FormattedDrivesReadDeletedFilesFromConsecutiveClusters) {
     if (fixture("exfat-4k.img").empty()) GTEST_SKIP();
     auto o = open("exfat-4k.img");
-    driveFormatted = true;
+    o->adapter->setDriveFormatted(true);
     bool scanned = scan(*o, RecoveryMode::Standard);
     std::vector<std::uint8_t> got;
     auto paths = reachablePaths(*o->adapter);
     bool listed = paths.count("/frag/pair deleted.txt") > 0;
     if (listed) o->adapter->readContent(paths["/frag/pair deleted.txt"], got, 1 << 20);
-    driveFormatted = false;
+    o->adapter->setDriveFormatted(false);
     ASSERT_TRUE(scanned);
     ASSERT_TRUE(listed);
     // The file was written in 4 KiB pieces between another file's: read from

@@ -3,7 +3,6 @@
 // inline data, hash-indexed folders), deleted files, special files, and a
 // volume whose first superblock is gone.
 #include "diskimage/FileReadSeek.h"
-#include "diskimage/ReaderState.h"
 #include "fs/ext/ExtAdapter.h"
 #include "results/ScanDriver.h"
 #include "unit/AdapterPaths.h"
@@ -22,7 +21,6 @@ struct Opened {
 };
 
 std::unique_ptr<Opened> scanned(const std::string& image) {
-    resetReaderState();
     auto o = std::make_unique<Opened>();
     EXPECT_TRUE(o->reader.open(fixture(image)));
     o->adapter = std::make_unique<ExtAdapter>(o->reader, VolumeRecord{"extX", "", "0", std::to_string(o->reader.fileLength >> 20), 0});
@@ -111,7 +109,6 @@ TEST(ExtFixtureTest, TheJournalBringsBackWhatTheKernelDeleted) {
     for (const auto& m : fixtureManifest("ext-files.manifest", "ext4-mounted.img"))
         if (m.state == "deleted") deleted.push_back(m);
     ASSERT_FALSE(deleted.empty());
-    resetReaderState();
     FileReadSeek reader;
     ASSERT_TRUE(reader.open(fixture("ext4-mounted.img")));
     ExtAdapter adapter(reader, VolumeRecord{"extX", "", "0", std::to_string(reader.fileLength >> 20), 0});

@@ -40,11 +40,9 @@ public:
     std::uint64_t size(EntryId e) const override { return nodes[static_cast<std::size_t>(e)].content.size(); }
     DisplayTexts displayTexts(EntryId) const override { return {}; }
     EntryTimes times(EntryId) const override { return {}; }
-    WriteResult writeFile(EntryId e, const std::string& path) override {
+    WriteResult writeInto(EntryId e, OutputFile& file) override {
         const Node& n = nodes[static_cast<std::size_t>(e)];
-        std::ofstream f(path, std::ios::binary | std::ios::trunc);
-        if (!f) return WriteResult::CreateFailed;
-        f << n.content;
+        if (!file.write(n.content.data(), n.content.size()) || !file.finish()) return WriteResult::WriteFailed;
         return n.unreadable ? WriteResult::ReadFailed : WriteResult::Written;
     }
     bool readContent(EntryId e, std::vector<std::uint8_t>& out, std::size_t limit) override {

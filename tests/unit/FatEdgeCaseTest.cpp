@@ -1,7 +1,6 @@
 // FAT directory cases built byte by byte in a small FAT16 volume: long names,
 // deleted entries and folders, duplicate folder entries, looping chains.
 #include "diskimage/FileReadSeek.h"
-#include "diskimage/ReaderState.h"
 #include "fs/fat/FatAdapter.h"
 #include "results/ScanDriver.h"
 #include "unit/BootSectors.h"
@@ -23,7 +22,6 @@ struct Scanned {
 };
 
 std::unique_ptr<Scanned> scan(const TinyFat16& fs, const TempDir& dir) {
-    resetReaderState();
     writeFile(dir.file("fat.img"), fs.d);
     auto s = std::make_unique<Scanned>();
     EXPECT_TRUE(s->reader.open(dir.file("fat.img")));
@@ -135,9 +133,8 @@ TEST(FatEdgeCaseTest, ChainsThatLoopEndAndDeletedFilesComeFromConsecutiveCluster
     ASSERT_EQ(gone.size(), 1500u);
     EXPECT_EQ(gone[1024], 42);
     // "Is Drive Formated..?": chains are not followed, even for live files.
-    driveFormatted = true;
+    s->adapter->setDriveFormatted(true);
     std::string formatted = content(*s->adapter, s->byPath.at("/LIVE.BIN"), dir);
-    driveFormatted = false;
     EXPECT_EQ(formatted[512], 31);
 }
 
@@ -156,7 +153,6 @@ TEST(FatEdgeCaseTest, AdvancedModeListsStrayFileEntriesUnderTheOrphanFolder) {
     std::memcpy(fs.d.data() + TinyFat16::cluster(51), "stray", 5);
     fs.setFat(51, 0xFFFF);
     TempDir dir;
-    resetReaderState();
     writeFile(dir.file("fat.img"), fs.d);
     FileReadSeek reader;
     ASSERT_TRUE(reader.open(dir.file("fat.img")));

@@ -1,7 +1,6 @@
 // The FAT fixture volumes made by mkfs.fat and mtools: every file of every
 // cluster size, volumes whose boot sectors are gone, and re-formatted volumes.
 #include "diskimage/FileReadSeek.h"
-#include "diskimage/ReaderState.h"
 #include "fs/fat/FatAdapter.h"
 #include "results/SaveWalk.h"
 #include "results/ScanDriver.h"
@@ -24,7 +23,6 @@ std::vector<ManifestLine> manifest(const std::string& image) { return fixtureMan
 // Scans a fixture and saves everything; the SHA-256 of each saved file by path.
 std::map<std::string, std::string> recoverAll(const std::string& image, bool fat32, int mode, int sectorsPerCluster,
                                               bool formatted = false) {
-    resetReaderState();
     FileReadSeek reader;
     EXPECT_TRUE(reader.open(fixture(image)));
     FatAdapter adapter(reader, VolumeRecord{"FAT", "", "0", std::to_string(reader.fileLength >> 20), 0}, fat32);
@@ -34,12 +32,10 @@ std::map<std::string, std::string> recoverAll(const std::string& image, bool fat
         EXPECT_GE(adapter.findCandidates(3, observer, control).found.size(), 1u);
         EXPECT_TRUE(test::choose(adapter, 0, sectorsPerCluster));
     }
-    driveFormatted = formatted;
+    adapter.setDriveFormatted(formatted);
     ScanDriver driver(adapter, observer);
     EXPECT_TRUE(driver.run(recoveryModeFromNumber(mode))) << image;
-    auto hashes = saveAllHashes(adapter);
-    driveFormatted = false;
-    return hashes;
+    return saveAllHashes(adapter);
 }
 
 std::set<std::string> values(const std::map<std::string, std::string>& m) {

@@ -2,7 +2,6 @@
 // logical FAT16 and primary FAT32 volumes of the MBR fixture disk), intact and
 // damaged.
 #include "diskimage/FileReadSeek.h"
-#include "diskimage/ReaderState.h"
 #include "fs/fat/FatAdapter.h"
 #include "results/SaveWalk.h"
 #include "results/ScanDriver.h"
@@ -37,31 +36,25 @@ std::string sha256(const std::string& path) {
 class FatVolumeTest : public ::testing::TestWithParam<FatCase> {
 protected:
     void SetUp() override {
-        resetReaderState();
-        driveFormatted = false;
         ByteVector disk = readFile(fixture("mbr-disk.raw"));
         ASSERT_FALSE(disk.empty());
         const FatCase& c = GetParam();
         volume.assign(disk.begin() + c.startSector * 512, disk.begin() + (c.startSector + c.sectors) * 512);
     }
-    void TearDown() override {
-        driveFormatted = false;
-        resetReaderState();
-    }
-
     struct Scan {
         FileReadSeek reader;
         std::unique_ptr<FatAdapter> adapter;
         RecordingObserver observer;
         bool ok = false;
     };
-    std::unique_ptr<Scan> scan(const ByteVector& bytes, int mode = 1) {
+    std::unique_ptr<Scan> scan(const ByteVector& bytes, int mode = 1, bool formatted = false) {
         writeFile(dir.file("vol.img"), bytes);
         auto s = std::make_unique<Scan>();
         EXPECT_TRUE(s->reader.open(dir.file("vol.img")));
         std::string mb = std::to_string(bytes.size() / 1048576);
         s->adapter = std::make_unique<FatAdapter>(s->reader, VolumeRecord{GetParam().fat32 ? "FAT32" : "FAT16", "", "0", mb, 0},
                                                   GetParam().fat32);
+        s->adapter->setDriveFormatted(formatted);
         if (mode == 2) {
             WorkControl control;
             s->adapter->findCandidates(3, s->observer, control);
@@ -189,10 +182,9 @@ TEST_P(FatVolumeTest, LoopingChainsAndGarbageNeverHang) {
         walk.askFirst = false;
         TempDir out;
         if (c->ok) walk.saveFolder(c->adapter->rootEntry(), out.path().string());
-        driveFormatted = true;
-        auto f = scan(bad);
+        c->adapter->setDriveFormatted(true);
+        auto f = scan(bad, 1, true);
         if (f->ok) walk.saveFolder(c->adapter->rootEntry(), out.path().string());
-        driveFormatted = false;
     }
 }
 

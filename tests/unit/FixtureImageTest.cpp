@@ -1,9 +1,9 @@
 // The images made by real tools (qemu-img, sfdisk, sgdisk, mkfs.*): every
 // container reads back as the raw disk it was made from, and the volumes are
 // found where the tools put them.
+#include "fs/FileSystemRegistry.h"
 #include "common/WorkControl.h"
 #include "diskimage/ImageKind.h"
-#include "diskimage/ReaderState.h"
 #include "unit/RecordingObserver.h"
 #include "unit/TestSupport.h"
 #include "volumes/DiskExport.h"
@@ -46,8 +46,6 @@ struct ContainerCase {
 
 class ContainerFixtureTest : public ::testing::TestWithParam<ContainerCase> {
 protected:
-    void SetUp() override { resetReaderState(); }
-    void TearDown() override { resetReaderState(); }
 };
 
 }  // namespace
@@ -81,7 +79,7 @@ TEST_P(ContainerFixtureTest, ReadsBackTheRawDiskAndFindsItsVolumes) {
 
     std::vector<VolumeRecord> records;
     RecordingObserver observer;
-    Partition partition(records, observer);
+    Partition partition(records, observer, fileSystemProbes());
     partition.gptMode = std::string(c.raw) == "gpt-disk.raw";
     partition.scanPartitionTables(*image.reader);
     if (partition.gptMode)
@@ -107,16 +105,15 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(FixtureImageTest, SweepFindsEveryVolumeOfADiskWithoutPartitionTables) {
-    resetReaderState();
     OpenedImage image = openDiskImage(fixture("swept-disk.raw"), std::nullopt);
     ASSERT_TRUE(image.reader);
     std::vector<VolumeRecord> records;
     RecordingObserver observer;
-    Partition table(records, observer);
+    Partition table(records, observer, fileSystemProbes());
     table.scanPartitionTables(*image.reader);
     EXPECT_TRUE(records.empty()) << summary(records);
 
-    Partition sweeper(records, observer);
+    Partition sweeper(records, observer, fileSystemProbes());
     sweeper.sweepVolumes(*image.reader);
     std::ifstream expected(std::string(ONDREL_FIXTURE_SOURCE_DIR) + "/swept-disk.expected");
     std::string want;
@@ -137,7 +134,6 @@ TEST(FixtureImageTest, SweepFindsEveryVolumeOfADiskWithoutPartitionTables) {
 
 TEST(FixtureImageTest, ExportOfEachContainerWritesTheRawDisk) {
     for (const char* name : {"mbr-disk.vhd", "mbr-disk.vdi", "mbr-disk.vmdk", "mbr-disk-fixed.vhd"}) {
-        resetReaderState();
         OpenedImage image = openDiskImage(fixture(name), std::nullopt);
         ASSERT_TRUE(image.reader) << name;
         TempDir out;
@@ -148,7 +144,6 @@ TEST(FixtureImageTest, ExportOfEachContainerWritesTheRawDisk) {
         ASSERT_TRUE(outcome.ok) << name << ": " << outcome.message;
         EXPECT_EQ(sha256(target), committedHashes()["mbr-disk.raw"]) << name;
     }
-    resetReaderState();
 }
 
 }  // namespace ondrel::test

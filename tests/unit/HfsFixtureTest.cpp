@@ -3,7 +3,6 @@
 // nodes): every file by path in both modes, symbolic links, and what survives
 // damage.
 #include "diskimage/FileReadSeek.h"
-#include "diskimage/ReaderState.h"
 #include "fs/hfsplus/HfsAdapter.h"
 #include "results/ScanDriver.h"
 #include "unit/AdapterPaths.h"
@@ -25,7 +24,6 @@ struct Opened {
 };
 
 std::unique_ptr<Opened> scanned(const std::string& image, RecoveryMode mode) {
-    resetReaderState();
     auto o = std::make_unique<Opened>();
     EXPECT_TRUE(o->reader.open(fixture(image)));
     o->adapter = std::make_unique<HfsAdapter>(o->reader, VolumeRecord{"HFS+", "", "0", std::to_string(o->reader.fileLength >> 20), 0});

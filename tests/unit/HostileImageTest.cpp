@@ -3,7 +3,6 @@
 // empty success.
 #include "diskimage/FileReadSeekVmdk.h"
 #include "diskimage/MemoryReader.h"
-#include "diskimage/ReaderState.h"
 #include "fs/FileSystemRegistry.h"
 #include "fs/fat/FatAdapter.h"
 #include "fs/ntfs/NtfsRunList.h"
@@ -11,6 +10,7 @@
 #include "unit/BootSectors.h"
 #include "unit/ContainerBuilders.h"
 #include "unit/RecordingObserver.h"
+#include "volumes/ByteWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -22,11 +22,11 @@ namespace {
 class WatchedDisk : public MemoryReader {
 public:
     using MemoryReader::MemoryReader;
-    bool seek(std::int64_t offset, int method = 0) override {
-        furthest = std::max(furthest, offset + baseOffset);
-        return MemoryReader::seek(offset, method);
+    bool readAt(std::int64_t offset, void* buffer, std::size_t length) const override {
+        furthest = std::max(furthest, offset);
+        return MemoryReader::readAt(offset, buffer, length);
     }
-    std::int64_t furthest = 0;
+    mutable std::int64_t furthest = 0;
 };
 
 ByteVector truncatedCopy(const std::string& fixtureName, std::size_t bytes) {
@@ -37,7 +37,6 @@ ByteVector truncatedCopy(const std::string& fixtureName, std::size_t bytes) {
 }  // namespace
 
 TEST(HostileImageTest, VmdkExtentsCannotMakeTheDiskLargerThanItsCapacity) {
-    resetReaderState();
     ByteVector disk(196608 * 512 / 64, 0);  // 1.5 MiB
     VmdkLayout layout;
     std::string descriptor = standardVmdkDescriptor(disk.size() / 512);
@@ -68,8 +67,9 @@ TEST(HostileImageTest, VolumeScansEndWithTheDiskWhateverTheVolumeClaims) {
     WatchedDisk disk(ByteVector(4 << 20, 0));
     for (const char* size : {"2097151", "9999999999999999999"}) {
         disk.furthest = 0;
-        VolumeRecord volume{"NTFS", "", "0", size, 2048};
-        auto adapter = createAdapter(disk, volume);
+        VolumeRecord volume = customVolume(borrowSource(disk), "NTFS", 2048);
+        volume.sizeText = size;
+        auto adapter = createAdapter(volume);
         ASSERT_TRUE(adapter);
         WorkControl control;
         adapter->findCandidates(3, silentObserver(), control);

@@ -4,7 +4,6 @@
 // volumes are those of the raw disk; the chain is listed; a broken chain
 // names the file it lacks.
 #include "diskimage/ImageKind.h"
-#include "diskimage/ReaderState.h"
 #include "unit/TestSupport.h"
 
 #include <filesystem>
@@ -43,8 +42,6 @@ struct ContainerCase {
 
 class HypervisorImageTest : public ::testing::TestWithParam<ContainerCase> {
 protected:
-    void SetUp() override { resetReaderState(); }
-    void TearDown() override { resetReaderState(); }
 };
 }  // namespace
 
@@ -112,8 +109,6 @@ INSTANTIATE_TEST_SUITE_P(
 // A chain copied into a folder of its own, so its files can go missing or be changed.
 class ImageChainTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetReaderState(); }
-    void TearDown() override { resetReaderState(); }
     std::string copy(const std::string& name, const std::string& as = "") {
         std::string to = dir.file(as.empty() ? name : as);
         std::filesystem::copy_file(fixture(name), to);

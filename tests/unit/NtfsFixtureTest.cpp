@@ -1,7 +1,6 @@
 // The NTFS fixture volumes made by mkntfs and ntfs-3g: the recycle bin, a
 // volume whose boot sectors are gone, and a re-formatted volume with two MFTs.
 #include "diskimage/FileReadSeek.h"
-#include "diskimage/ReaderState.h"
 #include "fs/ntfs/NtfsAdapter.h"
 #include "results/SaveWalk.h"
 #include "results/ScanDriver.h"
@@ -39,7 +38,6 @@ struct Volume {
     RecordingObserver observer;
 
     explicit Volume(const std::string& image) {
-        resetReaderState();
         EXPECT_TRUE(reader.open(image));
         adapter = std::make_unique<NtfsAdapter>(reader, VolumeRecord{"NTFS", "", "0", volumeSizeText(image), 0});
     }

@@ -1,7 +1,6 @@
 // The NTFS parser on a volume made by mkntfs and ntfs-3g (the first volume of
 // the MBR fixture disk), intact and damaged in the ways recovery meets.
 #include "diskimage/FileReadSeek.h"
-#include "diskimage/ReaderState.h"
 #include "fs/ntfs/NtfsAdapter.h"
 #include "results/SaveWalk.h"
 #include "results/ScanDriver.h"
@@ -49,12 +48,10 @@ std::string sha256(const std::string& path) {
 class NtfsVolumeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetReaderState();
         ByteVector disk = readFile(fixture("mbr-disk.raw"));
         ASSERT_FALSE(disk.empty());
         volume.assign(disk.begin() + 2048 * 512, disk.begin() + (2048 + 32768) * 512);
     }
-    void TearDown() override { resetReaderState(); }
 
     struct Scan {
         FileReadSeek reader;

@@ -51,16 +51,14 @@ std::string repeat(const std::string& s, int n) {
     return out;
 }
 
-// Saves the way the real adapters do: through OutputFile::create(hostPath).
+// Saves the way the real adapters do: into the file the walk created.
 // beforeWrite runs first, to change the output folder in the middle of a save.
 class OutputFileAdapter : public FakeAdapter {
 public:
     std::function<void(EntryId)> beforeWrite;
-    WriteResult writeFile(EntryId e, const std::string& path) override {
+    WriteResult writeInto(EntryId e, OutputFile& file) override {
         if (beforeWrite) beforeWrite(e);
         const Node& n = nodes[static_cast<std::size_t>(e)];
-        OutputFile file;
-        if (!file.create(path)) return WriteResult::CreateFailed;
         if (!file.write(n.content.data(), n.content.size())) return WriteResult::WriteFailed;
         return file.finish() ? WriteResult::Written : WriteResult::WriteFailed;
     }

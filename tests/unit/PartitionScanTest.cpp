@@ -1,5 +1,5 @@
+#include "fs/FileSystemRegistry.h"
 #include "diskimage/MemoryReader.h"
-#include "diskimage/ReaderState.h"
 #include "unit/BootSectors.h"
 #include "unit/RecordingObserver.h"
 #include "volumes/Partition.h"
@@ -10,13 +10,11 @@ namespace ondrel::test {
 
 class PartitionScanTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetReaderState(); }
-    void TearDown() override { resetReaderState(); }
 
     std::vector<VolumeRecord> scan(const ByteVector& disk, bool gpt = false) {
         MemoryReader reader(disk);
         std::vector<VolumeRecord> records;
-        Partition partition(records, observer);
+        Partition partition(records, observer, fileSystemProbes());
         partition.gptMode = gpt;
         partition.scanPartitionTables(reader);
         return records;

@@ -1,6 +1,6 @@
 #include "diskimage/FileReadSeek.h"
-#include "diskimage/ReaderState.h"
 #include "unit/TestSupport.h"
+#include "volumes/ByteWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,6 @@ namespace ondrel::test {
 
 class PlainReaderTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetReaderState(); }
-    void TearDown() override { resetReaderState(); }
     TempDir dir;
 };
 
@@ -19,11 +17,9 @@ TEST_F(PlainReaderTest, PartialLastSectorIsNotCountedAndReadsPastTheEndAsZeros) 
     FileReadSeek reader;
     ASSERT_TRUE(reader.open(dir.file("small.img")));
     EXPECT_EQ(reader.sectorCount(), 1u);
-    EXPECT_EQ(g_totalSectors, 1u);
 
     ByteVector buf(512, 0xAA);
-    ASSERT_TRUE(reader.seek(512));
-    EXPECT_FALSE(reader.read(buf.data(), 512));
+    EXPECT_FALSE(reader.readAt(512, buf.data(), 512));
     EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 488, bytes.begin() + 512));
     EXPECT_TRUE(std::all_of(buf.begin() + 488, buf.end(), [](auto b) { return b == 0; }));
 
@@ -38,32 +34,31 @@ TEST_F(PlainReaderTest, ZeroByteReadSucceeds) {
     FileReadSeek reader;
     ASSERT_TRUE(reader.open(dir.file("a.img")));
     std::uint8_t b = 7;
-    EXPECT_TRUE(reader.read(&b, 0));
+    EXPECT_TRUE(reader.readAt(0, &b, 0));
     EXPECT_EQ(b, 7);
 }
 
 TEST_F(PlainReaderTest, SizeOverrideReplacesTheFileLength) {
     writeFile(dir.file("a.img"), patternDisk(8192));
-    diskSizeOverride = 100ull << 20;
+    OpenOptions options;
+    options.diskSizeOverride = 100ull << 20;
     FileReadSeek reader;
-    ASSERT_TRUE(reader.open(dir.file("a.img")));
+    ASSERT_TRUE(reader.open(dir.file("a.img"), options));
     EXPECT_EQ(reader.sectorCount(), 204800u);
-    EXPECT_EQ(g_totalSectors, 204800u);
 }
 
-TEST_F(PlainReaderTest, BaseOffsetIsAddedToEverySeek) {
+TEST_F(PlainReaderTest, AVolumeWindowReadsFromItsStart) {
     ByteVector bytes = patternDisk(2048 * 512 + 4096, 3);
     writeFile(dir.file("a.img"), bytes);
     FileReadSeek reader;
     ASSERT_TRUE(reader.open(dir.file("a.img")));
-    reader.baseOffset = 2048 * 512;
+    ByteWindow volume(borrowSource(reader), 2048 * 512, 4096);
     ByteVector buf(512);
-    ASSERT_TRUE(reader.readAt(0, buf.data(), 512));
+    ASSERT_TRUE(volume.readAt(0, buf.data(), 512));
     EXPECT_TRUE(std::equal(buf.begin(), buf.end(), bytes.begin() + 1048576));
-    // Consecutive reads continue where the last one ended.
-    ASSERT_TRUE(reader.read(buf.data(), 512));
+    ASSERT_TRUE(volume.readAt(512, buf.data(), 512));
     EXPECT_TRUE(std::equal(buf.begin(), buf.end(), bytes.begin() + 1048576 + 512));
-    EXPECT_FALSE(reader.seek(-1048577));
+    EXPECT_FALSE(volume.readAt(-1048577, buf.data(), 512));
 }
 
 TEST_F(PlainReaderTest, MissingEmptyAndFolderInputsFailWithAMessage) {

@@ -2,7 +2,6 @@
 // refuses (encryption), what it survives (tables cut off or pointing past the
 // file, a damaged compressed cluster) and internal snapshots.
 #include "diskimage/FileReadSeekQcow2.h"
-#include "diskimage/ReaderState.h"
 #include "unit/TestSupport.h"
 
 #include <filesystem>
@@ -16,12 +15,7 @@ bool haveQemu() { return runCommand("command -v qemu-img >/dev/null && command -
 class Qcow2ReaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetReaderState();
         if (!haveQemu()) GTEST_SKIP() << "qemu-img and qemu-io (qemu-utils) are not installed";
-    }
-    void TearDown() override {
-        FileReadSeekQcow2::requestedSnapshot.clear();
-        resetReaderState();
     }
     // A 4 MiB image with 64 KiB of 0x11 at 0 and of 0x22 at 1 MiB.
     std::string image(const std::string& name, const std::string& options = "") {
@@ -115,14 +109,16 @@ TEST_F(Qcow2ReaderTest, InternalSnapshotsAreListedAndReadable) {
     EXPECT_EQ(now.snapshots[0].name, "before");
     EXPECT_EQ(byteAt(now, 0), 0x33);
 
-    FileReadSeekQcow2::requestedSnapshot = "before";
+    OpenOptions before;
+    before.snapshot = "before";
     FileReadSeekQcow2 then;
-    ASSERT_TRUE(then.open(path));
+    ASSERT_TRUE(then.open(path, before));
     EXPECT_EQ(byteAt(then, 0), 0x11);
     EXPECT_EQ(byteAt(then, 1 << 20), 0x22);
-    FileReadSeekQcow2::requestedSnapshot = "after";
+    OpenOptions after;
+    after.snapshot = "after";
     FileReadSeekQcow2 none;
-    EXPECT_FALSE(none.open(path));
+    EXPECT_FALSE(none.open(path, after));
     EXPECT_NE(none.lastMessage().find("no snapshot named \"after\""), std::string::npos);
 
     CliResult r = runCli("info --snapshot before " + test::quoted(path));

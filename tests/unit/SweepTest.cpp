@@ -1,6 +1,6 @@
+#include "fs/FileSystemRegistry.h"
 #include "diskimage/FileReadSeekVHD.h"
 #include "diskimage/MemoryReader.h"
-#include "diskimage/ReaderState.h"
 #include "unit/BootSectors.h"
 #include "unit/ContainerBuilders.h"
 #include "unit/RecordingObserver.h"
@@ -14,14 +14,12 @@ namespace ondrel::test {
 
 class SweepTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetReaderState(); }
-    void TearDown() override { resetReaderState(); }
 
     std::vector<VolumeRecord> sweep(const ByteVector& disk, bool skip = true, std::int64_t start = 0,
                                     std::int64_t end = 0) {
         MemoryReader reader(disk);
         std::vector<VolumeRecord> records;
-        Partition partition(records, observer);
+        Partition partition(records, observer, fileSystemProbes());
         partition.skipVolumeSize = skip;
         partition.customStartSector = start;
         partition.customEndSector = end;
@@ -105,7 +103,7 @@ TEST_F(SweepTest, LastSectorsOfABlockMappedDiskAreSwept) {
     FileReadSeekVHD reader;
     ASSERT_TRUE(reader.open(dir.file("disk.vhd")));
     std::vector<VolumeRecord> records;
-    Partition partition(records, observer);
+    Partition partition(records, observer, fileSystemProbes());
     partition.sweepVolumes(reader);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].startSector, static_cast<std::int64_t>(last));
@@ -117,7 +115,7 @@ TEST_F(SweepTest, StopKeepsWhatWasFound) {
     ntfsBoot(d, 5000, 4095);
     MemoryReader reader(d);
     std::vector<VolumeRecord> records;
-    Partition partition(records, observer);
+    Partition partition(records, observer, fileSystemProbes());
     partition.onRecordListed = [&](const VolumeRecord&) { partition.control.requestStop(); };
     partition.sweepVolumes(reader);
     ASSERT_EQ(records.size(), 1u);

@@ -1,5 +1,4 @@
 #include "diskimage/FileReadSeekVdi.h"
-#include "diskimage/ReaderState.h"
 #include "unit/ContainerBuilders.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +7,6 @@ namespace ondrel::test {
 
 class VdiReaderTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetReaderState(); }
-    void TearDown() override { resetReaderState(); }
 
     static ByteVector sampleDisk() {
         ByteVector disk = patternDisk(5 << 20, 21);

@@ -1,5 +1,4 @@
 #include "diskimage/FileReadSeekVHD.h"
-#include "diskimage/ReaderState.h"
 #include "unit/ContainerBuilders.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +7,6 @@ namespace ondrel::test {
 
 class VhdReaderTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetReaderState(); }
-    void TearDown() override { resetReaderState(); }
 
     // A disk with data in some blocks and zeros in others.
     static ByteVector sampleDisk(std::size_t bytes, std::size_t blockSize) {
@@ -70,41 +67,44 @@ TEST_F(VhdReaderTest, LastSectorAndTrailingPartialSectorReadCorrectly) {
     EXPECT_TRUE(std::equal(odd.begin(), odd.end(), disk.begin() + at));
     // Past the end of the block table nothing maps.
     EXPECT_FALSE(reader.readAt(static_cast<std::int64_t>(disk.size()), buf.data(), 512));
-    EXPECT_FALSE(reader.seek(static_cast<std::int64_t>(disk.size())));
 }
 
 TEST_F(VhdReaderTest, TableEntriesOverrideLimitsTheMappedRange) {
     ByteVector disk = sampleDisk(24 << 20, 2 << 20);
     writeFile(dir.file("d.vhd"), buildDynamicVhd(disk));
-    tableEntriesOverride = 10;
+    OpenOptions options;
+    options.tableEntriesOverride = 10;
     FileReadSeekVHD reader;
-    ASSERT_TRUE(reader.open(dir.file("d.vhd")));
+    ASSERT_TRUE(reader.open(dir.file("d.vhd"), options));
     EXPECT_EQ(reader.blockTable.size(), 10u);
-    EXPECT_TRUE(reader.seek((20 << 20) - 512));
-    EXPECT_FALSE(reader.seek(20 << 20));
+    ByteVector buf(512);
+    EXPECT_TRUE(reader.readAt((20 << 20) - 512, buf.data(), 512));
+    EXPECT_FALSE(reader.readAt(20 << 20, buf.data(), 512));
 }
 
-TEST_F(VhdReaderTest, SizeOverrideAndBaseOffset) {
+TEST_F(VhdReaderTest, SizeOverrideSetsTheSectorCountOnly) {
     ByteVector disk = sampleDisk(4 << 20, 2 << 20);
     writeFile(dir.file("d.vhd"), buildDynamicVhd(disk));
-    diskSizeOverride = 1 << 20;
+    OpenOptions options;
+    options.diskSizeOverride = 1 << 20;
     FileReadSeekVHD reader;
-    ASSERT_TRUE(reader.open(dir.file("d.vhd")));
+    ASSERT_TRUE(reader.open(dir.file("d.vhd"), options));
     EXPECT_EQ(reader.sectorCount(), 2048u);
-    reader.baseOffset = 2048 * 512;
+    // The blocks past the corrected size still read as the table maps them.
     ByteVector buf(512);
-    ASSERT_TRUE(reader.readAt(0, buf.data(), 512));
+    ASSERT_TRUE(reader.readAt(2048 * 512, buf.data(), 512));
     EXPECT_TRUE(std::equal(buf.begin(), buf.end(), disk.begin() + 1048576));
 }
 
 TEST_F(VhdReaderTest, WrongExtensionMissingFileAndForeignContentAreRefused) {
     ByteVector vhd = buildDynamicVhd(sampleDisk(2 << 20, 2 << 20));
     writeFile(dir.file("disk.img"), vhd);
+    OpenOptions wizard;
+    wizard.requireVhdExtension = true;
     FileReadSeekVHD byName;
-    EXPECT_FALSE(byName.open(dir.file("disk.img")));
+    EXPECT_FALSE(byName.open(dir.file("disk.img"), wizard));
     EXPECT_EQ(byName.lastMessage(), "Not a valid vhd file");
     FileReadSeekVHD byContent;
-    byContent.requireVhdExtension = false;
     EXPECT_TRUE(byContent.open(dir.file("disk.img")));
 
     FileReadSeekVHD missing;

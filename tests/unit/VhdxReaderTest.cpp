@@ -3,7 +3,6 @@
 // raw disks qemu-img converts them to.
 #include "diskimage/Crc32c.h"
 #include "diskimage/FileReadSeekVhdx.h"
-#include "diskimage/ReaderState.h"
 #include "unit/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -34,12 +33,10 @@ void reseal(ByteVector& b, std::size_t at, std::size_t length) {
 class VhdxReaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetReaderState();
         if (!haveTools()) GTEST_SKIP() << "qemu-img or python3 missing";
         disk = sampleDisk();
         writeFile(dir.file("disk.raw"), disk);
     }
-    void TearDown() override { resetReaderState(); }
 
     // qemu-img's image of disk.raw with the options, and its own raw reading of it.
     std::string make(const std::string& name, const std::string& options) {

@@ -1,5 +1,4 @@
 #include "diskimage/FileReadSeekVmdk.h"
-#include "diskimage/ReaderState.h"
 #include "common/Endian.h"
 #include "unit/ContainerBuilders.h"
 
@@ -35,8 +34,6 @@ void patchFile(const std::string& path, const std::string& from, const std::stri
 
 class VmdkReaderTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetReaderState(); }
-    void TearDown() override { resetReaderState(); }
 
     static ByteVector sampleDisk() {
         ByteVector disk = patternDisk(3 << 20, 31);

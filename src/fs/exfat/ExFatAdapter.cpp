@@ -6,7 +6,7 @@
 
 namespace ondrel {
 
-ExFatAdapter::ExFatAdapter(readWriteInterface& reader, const VolumeRecord& volume)
+ExFatAdapter::ExFatAdapter(const ByteSource& reader, const VolumeRecord& volume)
     : parser_(std::make_unique<Fat64Class>(reader, volume)) {}
 
 bool ExFatAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
@@ -163,10 +163,10 @@ std::string ExFatAdapter::attributeText(EntryId id) const {
     return out;
 }
 
-WriteResult ExFatAdapter::writeFile(EntryId id, const std::string& hostPath) {
+WriteResult ExFatAdapter::writeInto(EntryId id, OutputFile& file) {
     const ExFatEntryRecord* r = record(id);
     if (!r || isFolder(id)) return WriteResult::NotAFile;
-    return writeThrough(id, hostPath, [&](DataSink& sink) { return parser_->extract(*r, sink); });
+    return writeThrough(id, file, [&](DataSink& sink) { return parser_->extract(*r, sink); });
 }
 
 bool ExFatAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::size_t limit) {

@@ -9,7 +9,8 @@ namespace ondrel {
 
 class ExFatAdapter : public FileSystemAdapter {
 public:
-    ExFatAdapter(readWriteInterface& reader, const VolumeRecord& volume);
+    void setDriveFormatted(bool formatted) override { parser_->setDriveFormatted(formatted); }
+    ExFatAdapter(const ByteSource& reader, const VolumeRecord& volume);
 
     FileSystemKind kind() const override { return FileSystemKind::ExFat; }
     std::string fileSystemName() const override { return "exFAT"; }
@@ -29,7 +30,7 @@ public:
     std::string attributeText(EntryId entry) const override;
     EntryTimes times(EntryId entry) const override;
 
-    WriteResult writeFile(EntryId entry, const std::string& hostPath) override;
+    WriteResult writeInto(EntryId entry, OutputFile& file) override;
     bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) override;
     void rename(EntryId entry, const std::string& newName) override;
     std::vector<std::string> damage() const override { return parser_->damage(); }

@@ -39,4 +39,23 @@ bool readExFatGeometry(Bytes b, std::int64_t volumeLimit, ExFatGeometry& g, std:
     return true;
 }
 
+bool isExfatBootSector(Bytes s, std::int64_t& sizeBytes) {
+    std::uint8_t second = le8(s, 1);
+    if (le8(s, 0) != 0xEB || (second != 0x3C && second != 0x58 && second != 0x76)) return false;
+    if (!hasText(s, 3, "EXFA")) return false;
+    std::uint8_t shift = le8(s, 0x6C);
+    if (shift < 9 || shift > 12) shift = 9;
+    std::uint64_t sectors = le64(s, 0x48);
+    sizeBytes = sectors > (std::uint64_t(1) << 50) ? 0 : static_cast<std::int64_t>(sectors << shift);
+    return true;
+}
+
+FileSystemProbe exfatProbe() {
+    FileSystemProbe p;
+    p.name = "FAT64";
+    p.precedence = 1;
+    p.test = [](Bytes s, bool, std::int64_t& size) { return isExfatBootSector(s, size); };
+    return p;
+}
+
 }  // namespace ondrel

@@ -2,6 +2,7 @@
 // The geometry of an exFAT volume: where the FAT and the cluster heap lie, how
 // big a cluster is and how many there are.
 #include "common/Endian.h"
+#include "volumes/FileSystemProbe.h"
 
 #include <cstdint>
 #include <string>
@@ -28,5 +29,10 @@ struct ExFatGeometry {
 // The cluster count is the boot sector's, bounded by what the volume (at most
 // volumeLimit bytes on the disk) can hold. False with the reason otherwise.
 bool readExFatGeometry(Bytes boot, std::int64_t volumeLimit, ExFatGeometry& out, std::string& reason);
+
+// Recognising an exFAT volume by its boot sector ("EXFAT   " system id): the
+// test the partition scans and the sweep share. Listed as "FAT64".
+bool isExfatBootSector(Bytes sector, std::int64_t& sizeBytes);
+FileSystemProbe exfatProbe();
 
 }  // namespace ondrel

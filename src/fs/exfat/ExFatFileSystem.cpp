@@ -1,7 +1,7 @@
 // The registry's entry for exFAT ("FAT64" in the volume list).
 #include "fs/FileSystemEntry.h"
 #include "fs/exfat/ExFatAdapter.h"
-#include "volumes/BootRecordTests.h"
+#include "fs/exfat/ExFatBootSector.h"
 
 namespace ondrel {
 
@@ -13,8 +13,8 @@ const FileSystemEntry& exfatFileSystem() {
         .treatAsName = "fat64",
         .cliName = "exfat",
         .aliases = {"exFat"},
-        .recognises = [](Bytes boot, Bytes, std::int64_t& size) { return isExfatBootSector(boot, size); },
-        .create = [](readWriteInterface& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
+        .probes = {exfatProbe()},
+        .create = [](const ByteSource& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
             return std::make_unique<ExFatAdapter>(reader, volume);
         },
         .modes = {RecoveryMode::Standard, RecoveryMode::Advanced},

@@ -11,18 +11,12 @@
 namespace ondrel {
 
 namespace {
-// The user's size, rounded up to the MiB the volume list cuts it to, or the
-// disk from the volume's start; never past the disk.
-std::int64_t sweepEnd(const VolumeRecord& volume, const readWriteInterface& reader) {
-    std::int64_t disk = diskBytesFrom(reader, volume.startSector);
-    std::int64_t stated = volumeBytesOnDisk(volume, reader);
-    return stated > 0 ? std::min(disk, stated + (std::int64_t(1) << 20)) : disk;
-}
+// The volume's exact extent: the sweeps end with its last byte.
+std::int64_t sweepEnd(const ByteSource& volume) { return volume.size(); }
 }  // namespace
 
 void Fat64Class::findStarts(int maxCount) {
     if (maxCount < 1) maxCount = 3;
-    attachReader();
     std::string reason;
     checkBootSector(reason);
     foundFats_.clear();
@@ -43,7 +37,7 @@ void Fat64Class::findStarts(int maxCount) {
     std::vector<Root> roots;
     std::vector<std::int64_t> upcaseTables, fullSectors;
     SweepOptions o;
-    o.end = sweepEnd(volume_, reader_);
+    o.end = sweepEnd(reader_);
     o.chunkBytes = 10485760;
     // A full bitmap sector is the old test for a heap start; it is rare (64
     // clusters in use from the first) and the OEM parameter sectors pass it
@@ -126,8 +120,7 @@ bool Fat64Class::scanAdvanced(int fatChoice, int heapChoice, unsigned clusterShi
         failure = "The sectors per cluster must be a power of two from 1 to 65536.";
         return false;
     }
-    attachReader();
-    std::int64_t end = sweepEnd(volume_, reader_);
+    std::int64_t end = sweepEnd(reader_);
     auto pick = [](const std::vector<std::int64_t>& list, int i) {
         return i >= 0 && static_cast<std::size_t>(i) < list.size() ? list[static_cast<std::size_t>(i)] : 0;
     };

@@ -18,7 +18,7 @@ constexpr std::uint64_t kMaxBitmapBytes = 64ull << 20;
 constexpr std::uint64_t kReadChunk = 4ull << 20;
 }  // namespace
 
-Fat64Class::Fat64Class(readWriteInterface& r, VolumeRecord v)
+Fat64Class::Fat64Class(const ByteSource& r, VolumeRecord v)
     : observer_(&silentObserver()), control_(&ownControl_), reader_(r), volume_(std::move(v)), fat_(r) {}
 
 void Fat64Class::rename(std::int32_t index, const std::string& name) {
@@ -27,9 +27,7 @@ void Fat64Class::rename(std::int32_t index, const std::string& name) {
         records_[static_cast<std::size_t>(index)].name = name;
 }
 
-void Fat64Class::attachReader() { reader_.baseOffset = volume_.startSector * 512; }
-
-std::int64_t Fat64Class::volumeLimit() const { return diskBytesFrom(reader_, volume_.startSector); }
+std::int64_t Fat64Class::volumeLimit() const { return reader_.size(); }
 
 bool Fat64Class::checkBootSector(std::string& reason) {
     std::array<std::uint8_t, 512> boot{};
@@ -65,7 +63,7 @@ Fat64Class::Chain Fat64Class::chainFor(const ExFatEntryRecord& r) const {
     // "Is Drive Formated..?" takes file data from consecutive clusters; a
     // folder still follows its chain, without which most of a large folder
     // (the root among them) would be lost.
-    if (r.noFatChain() || (driveFormatted && !r.isDirectory())) return Chain::Contiguous;
+    if (r.noFatChain() || (driveFormatted_ && !r.isDirectory())) return Chain::Contiguous;
     // A deleted file's FAT entries are cleared; its clusters were the free
     // ones after its first when it was written, most likely still free now.
     return r.deleted() ? Chain::FreeClusters : Chain::Fat;
@@ -281,7 +279,6 @@ void Fat64Class::linkTree(std::int32_t orphan) {
 }
 
 bool Fat64Class::scanStandard(std::string& failure) {
-    attachReader();
     std::string reason;
     if (!checkBootSector(reason)) {
         failure = "Selected Drive is not in exFat Format";

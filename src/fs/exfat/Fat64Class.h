@@ -6,7 +6,7 @@
 #include "common/IoBuffer.h"
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
-#include "diskimage/readWriteInterface.h"
+#include "diskimage/ByteSource.h"
 #include "fs/ClusterTable.h"
 #include "fs/DataSink.h"
 #include "fs/EntryTree.h"
@@ -24,8 +24,11 @@ namespace ondrel {
 
 class Fat64Class {
 public:
-    Fat64Class(readWriteInterface& reader, VolumeRecord volume);
+    Fat64Class(const ByteSource& reader, VolumeRecord volume);
 
+    // "Is Drive Formated..?": no FAT chain is followed; file data comes from
+    // consecutive clusters.
+    void setDriveFormatted(bool formatted) { driveFormatted_ = formatted; }
     void reportTo(ScanObserver& observer, WorkControl& control) {
         observer_ = &observer;
         control_ = &control;
@@ -67,13 +70,13 @@ public:
     std::uint32_t nextCluster(std::uint32_t c);
 
 private:
+    bool driveFormatted_ = false;
     enum class Chain { Fat, Contiguous, FreeClusters };
     struct Pending {
         std::int32_t dir;
         bool deleted;
     };
 
-    void attachReader();
     bool checkBootSector(std::string& reason);
     std::int64_t volumeLimit() const;
     Chain chainFor(const ExFatEntryRecord& r) const;
@@ -96,7 +99,7 @@ private:
     ScanObserver* observer_;
     WorkControl* control_;
     WorkControl ownControl_;
-    readWriteInterface& reader_;
+    const ByteSource& reader_;
     VolumeRecord volume_;
     ClusterTable fat_;
     ExFatGeometry geometry_;

@@ -5,7 +5,7 @@
 
 namespace ondrel {
 
-ExtAdapter::ExtAdapter(readWriteInterface& reader, const VolumeRecord& volume)
+ExtAdapter::ExtAdapter(const ByteSource& reader, const VolumeRecord& volume)
     : parser_(std::make_unique<ext2Class>(reader, volume)) {}
 
 bool ExtAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
@@ -128,7 +128,7 @@ std::string ExtAdapter::attributeText(EntryId id) const {
     return out;
 }
 
-WriteResult ExtAdapter::writeFile(EntryId id, const std::string& hostPath) {
+WriteResult ExtAdapter::writeInto(EntryId id, OutputFile& file) {
     const ExtInodeRecord* r = record(id);
     if (!r || r->isDirectory()) return WriteResult::NotAFile;
     // Nothing to save (a node, or a file the kernel deleted): no empty file is left.
@@ -136,7 +136,7 @@ WriteResult ExtAdapter::writeFile(EntryId id, const std::string& hostPath) {
     if (!r->fromJournal && parser_->readInode(r->number + 1, n) &&
         ((!n.isRegular() && !n.isSymlink()) || (r->deleted && n.size == 0)))
         return WriteResult::NoData;
-    return writeThrough(id, hostPath, [&](DataSink& sink) { return parser_->extract(*r, sink); });
+    return writeThrough(id, file, [&](DataSink& sink) { return parser_->extract(*r, sink); });
 }
 
 bool ExtAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::size_t limit) {

@@ -9,7 +9,7 @@ namespace ondrel {
 
 class ExtAdapter : public FileSystemAdapter {
 public:
-    ExtAdapter(readWriteInterface& reader, const VolumeRecord& volume);
+    ExtAdapter(const ByteSource& reader, const VolumeRecord& volume);
 
     FileSystemKind kind() const override { return FileSystemKind::Ext; }
     std::string fileSystemName() const override { return "ext"; }
@@ -32,7 +32,7 @@ public:
     std::string attributeText(EntryId entry) const override;
     EntryTimes times(EntryId entry) const override;
 
-    WriteResult writeFile(EntryId entry, const std::string& hostPath) override;
+    WriteResult writeInto(EntryId entry, OutputFile& file) override;
     bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) override;
     void rename(EntryId entry, const std::string& newName) override;
     std::vector<std::string> damage() const override { return parser_->damage(); }

@@ -1,7 +1,7 @@
 // The registry's entry for ext2, ext3 and ext4 ("extX" in the volume list).
 #include "fs/FileSystemEntry.h"
 #include "fs/ext/ExtAdapter.h"
-#include "volumes/BootRecordTests.h"
+#include "fs/ext/ExtSuperblock.h"
 
 namespace ondrel {
 
@@ -13,8 +13,8 @@ const FileSystemEntry& extFileSystem() {
         .treatAsName = "extX",
         .cliName = "ext",
         .aliases = {"extx", "ext2", "ext3", "ext4"},
-        .recognises = [](Bytes, Bytes at1024, std::int64_t& size) { return isExtSuperblock(at1024, size); },
-        .create = [](readWriteInterface& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
+        .probes = {extProbe()},
+        .create = [](const ByteSource& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
             return std::make_unique<ExtAdapter>(reader, volume);
         },
         .modes = {RecoveryMode::Standard, RecoveryMode::Advanced},

@@ -46,4 +46,34 @@ bool readExtSuperblock(Bytes s, std::int64_t offset, std::int64_t volumeLimit, E
     return true;
 }
 
+bool isExtSuperblock(Bytes s, std::int64_t& sizeBytes) {
+    if (le16(s, 56) != 0xEF53) return false;
+    std::uint32_t inodes = le32(s, 0);
+    std::uint32_t logBlock = le32(s, 24);
+    std::uint32_t firstDataBlock = le32(s, 20);
+    std::uint32_t blocksPerGroup = le32(s, 32);
+    std::uint32_t inodesPerGroup = le32(s, 40);
+    std::uint32_t revision = le32(s, 76);
+    std::uint16_t groupNumber = le16(s, 90);
+    if (inodes == 0 || logBlock > 6 || blocksPerGroup == 0 || inodesPerGroup == 0 || revision > 1) return false;
+    if (groupNumber != 0) return false;  // a backup copy inside the volume
+    if (firstDataBlock != (logBlock == 0 ? 1u : 0u)) return false;
+    std::uint64_t blocks = le32(s, 4);
+    constexpr std::uint32_t kIncompat64Bit = 0x80;
+    if (le32(s, 96) & kIncompat64Bit) blocks |= static_cast<std::uint64_t>(le32(s, 0x150)) << 32;
+    std::uint64_t blockSize = 1024ull << logBlock;
+    if (blocks == 0 || blocks > (std::uint64_t(1) << 48) / blockSize) return false;
+    sizeBytes = static_cast<std::int64_t>(blocks * blockSize);
+    return true;
+}
+
+FileSystemProbe extProbe() {
+    FileSystemProbe p;
+    p.name = "extX";
+    p.at = 1024;
+    p.precedence = 1;
+    p.test = [](Bytes s, bool, std::int64_t& size) { return isExtSuperblock(s, size); };
+    return p;
+}
+
 }  // namespace ondrel

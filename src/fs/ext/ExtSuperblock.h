@@ -2,6 +2,7 @@
 // The geometry an ext2/3/4 superblock gives: block and inode sizes, groups,
 // descriptor size and the features the reading depends on.
 #include "common/Endian.h"
+#include "volumes/FileSystemProbe.h"
 
 #include <cstdint>
 #include <string>
@@ -32,5 +33,11 @@ struct ExtGeometry {
 // 64 KiB, an inode size that is a power of two from 128 up to a block, groups
 // that fit the volume (at most volumeLimit bytes). False with the reason otherwise.
 bool readExtSuperblock(Bytes sb, std::int64_t offset, std::int64_t volumeLimit, ExtGeometry& out, std::string& reason);
+
+// Recognising an ext2/3/4 volume: the primary superblock (magic EF53 at byte
+// 56 of the sector 1024 bytes in, sane geometry; backup copies do not count).
+// The test the partition scans and the sweep share. Listed as "extX".
+bool isExtSuperblock(Bytes sectorAt1024, std::int64_t& sizeBytes);
+FileSystemProbe extProbe();
 
 }  // namespace ondrel

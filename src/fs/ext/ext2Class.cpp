@@ -16,17 +16,15 @@ constexpr std::uint64_t kMaxFileBytes = 1ull << 44;  // ext4's largest file (16 
 constexpr std::uint64_t kMaxFolderBlocks = 1u << 20;  // a folder of 4 GiB in 4 KiB blocks
 }  // namespace
 
-ext2Class::ext2Class(readWriteInterface& r, VolumeRecord v)
+ext2Class::ext2Class(const ByteSource& r, VolumeRecord v)
     : observer_(&silentObserver()), control_(&ownControl_), reader_(r), volume_(std::move(v)) {}
 
 void ext2Class::rename(std::int32_t index, const std::string& name) {
     if (index > 0 && index < static_cast<std::int32_t>(records_.size())) records_[static_cast<std::size_t>(index)].name = name;
 }
 
-void ext2Class::attachReader() { reader_.baseOffset = volume_.startSector * 512; }
-
 bool ext2Class::findSuperblock(std::string& reason) {
-    const std::int64_t limit = diskBytesFrom(reader_, volume_.startSector);
+    const std::int64_t limit = reader_.size();
     std::vector<std::uint8_t> sb(1024);
     if (reader_.readAt(1024, sb.data(), 1024) && readExtSuperblock(Bytes(sb), 1024, limit, geometry_, reason)) return true;
     // The primary is gone: a backup starts a later group (1, 3, 5, 7, 9, 25, ...),
@@ -223,7 +221,6 @@ void ext2Class::walk() {
 }
 
 bool ext2Class::scanStandard(std::string& failure) {
-    attachReader();
     damage_.clear();
     tableBlocks_.clear();
     if (!findSuperblock(failure) || !readGroupDescriptors(failure)) return false;

@@ -6,7 +6,7 @@
 #include "common/IoBuffer.h"
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
-#include "diskimage/readWriteInterface.h"
+#include "diskimage/ByteSource.h"
 #include "fs/DataSink.h"
 #include "fs/EntryTree.h"
 #include "fs/FileSystemAdapter.h"
@@ -24,7 +24,7 @@ namespace ondrel {
 
 class ext2Class {
 public:
-    ext2Class(readWriteInterface& reader, VolumeRecord volume);
+    ext2Class(const ByteSource& reader, VolumeRecord volume);
 
     void reportTo(ScanObserver& observer, WorkControl& control) {
         observer_ = &observer;
@@ -54,7 +54,6 @@ public:
     bool readInode(std::uint32_t number, ExtInode& out);
 
 private:
-    void attachReader();
     bool findSuperblock(std::string& reason);
     bool readGroupDescriptors(std::string& reason);
     bool readBlock(std::uint64_t block, std::vector<std::uint8_t>& out);
@@ -70,7 +69,7 @@ private:
     ScanObserver* observer_;
     WorkControl* control_;
     WorkControl ownControl_;
-    readWriteInterface& reader_;
+    const ByteSource& reader_;
     VolumeRecord volume_;
     ExtGeometry geometry_;
     std::vector<std::uint64_t> inodeTables_;  // per group

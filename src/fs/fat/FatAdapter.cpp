@@ -10,7 +10,7 @@
 namespace ondrel {
 
 
-FatAdapter::FatAdapter(readWriteInterface& reader, const VolumeRecord& volume, bool fat32)
+FatAdapter::FatAdapter(const ByteSource& reader, const VolumeRecord& volume, bool fat32)
     : parser_(fat32 ? std::unique_ptr<FatParser>(std::make_unique<Fat32Class>(reader, volume))
                     : std::unique_ptr<FatParser>(std::make_unique<Fat16Class>(reader, volume))) {}
 
@@ -138,10 +138,10 @@ DisplayTexts FatAdapter::displayTexts(EntryId id) const {
     return d;
 }
 
-WriteResult FatAdapter::writeFile(EntryId id, const std::string& hostPath) {
+WriteResult FatAdapter::writeInto(EntryId id, OutputFile& file) {
     const FatEntryRecord* r = record(id);
     if (!r || isFolder(id)) return WriteResult::NotAFile;
-    return writeThrough(id, hostPath, [&](DataSink& sink) { return parser_->extract(*r, sink); });
+    return writeThrough(id, file, [&](DataSink& sink) { return parser_->extract(*r, sink); });
 }
 
 bool FatAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::size_t limit) {

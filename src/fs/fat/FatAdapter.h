@@ -9,7 +9,8 @@ namespace ondrel {
 
 class FatAdapter : public FileSystemAdapter {
 public:
-    FatAdapter(readWriteInterface& reader, const VolumeRecord& volume, bool fat32);
+    void setDriveFormatted(bool formatted) override { parser_->setDriveFormatted(formatted); }
+    FatAdapter(const ByteSource& reader, const VolumeRecord& volume, bool fat32);
 
     FileSystemKind kind() const override { return parser_->fat32() ? FileSystemKind::Fat32 : FileSystemKind::Fat16; }
     std::string fileSystemName() const override { return parser_->fat32() ? "FAT32" : "FAT16"; }
@@ -29,7 +30,7 @@ public:
     DisplayTexts displayTexts(EntryId entry) const override;
     EntryTimes times(EntryId entry) const override;
 
-    WriteResult writeFile(EntryId entry, const std::string& hostPath) override;
+    WriteResult writeInto(EntryId entry, OutputFile& file) override;
     bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) override;
     void rename(EntryId entry, const std::string& newName) override;
     std::vector<std::string> damage() const override { return parser_->damage(); }

@@ -2,8 +2,10 @@
 // The geometry a FAT boot sector gives: where the FATs, the root directory and
 // the data clusters are.
 #include "common/Endian.h"
+#include "volumes/FileSystemProbe.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace ondrel {
 
@@ -36,8 +38,19 @@ struct FatGeometry {
     std::uint32_t clusterLimit() const;
 };
 
+enum class FatType { None, Fat12, Fat16, Fat32 };
+// A FAT boot sector with a sane BIOS parameter block and the 55 AA mark,
+// whatever its OEM name; the type follows from the cluster count. The test the
+// partition scans, the sweep and the parser share.
+FatType fatBootSectorType(Bytes sector, std::int64_t& sizeBytes);
+
 // Reads the geometry; false when the sector is not a sane FAT boot sector of
 // the wanted kind (the OEM name does not matter).
 bool readFatGeometry(Bytes sector, bool fat32, FatGeometry& out);
+
+// The probes of the registry entries: FAT16 (with FAT12, recognised but not
+// read) and FAT32.
+std::vector<FileSystemProbe> fat16Probes();
+std::vector<FileSystemProbe> fat32Probes();
 
 }  // namespace ondrel

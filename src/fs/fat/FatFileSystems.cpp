@@ -1,7 +1,7 @@
 // The registry's entries for FAT16 and FAT32.
 #include "fs/FileSystemEntry.h"
 #include "fs/fat/FatAdapter.h"
-#include "volumes/BootRecordTests.h"
+#include "fs/fat/FatBootSector.h"
 
 namespace ondrel {
 
@@ -13,8 +13,8 @@ const FileSystemEntry& fat16FileSystem() {
         .treatAsName = "fat16",
         .cliName = "fat16",
         .aliases = {"fat"},
-        .recognises = [](Bytes boot, Bytes, std::int64_t& size) { return fatBootSectorType(boot, size) == FatType::Fat16; },
-        .create = [](readWriteInterface& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
+        .probes = fat16Probes(),
+        .create = [](const ByteSource& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
             return std::make_unique<FatAdapter>(reader, volume, false);
         },
         .modes = {RecoveryMode::Standard, RecoveryMode::Advanced},
@@ -33,8 +33,8 @@ const FileSystemEntry& fat32FileSystem() {
         .treatAsName = "fat32",
         .cliName = "fat32",
         .aliases = {},
-        .recognises = [](Bytes boot, Bytes, std::int64_t& size) { return fatBootSectorType(boot, size) == FatType::Fat32; },
-        .create = [](readWriteInterface& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
+        .probes = fat32Probes(),
+        .create = [](const ByteSource& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
             return std::make_unique<FatAdapter>(reader, volume, true);
         },
         .modes = {RecoveryMode::Standard, RecoveryMode::Advanced},

@@ -56,7 +56,7 @@ std::string shortName(const std::uint8_t* slot, bool deleted) {
 }
 }  // namespace
 
-FatParser::FatParser(readWriteInterface& r, VolumeRecord v, bool fat32)
+FatParser::FatParser(const ByteSource& r, VolumeRecord v, bool fat32)
     : observer_(&silentObserver()), control_(&ownControl_), reader_(r), volume_(std::move(v)), fat_(r) {
     geometry_.fat32 = fat32;
 }
@@ -64,8 +64,6 @@ FatParser::FatParser(readWriteInterface& r, VolumeRecord v, bool fat32)
 void FatParser::rename(std::int32_t index, const std::string& name) {
     if (index > 0 && index < static_cast<std::int32_t>(records_.size())) records_[static_cast<std::size_t>(index)].name = name;
 }
-
-void FatParser::attachReader() { reader_.baseOffset = volume_.startSector * 512; }
 
 bool FatParser::checkBootSector() {
     std::array<std::uint8_t, 512> boot{};
@@ -83,7 +81,7 @@ std::uint32_t FatParser::fatEntry(std::uint32_t c) {
 }
 
 std::uint32_t FatParser::nextCluster(std::uint32_t c) {
-    if (driveFormatted || c < 2 || c >= geometry_.clusterLimit()) return 0;
+    if (driveFormatted_ || c < 2 || c >= geometry_.clusterLimit()) return 0;
     std::uint32_t next = fatEntry(c);
     if (next < 2 || next >= geometry_.clusterLimit()) return 0;  // free, bad or end of chain
     return next;
@@ -262,8 +260,7 @@ void FatParser::link() {
 }
 
 bool FatParser::scanStandard(std::string& failure) {
-    attachReader();
-    volumeBytes_ = volumeBytesOnDisk(volume_, reader_);
+    volumeBytes_ = reader_.size();
     if (!checkBootSector()) {
         failure = std::string("Selected Drive is not in ") + kindText() + " Format";
         return false;
@@ -295,8 +292,8 @@ WriteResult FatParser::extract(const FatEntryRecord& r, DataSink& sink) {
     // the free clusters after its first one and stepped over those in use;
     // clusters in use now were most likely in use then, so they are stepped
     // over too. With "Is Drive Formated..?" every following cluster is taken.
-    bool consecutive = driveFormatted || r.deleted;
-    bool skipUsed = r.deleted && !driveFormatted;
+    bool consecutive = driveFormatted_ || r.deleted;
+    bool skipUsed = r.deleted && !driveFormatted_;
     while (remaining > 0) {
         if (c < 2 || c >= geometry_.clusterLimit() || !seen.insert(c).second) {
             complete = false;
@@ -323,8 +320,7 @@ namespace ondrel {
 
 std::vector<std::int64_t> FatParser::findFatCopies(int maxCount) {
     if (maxCount < 1) maxCount = 3;
-    attachReader();
-    volumeBytes_ = volumeBytesOnDisk(volume_, reader_);
+    volumeBytes_ = reader_.size();
     checkBootSector();
     foundFats_.clear();
     const std::uint8_t want[4] = {0xF8, 0xFF, 0xFF, static_cast<std::uint8_t>(geometry_.fat32 ? 0x0F : 0xFF)};
@@ -354,8 +350,7 @@ bool FatParser::scanAdvanced(int fatChoice, int sectorsPerCluster, std::string& 
                   std::to_string(sectorsPerCluster) + ").";
         return false;
     }
-    attachReader();
-    if (volumeBytes_ == 0) volumeBytes_ = volumeBytesOnDisk(volume_, reader_);
+    if (volumeBytes_ == 0) volumeBytes_ = reader_.size();
     bool bootValid = checkBootSector();
     std::uint32_t bootRootCluster = geometry_.rootCluster;
     geometry_.bytesPerSector = 512;

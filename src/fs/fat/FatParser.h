@@ -4,7 +4,7 @@
 // FatEntryRecords linked as a tree, and file extraction.
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
-#include "diskimage/readWriteInterface.h"
+#include "diskimage/ByteSource.h"
 #include "fs/ClusterTable.h"
 #include "fs/EntryTree.h"
 #include "fs/FileSystemAdapter.h"
@@ -22,10 +22,13 @@ namespace ondrel {
 
 class FatParser {
 public:
-    FatParser(readWriteInterface& reader, VolumeRecord volume, bool fat32);
+    FatParser(const ByteSource& reader, VolumeRecord volume, bool fat32);
     virtual ~FatParser() = default;
 
     // Where the next procedure reports, and its stop and pause flags.
+    // "Is Drive Formated..?": no FAT chain is followed; file data comes from
+    // consecutive clusters.
+    void setDriveFormatted(bool formatted) { driveFormatted_ = formatted; }
     void reportTo(ScanObserver& observer, WorkControl& control) {
         observer_ = &observer;
         control_ = &control;
@@ -67,7 +70,7 @@ public:
     void rename(std::int32_t index, const std::string& name);
 
 private:
-    void attachReader();
+    bool driveFormatted_ = false;
     bool checkBootSector();
 
     std::vector<std::int64_t> foundFats_;
@@ -76,7 +79,7 @@ private:
     std::int64_t volumeBytes_ = 0;
     ScanObserver* observer_;
     WorkControl* control_;
-    readWriteInterface& reader_;
+    const ByteSource& reader_;
     VolumeRecord volume_;
     ClusterTable fat_;
 
@@ -117,12 +120,12 @@ private:
 
 class Fat16Class : public FatParser {
 public:
-    Fat16Class(readWriteInterface& reader, VolumeRecord volume) : FatParser(reader, std::move(volume), false) {}
+    Fat16Class(const ByteSource& reader, VolumeRecord volume) : FatParser(reader, std::move(volume), false) {}
 };
 
 class Fat32Class : public FatParser {
 public:
-    Fat32Class(readWriteInterface& reader, VolumeRecord volume) : FatParser(reader, std::move(volume), true) {}
+    Fat32Class(const ByteSource& reader, VolumeRecord volume) : FatParser(reader, std::move(volume), true) {}
 };
 
 }  // namespace ondrel

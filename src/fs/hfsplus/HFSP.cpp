@@ -20,7 +20,7 @@ const std::string kPrivateData("\0\0\0\0HFS+ Private Data", 21);
 const std::string kPrivateDirData(".HFS+ Private Directory Data\r");
 }  // namespace
 
-HFSP::HFSP(readWriteInterface& r, VolumeRecord v)
+HFSP::HFSP(const ByteSource& r, VolumeRecord v)
     : observer_(&silentObserver()), control_(&ownControl_), reader_(r), volume_(std::move(v)) {}
 
 void HFSP::rename(std::int64_t index, const std::string& name) {
@@ -32,8 +32,7 @@ bool HFSP::hidden(std::int64_t index) const {
 }
 
 bool HFSP::readHeader(bool allowAlternate, std::string& failure) {
-    reader_.baseOffset = volume_.startSector * 512;
-    volumeBytes_ = diskBytesFrom(reader_, volume_.startSector);
+    volumeBytes_ = reader_.size();
     damage_.clear();
     std::uint8_t raw[512] = {};
     if (!reader_.readAt(1024, raw, 512)) {
@@ -63,9 +62,9 @@ bool HFSP::readHeader(bool allowAlternate, std::string& failure) {
 }
 
 bool HFSP::findAlternateHeader() {
-    // The alternate header lies 1024 bytes before the volume's end, which the
-    // volume record states to the MiB (or the primary header, if its sizes survive).
-    const std::int64_t stated = volumeBytesOnDisk(volume_, reader_);
+    // The alternate header lies 1024 bytes before the volume's end (or where the
+    // primary header's sizes say, if they survive).
+    const std::int64_t stated = reader_.size();
     const std::int64_t from = std::max<std::int64_t>(1536, stated - (2 << 20)) & ~std::int64_t(511);
     const std::int64_t to = std::min<std::int64_t>(volumeBytes_, stated + (2 << 20));
     if (to - from < 512) return false;

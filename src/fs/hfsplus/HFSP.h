@@ -6,7 +6,7 @@
 #include "common/IoBuffer.h"
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
-#include "diskimage/readWriteInterface.h"
+#include "diskimage/ByteSource.h"
 #include "fs/DataSink.h"
 #include "fs/EntryTree.h"
 #include "fs/FileSystemAdapter.h"
@@ -21,7 +21,7 @@ namespace ondrel {
 
 class HFSP {
 public:
-    HFSP(readWriteInterface& reader, VolumeRecord volume);
+    HFSP(const ByteSource& reader, VolumeRecord volume);
 
     void reportTo(ScanObserver& observer, WorkControl& control) {
         observer_ = &observer;
@@ -80,7 +80,7 @@ private:
     ScanObserver* observer_;
     WorkControl* control_;
     WorkControl ownControl_;
-    readWriteInterface& reader_;
+    const ByteSource& reader_;
     VolumeRecord volume_;
     HfsVolumeHeader header_;
     std::int64_t volumeBytes_ = 0;

@@ -6,7 +6,7 @@
 
 namespace ondrel {
 
-HfsAdapter::HfsAdapter(readWriteInterface& reader, const VolumeRecord& volume)
+HfsAdapter::HfsAdapter(const ByteSource& reader, const VolumeRecord& volume)
     : parser_(std::make_unique<HFSP>(reader, volume)) {}
 
 bool HfsAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
@@ -95,12 +95,12 @@ std::string HfsAdapter::writeFailureText(EntryId id, WriteResult result) const {
     return result == WriteResult::NoData ? parser_->noDataReason(id) : std::string();
 }
 
-WriteResult HfsAdapter::writeFile(EntryId id, const std::string& hostPath) {
+WriteResult HfsAdapter::writeInto(EntryId id, OutputFile& file) {
     const HfsCatalogRecord* r = record(id);
     if (!r || r->isFolder()) return WriteResult::NotAFile;
     // Nothing that could be written right (an unknown compression): no file is left.
     if (!parser_->noDataReason(id).empty()) return WriteResult::NoData;
-    return writeThrough(id, hostPath, [&](DataSink& sink) { return parser_->extract(id, sink); });
+    return writeThrough(id, file, [&](DataSink& sink) { return parser_->extract(id, sink); });
 }
 
 bool HfsAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::size_t limit) {

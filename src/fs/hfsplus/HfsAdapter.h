@@ -9,7 +9,7 @@ namespace ondrel {
 
 class HfsAdapter : public FileSystemAdapter {
 public:
-    HfsAdapter(readWriteInterface& reader, const VolumeRecord& volume);
+    HfsAdapter(const ByteSource& reader, const VolumeRecord& volume);
 
     FileSystemKind kind() const override { return FileSystemKind::HfsPlus; }
     std::string fileSystemName() const override { return "HFS+"; }
@@ -30,7 +30,7 @@ public:
     EntryTimes times(EntryId entry) const override;
     std::string writeFailureText(EntryId entry, WriteResult result) const override;
 
-    WriteResult writeFile(EntryId entry, const std::string& hostPath) override;
+    WriteResult writeInto(EntryId entry, OutputFile& file) override;
     bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) override;
     void rename(EntryId entry, const std::string& newName) override { parser_->rename(entry, newName); }
     std::vector<std::string> damage() const override { return parser_->damage(); }

@@ -1,7 +1,7 @@
 // The registry's entry for HFS+ (and HFSX).
 #include "fs/FileSystemEntry.h"
 #include "fs/hfsplus/HfsAdapter.h"
-#include "volumes/BootRecordTests.h"
+#include "fs/hfsplus/HfsStructures.h"
 
 namespace ondrel {
 
@@ -13,8 +13,8 @@ const FileSystemEntry& hfsPlusFileSystem() {
         .treatAsName = "HFS+",
         .cliName = "hfs+",
         .aliases = {"hfsplus", "hfsx", "hfs"},
-        .recognises = [](Bytes, Bytes at1024, std::int64_t& size) { return isHfsPlusHeader(at1024, size); },
-        .create = [](readWriteInterface& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
+        .probes = {hfsPlusProbe()},
+        .create = [](const ByteSource& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
             return std::make_unique<HfsAdapter>(reader, volume);
         },
         .modes = {RecoveryMode::Standard, RecoveryMode::Deep},

@@ -73,4 +73,22 @@ std::vector<std::uint16_t> recordOffsets(Bytes node, std::uint16_t count) {
     return out;
 }
 
+bool isHfsPlusHeader(Bytes s, std::int64_t& sizeBytes) {
+    // HFS+ ("H+", version 4) or HFSX ("HX", version 5).
+    bool hfsPlus = le8(s, 0) == 'H' && le8(s, 1) == '+' && le8(s, 2) == 0;
+    bool hfsx = le8(s, 0) == 'H' && le8(s, 1) == 'X' && be16(s, 2) == 5;
+    if (!hfsPlus && !hfsx) return false;
+    sizeBytes = static_cast<std::int64_t>(static_cast<std::uint64_t>(be32(s, 0x28)) * be32(s, 0x2C));
+    return true;
+}
+
+FileSystemProbe hfsPlusProbe() {
+    FileSystemProbe p;
+    p.name = "HFS+";
+    p.at = 1024;
+    p.test = [](Bytes s, bool, std::int64_t& size) { return isHfsPlusHeader(s, size); };
+    p.largestMegabytes = 0x1400000;  // 20 TiB: a larger claim is a chance match
+    return p;
+}
+
 }  // namespace ondrel

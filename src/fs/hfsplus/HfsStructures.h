@@ -4,6 +4,7 @@
 // forks, B-tree node descriptors and header records, and the keys of the
 // catalog, extents-overflow and attributes trees.
 #include "common/Endian.h"
+#include "volumes/FileSystemProbe.h"
 
 #include <array>
 #include <cstdint>
@@ -68,5 +69,10 @@ std::vector<std::uint16_t> recordOffsets(Bytes node, std::uint16_t count);
 
 // Seconds since 1904-01-01 00:00 UTC to seconds since 1970.
 inline std::int64_t hfsTimeToUnix(std::uint32_t t) { return static_cast<std::int64_t>(t) - 2082844800; }
+
+// Recognising an HFS+ volume: the sector 1024 bytes into it begins with "H+" 0,
+// or "HX" version 5 (HFSX). The test the partition scans and the sweep share.
+bool isHfsPlusHeader(Bytes sectorAt1024, std::int64_t& sizeBytes);
+FileSystemProbe hfsPlusProbe();
 
 }  // namespace ondrel

@@ -12,7 +12,7 @@ constexpr EntryId kTopLevel = -2;
 
 }  // namespace
 
-NtfsAdapter::NtfsAdapter(readWriteInterface& reader, const VolumeRecord& volume)
+NtfsAdapter::NtfsAdapter(const ByteSource& reader, const VolumeRecord& volume)
     : parser_(std::make_unique<ntfs>(reader, volume)) {}
 
 bool NtfsAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
@@ -146,12 +146,10 @@ DisplayTexts NtfsAdapter::displayTexts(EntryId id) const {
     return d;
 }
 
-WriteResult NtfsAdapter::writeFile(EntryId id, const std::string& hostPath) {
+WriteResult NtfsAdapter::writeInto(EntryId id, OutputFile& file) {
     const NtfsEntry* e = entry(id);
     if (!e || !e->isFile()) return WriteResult::NotAFile;
     if (e->kind == 'D') return WriteResult::NotAFile;
-    OutputFile file;
-    if (!file.create(hostPath)) return WriteResult::CreateFailed;
     FileSink sink(file);
     NtfsExtractor extractor(*parser_);
     WriteResult r = extractor.extract(id, sink);

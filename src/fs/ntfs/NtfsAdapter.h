@@ -9,7 +9,7 @@ namespace ondrel {
 
 class NtfsAdapter : public FileSystemAdapter {
 public:
-    NtfsAdapter(readWriteInterface& reader, const VolumeRecord& volume);
+    NtfsAdapter(const ByteSource& reader, const VolumeRecord& volume);
 
     FileSystemKind kind() const override { return FileSystemKind::Ntfs; }
     std::string fileSystemName() const override { return "NTFS"; }
@@ -34,7 +34,7 @@ public:
     std::string saveSizeText(EntryId entry) const override { return sizeText(entry); }
     std::string writeFailureText(EntryId entry, WriteResult result) const override;
 
-    WriteResult writeFile(EntryId entry, const std::string& hostPath) override;
+    WriteResult writeInto(EntryId entry, OutputFile& file) override;
     bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) override;
     void rename(EntryId entry, const std::string& newName) override;
     bool namesRecycleBin(RecoveryMode) const override { return true; }

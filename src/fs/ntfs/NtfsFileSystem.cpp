@@ -1,7 +1,7 @@
 // The registry's entry for NTFS.
 #include "fs/FileSystemEntry.h"
 #include "fs/ntfs/NtfsAdapter.h"
-#include "volumes/BootRecordTests.h"
+#include "fs/ntfs/NtfsBootSector.h"
 
 namespace ondrel {
 
@@ -13,8 +13,8 @@ const FileSystemEntry& ntfsFileSystem() {
         .treatAsName = "ntfs",
         .cliName = "ntfs",
         .aliases = {},
-        .recognises = [](Bytes boot, Bytes, std::int64_t& size) { return isNtfsBootSector(boot, true, size); },
-        .create = [](readWriteInterface& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
+        .probes = {ntfsProbe()},
+        .create = [](const ByteSource& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
             return std::make_unique<NtfsAdapter>(reader, volume);
         },
         .modes = {RecoveryMode::Standard, RecoveryMode::Advanced, RecoveryMode::Deep},

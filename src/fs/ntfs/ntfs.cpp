@@ -22,14 +22,13 @@ std::string formatInt(const char* fmt, long long v) {
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 }  // namespace
 
-ntfs::ntfs(readWriteInterface& r, VolumeRecord v) : reader_(r), volume_(std::move(v)) {}
+ntfs::ntfs(const ByteSource& r, VolumeRecord v) : reader_(r), volume_(std::move(v)) {}
 
 void ntfs::rename(std::int64_t index, const std::string& name) {
     if (index >= 0 && index < static_cast<std::int64_t>(entries_.size())) entries_[static_cast<std::size_t>(index)].name = name;
 }
 
 void ntfs::prepare() {
-    reader_.baseOffset = volume_.startSector * 512;
     failure_.clear();
     unreadableMftBytes_ = 0;
 }
@@ -48,14 +47,14 @@ bool ntfs::readBootSector() {
     if (bootSectorValid_) {
         // A truncated image holds less of the volume than its boot sector says.
         volumeSize_ = std::min<std::int64_t>(static_cast<std::int64_t>(std::min<std::uint64_t>(le64(b, 40), std::uint64_t(1) << 53)) * 512,
-                                             diskBytesFrom(reader_, volume_.startSector));
+                                             reader_.size());
         clusterSize_ = static_cast<std::int64_t>(bps * spc);
         auto perRecord = static_cast<std::int8_t>(le8(b, 0x40));
         std::int64_t size = perRecord > 0 ? perRecord * clusterSize_
                             : (perRecord < 0 && perRecord >= -16 ? (std::int64_t(1) << -perRecord) : 1024);
         recordSize_ = (size >= 256 && size <= 65536) ? static_cast<std::uint32_t>(size) : 1024;
     } else {
-        volumeSize_ = volumeBytesOnDisk(volume_, reader_);
+        volumeSize_ = reader_.size();
     }
     return volumeSize_ != 0;
 }
@@ -446,7 +445,7 @@ int ntfs::findMftRecords(int maxCount) {
     readBootSector();
     if (clusterSize_ == 0) clusterSize_ = 4096;
     foundMft_.clear();
-    std::int64_t size = volumeBytesOnDisk(volume_, reader_);
+    std::int64_t size = reader_.size();
     if (size <= 1024) {
         lookForMft_ = false;
         return 0;

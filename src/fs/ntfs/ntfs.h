@@ -3,7 +3,7 @@
 // tree in the entry table (first-child / next-sibling links) and extracts files.
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
-#include "diskimage/readWriteInterface.h"
+#include "diskimage/ByteSource.h"
 #include "fs/EntryTree.h"
 #include "fs/ntfs/NtfsEntry.h"
 #include "fs/ntfs/NtfsRecord.h"
@@ -18,7 +18,7 @@ namespace ondrel {
 
 class ntfs {
 public:
-    ntfs(readWriteInterface& reader, VolumeRecord volume);
+    ntfs(const ByteSource& reader, VolumeRecord volume);
 
     // Where the next procedure reports, and its stop and pause flags.
     void reportTo(ScanObserver& observer, WorkControl& control) {
@@ -86,7 +86,7 @@ private:
     std::int64_t orphanIndex_ = -1;
     std::int64_t rootIndex_ = 5;
 
-    readWriteInterface& reader_;
+    const ByteSource& reader_;
     VolumeRecord volume_;
     WorkControl ownControl_;
     ScanObserver* observer_ = &silentObserver();

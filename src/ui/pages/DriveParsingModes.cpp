@@ -1,6 +1,5 @@
 #include "ui/pages/DriveParsingModes.h"
 
-#include "diskimage/ReaderState.h"
 #include "ui/app/GuiObserver.h"
 #include "ui/app/Prompter.h"
 #include "ui/app/Screenshots.h"
@@ -113,8 +112,8 @@ DriveParsingModes::DriveParsingModes(VhdInputDialog* imagePage) : WizardPage(ima
     // the exact size (the box holds whole megabytes, and rounding down would
     // hide the last sectors of the disk).
     quint64 sizeMb = imagePage_->sizeBox->text().toULongLong();
-    diskSizeOverride = sizeMb == imagePage_->shownSizeMb ? 0 : sizeMb * 1048576ull;
-    tableEntriesOverride = imagePage_->dynamicDisk->isChecked() ? imagePage_->tableBox->text().toUInt() : 0;
+    diskSizeOverride_ = sizeMb == imagePage_->shownSizeMb ? 0 : sizeMb * 1048576ull;
+    tableEntriesOverride_ = imagePage_->dynamicDisk->isChecked() ? imagePage_->tableBox->text().toUInt() : 0;
     driveValue->setText(imagePathText);
     standardScan->setChecked(true);
     setMode(false);
@@ -122,6 +121,14 @@ DriveParsingModes::DriveParsingModes(VhdInputDialog* imagePage) : WizardPage(ima
 }
 
 DriveParsingModes::~DriveParsingModes() { stopWorkers(); }
+
+OpenOptions DriveParsingModes::openOptions() const {
+    OpenOptions o;
+    o.diskSizeOverride = diskSizeOverride_;
+    o.tableEntriesOverride = tableEntriesOverride_;
+    o.allowedReferences = imagePage_->allowedReferences;
+    return o;
+}
 
 void DriveParsingModes::stopWorkers() {
     exportControl_.requestStop();
@@ -170,8 +177,7 @@ void DriveParsingModes::saveDiskImage() {
     exportPath = QString::fromStdString(exportOutputPath(imagePathText.toStdString(), folder.toStdString()));
     exportPathBox->setText(exportPath);
 
-    OpenedImage opened = imagePage_->openChosenImage();
-    g_reader.reset();
+    OpenedImage opened = imagePage_->openChosenImage(openOptions());
     if (!opened.reader) {
         prompter().information(this, QString::fromStdString(opened.message.empty()
                                                                 ? "Information lost, please click Back button and parse again"
@@ -199,7 +205,6 @@ void DriveParsingModes::saveDiskImage() {
 
 void DriveParsingModes::exportFinished() {
     worker_.join();
-    g_totalSectors = 0;
     progress->hide();
     stopButton->hide();
     for (QWidget* w : QList<QWidget*>{nextButton, backButton, saveDiskImageButton, saveDiskImageCheck})

@@ -1,6 +1,7 @@
 #pragma once
 // The scan-mode page: how volumes are found (partition tables or the sector
 // sweep, with their options), and the export of the whole virtual disk.
+#include "diskimage/ImageFactory.h"
 #include "common/WorkControl.h"
 #include "ui/app/LongProgressBar.h"
 #include "ui/app/WorkerThread.h"
@@ -43,6 +44,9 @@ public:
     QString exportPath;
 
     bool exportRunning() const { return worker_.running(); }
+    // How the later pages open the image: the size corrections of the image
+    // page ("Size of HDD", "MAXIMUM TABLE ENTRIES") and what the user allowed it to name.
+    OpenOptions openOptions() const;
     void onNext();
     void saveDiskImage();
 
@@ -54,6 +58,8 @@ private:
     void exportFinished();
 
     VhdInputDialog* imagePage_;
+    std::uint64_t diskSizeOverride_ = 0;
+    std::uint64_t tableEntriesOverride_ = 0;
     WorkerThread worker_;
     WorkControl exportControl_;
     std::unique_ptr<GuiObserver> observer_;

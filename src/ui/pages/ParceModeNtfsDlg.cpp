@@ -44,7 +44,6 @@ ParceModeNtfsDlg::ParceModeNtfsDlg(QWidget* parentPage, const VolumeRecord& chos
     connect(standardMode, &QRadioButton::clicked, this, [this] { setMode(1); });
     connect(advancedMode, &QRadioButton::clicked, this, [this] { setMode(2); });
     connect(deepMode, &QRadioButton::clicked, this, [this] { setMode(3); });
-    connect(driveFormattedCheck, &QCheckBox::toggled, this, [](bool on) { driveFormatted = on; });
     connect(nextButton, &QPushButton::clicked, this, &ParceModeNtfsDlg::onNext);
     connect(backButton, &QPushButton::clicked, this, &ParceModeNtfsDlg::goBack);
 
@@ -61,7 +60,6 @@ ParceModeNtfsDlg::ParceModeNtfsDlg(QWidget* parentPage, const VolumeRecord& chos
 }
 
 void ParceModeNtfsDlg::setMode(int mode) {
-    driveFormatted = false;
     driveFormattedCheck->blockSignals(true);
     driveFormattedCheck->setChecked(false);
     driveFormattedCheck->blockSignals(false);

@@ -1,13 +1,14 @@
 #include "ui/pages/PopulateDriveDlg.h"
 
-#include "diskimage/ReaderState.h"
 #include "fs/FileSystemRegistry.h"
+#include "ui/pages/DriveParsingModes.h"
 #include "ui/app/GuiObserver.h"
 #include "ui/app/Prompter.h"
 #include "ui/app/Screenshots.h"
 #include "ui/pages/ParceModeNtfsDlg.h"
 #include "ui/pages/RawRecoveryDialog.h"
 #include "ui/pages/VhdInputDialog.h"
+#include "volumes/ByteWindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -144,8 +145,6 @@ PopulateDriveDlg::PopulateDriveDlg(QWidget* parentPage, const Settings& s) : Wiz
 PopulateDriveDlg::~PopulateDriveDlg() {
     stopWorkers();
     scanner_.reset();
-    g_reader.reset();
-    g_totalSectors = 0;
 }
 
 void PopulateDriveDlg::stopWorkers() {
@@ -155,23 +154,23 @@ void PopulateDriveDlg::stopWorkers() {
 }
 
 void PopulateDriveDlg::start() {
-    g_reader.reset();
-    g_totalSectors = 0;
+    disk.reset();
     auto* imagePage = ancestor<VhdInputDialog>();
+    auto* modePage = ancestor<DriveParsingModes>();
     QString openFailure;
     if (imagePage) {
-        OpenedImage opened = imagePage->openChosenImage();
-        if (opened.reader) g_reader = std::move(opened.reader);
+        OpenedImage opened = imagePage->openChosenImage(modePage ? modePage->openOptions() : OpenOptions{});
+        if (opened.reader) disk = std::move(opened.reader);
         else openFailure = QString::fromStdString(opened.message);
     }
     observer_ = std::make_unique<GuiObserver>(this);
     observer_->showOn(this, statusLine, progress);
 
-    if (!g_reader && !imagePage) {
+    if (!disk && !imagePage) {
         prompter().information(this, QStringLiteral("Information lost ..go back and parse again"));
         return;
     }
-    if (!g_reader) {
+    if (!disk) {
         statusLine->setText(openFailure);
         prompter().information(this, QStringLiteral("file not opened.."));
         filterButton->setEnabled(true);
@@ -190,7 +189,13 @@ void PopulateDriveDlg::insertRow(int row, std::size_t index, const VolumeRecord&
     auto* first = new QTableWidgetItem(QString::fromStdString(r.volumeName));
     first->setData(Qt::UserRole, static_cast<qulonglong>(index));
     volumeList->setItem(row, 0, first);
-    volumeList->setItem(row, 1, new QTableWidgetItem(QString::fromStdString(r.fileSystem)));
+    // A volume inside another is indented under it; the cell's data keeps the name itself.
+    int depth = 0;
+    for (int p = r.parent; p >= 0 && p < static_cast<int>(records.size()) && depth < 16; p = records[static_cast<std::size_t>(p)].parent)
+        ++depth;
+    auto* fs = new QTableWidgetItem(QString(2 * depth, QLatin1Char(' ')) + QString::fromStdString(r.fileSystem));
+    fs->setData(Qt::UserRole, QString::fromStdString(r.fileSystem));
+    volumeList->setItem(row, 1, fs);
     volumeList->setItem(row, 2, new QTableWidgetItem(QString::fromStdString(r.sizeText)));
     volumeList->setItem(row, 3, new QTableWidgetItem(QString::number(r.startSector)));
 }
@@ -199,9 +204,9 @@ void PopulateDriveDlg::standardScan() {
     progress->setLongRange(0, 1000);
     volumeList->setRowCount(0);
     records.clear();
-    scanner_ = std::make_unique<Partition>(records, *observer_);
+    scanner_ = std::make_unique<Partition>(records, *observer_, fileSystemProbes());
     scanner_->gptMode = settings.gptMode;
-    scanner_->scanPartitionTables(*g_reader);
+    scanner_->scanPartitionTables(disk);
     progress->setLongValue(1000);
     for (std::size_t i = records.size(); i-- > 0;) {
         records[i].volumeName = std::to_string(i);
@@ -219,7 +224,7 @@ void PopulateDriveDlg::standardScan() {
 }
 
 void PopulateDriveDlg::advancedSweep() {
-    scanner_ = std::make_unique<Partition>(records, *observer_);
+    scanner_ = std::make_unique<Partition>(records, *observer_, fileSystemProbes());
     scanner_->skipVolumeSize = !settings.doNotSkip;
     if (settings.customEndSector >= 0) {
         scanner_->customStartSector = settings.customStartSector;
@@ -240,10 +245,10 @@ void PopulateDriveDlg::advancedSweep() {
         std::size_t index = records.size() - 1;
         observer->post([this, index, found] { insertRow(0, index, found); });
     };
-    readWriteInterface* reader = g_reader.get();
+    std::shared_ptr<const ByteSource> source = disk;
     sweeping_ = true;
-    worker_.start([this, reader, observer] {
-        scanner_->sweepVolumes(*reader);
+    worker_.start([this, source, observer] {
+        scanner_->sweepVolumes(source);
         observer->post([this] { sweepFinished(); });
     });
 }
@@ -282,9 +287,10 @@ void PopulateDriveDlg::selectRow(int row) {
     selectedVolume->setText(volumeList->item(row, 0)->text());
     qint64 start = volumeList->item(row, 3)->text().toLongLong();
     startSectorBox->setText(QString::number(start));
-    qint64 sizeMb = sizeMegabytes(volumeList->item(row, 2)->text().toStdString());
-    endSectorBox->setText(QString::number(sizeMb >= 1 ? start + sizeMb * 2048 - 1 : 0));
-    if (const FileSystemEntry* e = findFileSystem(volumeList->item(row, 1)->text().toStdString()))
+    std::size_t index = volumeList->item(row, 0)->data(Qt::UserRole).toULongLong();
+    qint64 sectors = index < records.size() ? records[index].lengthBytes / 512 : 0;
+    endSectorBox->setText(QString::number(sectors >= 1 ? start + sectors - 1 : 0));
+    if (const FileSystemEntry* e = findFileSystem(volumeList->item(row, 1)->data(Qt::UserRole).toString().toStdString()))
         treatAs->setCurrentIndex(treatAs->findText(QString::fromStdString(e->treatAsItem)));
 }
 
@@ -293,6 +299,7 @@ void PopulateDriveDlg::addCustomVolume() {
     r.fileSystem = "CUSTOM ";
     r.volumeName = std::to_string(records.size());
     r.sizeText = "0";
+    r.listedBy = "custom";
     records.push_back(r);
     customSettings->setEnabled(true);
     customSettings->setChecked(true);
@@ -333,16 +340,27 @@ void PopulateDriveDlg::onNext() {
     chosenRecord = records[index];
     if (!customSettings->isChecked() && treatedAsRaw) {
         chosenRecord.volumeName = volumeList->item(row, 0)->text().toStdString();
-        chosenRecord.fileSystem = volumeList->item(row, 1)->text().toStdString();
+        chosenRecord.fileSystem = volumeList->item(row, 1)->data(Qt::UserRole).toString().toStdString();
         chosenRecord.sizeText = volumeList->item(row, 2)->text().remove(QStringLiteral("MB")).trimmed().toStdString();
-        chosenRecord.startSector = volumeList->item(row, 3)->text().toLongLong();
     }
     bool raw = false;
     if (customSettings->isChecked()) {
-        qint64 start = startSectorBox->text().toLongLong();
+        qint64 start = std::max<qint64>(startSectorBox->text().toLongLong(), 0);
         qint64 end = endSectorBox->text().toLongLong();
+        // The range is exact, its last sector included; an end of 0 means the
+        // disk's end, an end before the start an empty volume.
+        std::int64_t length = end == 0 ? 0 : end >= start ? (end - start + 1) * 512 : -1;
+        std::string name = chosenRecord.volumeName, fs = chosenRecord.fileSystem;
+        if (disk) {
+            chosenRecord = customVolume(disk, fs, start, std::max<std::int64_t>(length, 0));
+            if (length < 0) {
+                chosenRecord.source = std::make_shared<ByteWindow>(disk, start * 512, 0);
+                chosenRecord.lengthBytes = 0;
+            }
+        }
+        chosenRecord.volumeName = name;
         chosenRecord.startSector = start;
-        chosenRecord.sizeText = start < end ? std::to_string((end - start + 1) / 2048) : "0";
+        chosenRecord.sizeText = std::to_string(chosenRecord.lengthBytes / 1048576);
         QString item = treatAs->currentText();
         if (const FileSystemEntry* e = findFileSystem(item.toStdString())) chosenRecord.fileSystem = e->treatAsName;
         else raw = item == QString::fromUtf8(kRawItem);

@@ -1,8 +1,9 @@
 #pragma once
-// The volume list page: opens the image with the reader that stays current for
-// the rest of the run, lists its volumes (from the partition tables on this
-// thread, or by the sector sweep on a worker), lets the user correct or add a
-// volume, and hands the chosen volume on.
+// The volume list page: opens the image with the reader the later pages read
+// through (each volume record shares it), lists its volumes (from the
+// partition tables on this thread, or by the sector sweep on a worker) as a
+// tree, lets the user correct or add a volume, and hands the chosen volume on.
+#include "diskimage/readWriteInterface.h"
 #include "ui/app/LongProgressBar.h"
 #include "ui/app/WorkerThread.h"
 #include "ui/pages/WizardPage.h"
@@ -53,6 +54,8 @@ public:
     QPushButton* stopButton = nullptr;
 
     Settings settings;
+    // The disk, while the page lives; the records' sources are windows on it.
+    std::shared_ptr<readWriteInterface> disk;
     std::vector<VolumeRecord> records;
     VolumeRecord chosenRecord;
     bool treatedAsRaw = false;

@@ -1,7 +1,6 @@
 #include "ui/pages/RawRecoveryDialog.h"
 
 #include "carving/DefaultSignatures.h"
-#include "diskimage/ReaderState.h"
 #include "results/SaveWalk.h"
 #include "ui/app/GuiObserver.h"
 #include "ui/app/Prompter.h"
@@ -152,43 +151,39 @@ void RawRecoveryDialog::finishParse(const QString& status) {
 void RawRecoveryDialog::onParse() {
     if (refuseWhileRunning()) return;
     setRunning(true);
-    std::string message;
     if (loadDefault->isChecked()) {
         statusLine->setText(QStringLiteral("Processing....."));
-        scanner_ = std::make_shared<myJpg>();
-        // Without the file beside the program, its built-in definitions.
-        if (!scanner_->loadSettings(defaultSettings.toStdString(), message)) scanner_->addSignatures(defaultSignatures());
-    } else if (!scanner_) {
-        scanner_ = std::make_shared<myJpg>();
+        job_.resetDefinitions(true, defaultSettings.toStdString());
+        definitionsStarted_ = true;
+    } else if (!definitionsStarted_) {
+        job_.resetDefinitions(false, {});
+        definitionsStarted_ = true;
     }
-    if (!pathBox->text().isEmpty() && !scanner_->loadSettings(pathBox->text().toStdString(), message)) {
-        prompter().information(this, QString::fromStdString(message));
+    if (!pathBox->text().isEmpty() && !job_.addDefinitions(pathBox->text().toStdString())) {
+        prompter().information(this, QString::fromStdString(job_.message()));
         finishParse(QString::fromUtf8(kDoneText));
         return;
     }
-    const std::int64_t size = sizeMegabytes(record.sizeText) << 20;
-    if (size <= 0) {
+    if (record.lengthBytes <= 0 || (record.source && record.source->size() <= 0)) {
         prompter().information(this, QStringLiteral("zero size volume.."));
         finishParse(QString::fromUtf8(kDoneText));
         return;
     }
-    if (!g_reader || !scanner_->buildMatchTable()) {
+    if (!record.source || !job_.hasDefinitions()) {
         prompter().information(this, QStringLiteral("Enter the info file first.."));
         finishParse(QString::fromUtf8(kDoneText));
         return;
     }
-    adapter_.reset();
+    adapter_ = nullptr;
     tree->deleteAllItems();
     fileList->clearRows();
     control_.reset();
-    g_reader->baseOffset = 0;
-    const std::int64_t begin = record.startSector * 512;
-    const std::int64_t bytes = std::min<std::int64_t>(size, volumeBytesOnDisk(record, *g_reader));
-    auto scanner = scanner_;
+    std::shared_ptr<const ByteSource> source = record.source;
+    const std::int64_t diskOffset = record.startSector * 512;
     GuiObserver* observer = observer_.get();
     worker_.join();
-    worker_.start([this, scanner, observer, begin, bytes] {
-        scanner->scan(*g_reader, begin, bytes, *observer, control_);
+    worker_.start([this, source, observer, diskOffset] {
+        job_.scan(source, *observer, control_, diskOffset);
         observer->post([this] {
             worker_.join();
             showFinds();
@@ -199,7 +194,8 @@ void RawRecoveryDialog::onParse() {
 }
 
 void RawRecoveryDialog::showFinds() {
-    adapter_ = std::make_unique<CarvedAdapter>(*g_reader, scanner_);
+    adapter_ = job_.finds();
+    if (!adapter_) return;
     tree->setUpdatesEnabled(false);
     QTreeWidgetItem* root = tree->insertItem(QString::fromStdString(adapter_->name(0)), icons_.folder(), nullptr, true);
     root->setData(0, kEntryRole, QVariant::fromValue<qlonglong>(0));
@@ -258,15 +254,8 @@ void RawRecoveryDialog::onSave() {
     std::string folder = outputFolder.toStdString();
     worker_.join();
     worker_.start([this, observer, ticked, folder] {
-        SaveWalk walk(*adapter_, *observer);
-        walk.askFirst = false;
-        std::int64_t saved = 0, failed = 0;
-        for (EntryId e : ticked) {
-            if (control_.stopRequested()) break;
-            SaveOutcome o = walk.saveFile(e, folder);
-            saved += o.saved;
-            failed += o.failed;
-        }
+        SaveOutcome o = ticked.empty() ? SaveOutcome{} : job_.save(ticked, folder, *observer, control_);
+        std::int64_t saved = o.saved, failed = o.failed;
         observer->post([this, saved, failed] {
             worker_.join();
             setRunning(false);

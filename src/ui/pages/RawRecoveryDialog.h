@@ -2,7 +2,7 @@
 // Signature recovery: loads the definitions (the default "FileSetting.txt" and
 // a file of the user's), scans the chosen volume for them on a worker, shows
 // the finds by category and saves the ticked ones.
-#include "carving/CarvedAdapter.h"
+#include "carving/CarvingJob.h"
 #include "ui/app/LongProgressBar.h"
 #include "ui/app/WorkerThread.h"
 #include "ui/controls/FileIcons.h"
@@ -47,7 +47,7 @@ public:
     QString outputFolder;
 
     bool running() const { return running_; }
-    const CarvedAdapter* finds() const { return adapter_.get(); }
+    const CarvedAdapter* finds() const { return job_.finds(); }
 
     void onPick();
     void onParse();
@@ -68,8 +68,9 @@ private:
     void showFinds();
     void finishParse(const QString& status);
 
-    std::shared_ptr<myJpg> scanner_;
-    std::unique_ptr<CarvedAdapter> adapter_;
+    CarvingJob job_;
+    bool definitionsStarted_ = false;
+    CarvedAdapter* adapter_ = nullptr;  // the job's finds, once shown
     std::unique_ptr<GuiObserver> observer_;
     WorkerThread worker_;
     WorkControl control_;

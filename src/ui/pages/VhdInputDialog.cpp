@@ -1,11 +1,12 @@
 #include "ui/pages/VhdInputDialog.h"
 
-#include "diskimage/ReaderState.h"
 #include "ui/app/Prompter.h"
 #include "ui/app/Screenshots.h"
 #include "ui/pages/DriveParsingModes.h"
 
 #include <QFileInfo>
+
+#include <algorithm>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -146,10 +147,20 @@ void VhdInputDialog::takeImage(const QString& path) {
                     : c == ImageChoice::Vmdk ? 3
                     : c == ImageChoice::Qcow2 ? 4
                                               : 5;
-        g_imageKind = kBlockMappedImage;
     }
     imagePath = path;
-    ImageInfo info = readImageInfo(path.toStdString(), c);
+    allowedReferences.clear();
+    OpenOptions options;
+    ImageInfo info = readImageInfo(path.toStdString(), c, options);
+    // A parent or extent outside the image's folder is opened only when the user says so.
+    while (!info.ok && !info.refusedReference.empty() &&
+           std::find(allowedReferences.begin(), allowedReferences.end(), info.refusedReference) == allowedReferences.end() &&
+           prompter().question(this, QString::fromStdString(info.message + "\n\nOpen " + info.refusedReference +
+                                                            " anyway?"))) {
+        allowedReferences.push_back(info.refusedReference);
+        options.allowedReferences = allowedReferences;
+        info = readImageInfo(path.toStdString(), c, options);
+    }
     if (!info.ok) {
         prompter().information(this, QString::fromStdString(info.message));
         return;
@@ -181,21 +192,25 @@ void VhdInputDialog::preset(const QString& given) {
     takeImage(path);
 }
 
-OpenedImage VhdInputDialog::openChosenImage() const {
+OpenedImage VhdInputDialog::openChosenImage(const OpenOptions& given) const {
     std::string path = pathBox->text().toStdString();
+    OpenOptions options = given;
+    if (options.allowedReferences.empty()) options.allowedReferences = allowedReferences;
     switch (choice()) {
-    case ImageChoice::DynamicVhd: return openDiskImage(path, ImageKind::DynamicVhd, true);
-    case ImageChoice::Vdi: return openDiskImage(path, ImageKind::Vdi);
-    case ImageChoice::Vmdk: return openDiskImage(path, ImageKind::Vmdk);
-    case ImageChoice::Qcow2: return openDiskImage(path, ImageKind::Qcow2);
-    case ImageChoice::Vhdx: return openDiskImage(path, ImageKind::Vhdx);
+    case ImageChoice::DynamicVhd:
+        options.requireVhdExtension = true;
+        return openDiskImage(path, ImageKind::DynamicVhd, options);
+    case ImageChoice::Vdi: return openDiskImage(path, ImageKind::Vdi, options);
+    case ImageChoice::Vmdk: return openDiskImage(path, ImageKind::Vmdk, options);
+    case ImageChoice::Qcow2: return openDiskImage(path, ImageKind::Qcow2, options);
+    case ImageChoice::Vhdx: return openDiskImage(path, ImageKind::Vhdx, options);
     case ImageChoice::Fixed: break;
     }
     // A fixed VHD ends before its footer, a split image runs on into its next
     // parts; anything else is read byte for byte.
     ImageKind detected = detectImageKind(path);
     ImageKind kind = detected == ImageKind::FixedVhd || detected == ImageKind::SplitRaw ? detected : ImageKind::Raw;
-    return openDiskImage(path, kind);
+    return openDiskImage(path, kind, options);
 }
 
 void VhdInputDialog::onNext() {

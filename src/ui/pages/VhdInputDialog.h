@@ -47,8 +47,13 @@ public:
     void takeImage(const QString& path);
     // Picks the image type from the file's content, then takes it.
     void preset(const QString& path);
-    // Opens the chosen image with the reader of its type, honouring the overrides.
-    OpenedImage openChosenImage() const;
+    // Opens the chosen image with the reader of its type, honouring the
+    // corrections in options (a dynamic VHD must be named *.vhd).
+    OpenedImage openChosenImage(const OpenOptions& options = {}) const;
+
+    // Files outside the image's folder that the user allowed it to name (as
+    // parent or extent), asked for by name when the image was taken.
+    std::vector<std::string> allowedReferences;
 
     void onNext();
 

@@ -1,6 +1,5 @@
 #include "ui/pages/VolumeScanDlg.h"
 
-#include "diskimage/ReaderState.h"
 #include "fs/FileSystemRegistry.h"
 #include "results/SaveWalk.h"
 #include "ui/app/GuiObserver.h"
@@ -179,12 +178,12 @@ void VolumeScanDlg::endJob() {
 void VolumeScanDlg::start() {
     const FileSystemEntry* entry = findFileSystem(record.fileSystem);
     if (entry && !entry->selectedStatus.empty()) statusLine->setText(QString::fromStdString(entry->selectedStatus));
-    if (!g_reader) {
+    if (!record.source) {
         prompter().information(this, QStringLiteral("Please Restart the program to re begin necessary initialization..."));
         backButton->setEnabled(true);
         return;
     }
-    if (!adapter_) adapter_ = std::shared_ptr<FileSystemAdapter>(createAdapter(*g_reader, record));
+    if (!adapter_) adapter_ = std::shared_ptr<FileSystemAdapter>(createAdapter(record));
     if (!adapter_) {
         prompter().information(this, QStringLiteral("not a valid drive."));
         backButton->setEnabled(true);

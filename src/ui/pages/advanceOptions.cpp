@@ -1,12 +1,13 @@
 #include "ui/pages/advanceOptions.h"
 
-#include "diskimage/ReaderState.h"
 #include "fs/FileSystemRegistry.h"
 #include "ui/app/GuiObserver.h"
 #include "ui/app/Prompter.h"
 #include "ui/app/Screenshots.h"
 #include "ui/pages/ParceModeNtfsDlg.h"
 #include "ui/pages/VolumeScanDlg.h"
+
+#include <QCheckBox>
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -112,14 +113,17 @@ void advanceOptions::keyPressEvent(QKeyEvent* event) {
 
 void advanceOptions::start() {
     const FileSystemEntry* entry = findFileSystem(record.fileSystem);
-    if (!g_reader) {
+    if (!record.source) {
         if (entry && entry->kind == FileSystemKind::Ntfs)
             prompter().information(this,
                                    QStringLiteral("Please Restart the program to re begin necessary initialization..."));
         backButton->setEnabled(true);
         return;
     }
-    parser = std::shared_ptr<FileSystemAdapter>(createAdapter(*g_reader, record));
+    parser = std::shared_ptr<FileSystemAdapter>(createAdapter(record));
+    // "Is Drive Formated..?" on the recovery-mode page applies to this scan and its saves.
+    if (parser)
+        if (auto* modePage = ancestor<ParceModeNtfsDlg>()) parser->setDriveFormatted(modePage->driveFormattedCheck->isChecked());
     if (!parser || !entry->offers(RecoveryMode::Advanced)) {
         parser.reset();
         prompter().information(this, QStringLiteral("unKnown Partition Cant be parsed..."));

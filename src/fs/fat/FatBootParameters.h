@@ -1,6 +1,6 @@
 #pragma once
-// The BIOS parameter block of a FAT boot sector, decoded once for the volume
-// tests and the FAT parser (little-endian on disk, in host order here).
+// The BIOS parameter block of a FAT boot sector, decoded once for the boot-sector
+// test and the FAT parser (little-endian on disk, in host order here).
 #include "common/Endian.h"
 
 #include <cstddef>

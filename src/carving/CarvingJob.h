@@ -1,0 +1,62 @@
+#pragma once
+// One signature recovery, as both front ends run it: the definitions (the
+// default set and the user's settings files), the scan of a volume's bytes,
+// the finds as a results tree, and saving them. Failures come back once, as a
+// kind the front end words and a message.
+#include "carving/CarvedAdapter.h"
+#include "carving/myJpg.h"
+#include "results/SaveWalk.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ondrel {
+
+class CarvingJob {
+public:
+    enum class Failure { None, Definitions, NothingToFind, EmptyVolume };
+
+    // Starts the definitions afresh: the default set (defaultFile, or the
+    // built-in set when it cannot be read) when withDefaults, else none.
+    void resetDefinitions(bool withDefaults, const std::string& defaultFile);
+    // Adds a settings file's definitions after those already there; false with
+    // the file's message when it cannot be loaded.
+    bool addDefinitions(const std::string& file);
+    // resetDefinitions, then each file in turn (message() then names the file that failed).
+    bool loadDefinitions(bool withDefaults, const std::string& defaultFile, const std::vector<std::string>& files);
+    // Scans every byte of source for the definitions loaded; a stop keeps the
+    // finds so far. False when there is nothing to look for or nothing to scan.
+    // diskOffset is where source starts on the disk (finds are named by their
+    // place on the disk).
+    bool scan(std::shared_ptr<const ByteSource> source, ScanObserver& observer, WorkControl& control,
+              std::int64_t diskOffset = 0);
+
+    Failure failure() const { return failure_; }
+    const std::string& message() const { return message_; }
+    bool hasDefinitions() const { return scanner_ && !scanner_->signatures().empty(); }
+
+    const myJpg& scanner() const { return *scanner_; }
+    // The finds of the last scan as a results tree; null before one.
+    CarvedAdapter* finds() { return adapter_.get(); }
+    const CarvedAdapter* finds() const { return adapter_.get(); }
+
+    // Saves the given finds (or all of them when entries is empty) into folder.
+    SaveOutcome save(const std::vector<EntryId>& entries, const std::string& folder, ScanObserver& observer,
+                     WorkControl& control);
+
+private:
+    bool fail(Failure kind, std::string message) {
+        failure_ = kind;
+        message_ = std::move(message);
+        return false;
+    }
+
+    std::shared_ptr<myJpg> scanner_ = std::make_shared<myJpg>();
+    std::shared_ptr<const ByteSource> source_;
+    std::unique_ptr<CarvedAdapter> adapter_;
+    Failure failure_ = Failure::None;
+    std::string message_;
+};
+
+}  // namespace ondrel
