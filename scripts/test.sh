@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds with warnings as errors and runs every test,
-# then runs the same suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# then runs the same suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# and the concurrency tests under ThreadSanitizer.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/bootstrap.sh"
@@ -21,6 +22,14 @@ if [ "${ONDREL_SKIP_SANITIZERS:-0}" != 1 ]; then
   "$root/scripts/build.sh" "$root/build-asan" -DONDREL_WERROR=ON -DONDREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$root/build-asan" --output-on-failure --timeout 1800 -j2
+fi
+
+# The readers from many threads at once, under ThreadSanitizer (the core's
+# reading layers and their concurrency tests alone).
+if [ "${ONDREL_SKIP_TSAN:-0}" != 1 ]; then
+  cmake -S "$root" -B "$root/build-tsan" -G Ninja -DONDREL_WERROR=ON -DONDREL_TSAN=ON -DONDREL_BUILD_UI=OFF >/dev/null
+  cmake --build "$root/build-tsan" --target ondrel_concurrency_tests fixtures --parallel "$(nproc)"
+  TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$root/build-tsan" --output-on-failure --timeout 900
 fi
 
 # Each fuzz target briefly (libFuzzer needs clang); what ever crashed is

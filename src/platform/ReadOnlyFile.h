@@ -1,6 +1,7 @@
 #pragma once
 // An image file or block device opened for reading only. Reads are positioned
 // (no shared file pointer), so one object may serve readers on any thread.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -31,7 +32,7 @@ public:
     // the end of the file), or -1 on an error (errorText() says which).
     std::int64_t readAt(std::int64_t offset, void* buffer, std::size_t count) const;
 
-    int errorCode() const { return error_; }
+    int errorCode() const { return error_.load(std::memory_order_relaxed); }
     // The system's descriptor, for copies inside the kernel.
     int nativeHandle() const { return fd_; }
     std::string errorText() const;
@@ -40,7 +41,8 @@ private:
     int fd_ = -1;
     bool device_ = false;
     std::int64_t size_ = 0;
-    mutable int error_ = 0;
+    // Reads on several threads may fail at once.
+    mutable std::atomic<int> error_{0};
 };
 
 }  // namespace ondrel

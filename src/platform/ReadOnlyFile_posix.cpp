@@ -14,7 +14,7 @@ namespace ondrel {
 ReadOnlyFile::~ReadOnlyFile() { close(); }
 
 ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), device_(other.device_), size_(other.size_), error_(other.error_) {}
+    : fd_(std::exchange(other.fd_, -1)), device_(other.device_), size_(other.size_), error_(other.error_.load()) {}
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
     if (this != &other) {
@@ -22,7 +22,7 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
         fd_ = std::exchange(other.fd_, -1);
         device_ = other.device_;
         size_ = other.size_;
-        error_ = other.error_;
+        error_ = other.error_.load();
     }
     return *this;
 }
@@ -92,6 +92,9 @@ std::int64_t ReadOnlyFile::readAt(std::int64_t offset, void* buffer, std::size_t
     return static_cast<std::int64_t>(done);
 }
 
-std::string ReadOnlyFile::errorText() const { return error_ ? std::strerror(error_) : std::string(); }
+std::string ReadOnlyFile::errorText() const {
+    int code = errorCode();
+    return code ? std::strerror(code) : std::string();
+}
 
 }  // namespace ondrel

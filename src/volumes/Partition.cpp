@@ -66,7 +66,7 @@ void Partition::explore(int index, int depth) {
     const VolumeRecord& r = records_[static_cast<std::size_t>(index)];
     std::shared_ptr<const ByteSource> source = r.source;
     std::int64_t start = r.startSector * 512;
-    for (const VolumeSystem* system : volumeSystems()) {
+    for (const VolumeSystem* system : nested) {
         if (!system->recognises(*source, probes_)) continue;
         records_[static_cast<std::size_t>(index)].kind = system->name();
         DiscoveryContext inner{probes_, observer_, control, {}};

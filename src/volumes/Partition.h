@@ -32,6 +32,8 @@ public:
     bool gptMode = false;
     // Called for each record the moment it is found.
     std::function<void(const VolumeRecord&)> onRecordListed;
+    // The volume systems a volume found is offered to (the registry's unless set).
+    std::vector<const VolumeSystem*> nested = volumeSystems();
 
     // Stop and pause of the sweep.
     WorkControl control;
@@ -43,6 +45,8 @@ public:
     // For a disk the caller keeps alive as long as the records are used.
     void scanPartitionTables(const ByteSource& disk);
     void sweepVolumes(const ByteSource& disk);
+    // Lists the disk with the given volume system, then explores as the scans do.
+    void scanWith(const VolumeSystem& system, std::shared_ptr<const ByteSource> disk) { run(system, std::move(disk)); }
 
     // Nested volume systems are followed this deep at most.
     static constexpr int kMaxDepth = 8;
