@@ -4,6 +4,7 @@
 #include "volumes/Partition.h"
 
 #include <cstdio>
+#include <map>
 
 namespace ondrel::cli {
 
@@ -120,30 +121,41 @@ std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
     }
     if (mode == RecoveryMode::Advanced) {
         AdvancedSearch search = v.adapter->findCandidates(o.maxFound, *v.observer, v.driver->control());
-        std::optional<int> choice = o.mftEntry ? o.mftEntry : o.fatEntry;
-        if (search.chooseWithoutAsking) {
-            if (search.found.size() != 1) {
-                printError(search.message);
-                return std::nullopt;
+        // Each list the search gave is chosen by the option of its name; the
+        // first one by either entry option.
+        std::map<std::string, std::optional<int>> given{
+            {"mft-entry", o.mftEntry}, {"fat-entry", o.fatEntry}, {"heap-entry", o.heapEntry}};
+        AdvancedChoice choice;
+        bool unchosen = false;
+        for (std::size_t i = 0; i < search.lists.size(); ++i) {
+            const CandidateList& list = search.lists[i];
+            int pick = -1;  // none given
+            if (auto it = given.find(list.id); it != given.end() && it->second) pick = *it->second;
+            if (pick < 0 && i == 0 && (o.mftEntry || o.fatEntry)) pick = o.mftEntry ? *o.mftEntry : *o.fatEntry;
+            if (search.chooseWithoutAsking) {
+                if (list.items.size() != 1) {
+                    printError(search.message);
+                    return std::nullopt;
+                }
+                pick = 0;
             }
-            choice = 0;
+            if (pick < 0 && i == 0) unchosen = true;
+            choice.picks.push_back(pick < 0 ? 0 : pick);
         }
-        if (!choice) {
-            std::printf("Number of %s-ENTRY found = %zu\n", search.entryKind.c_str(), search.found.size());
-            for (const auto& c : search.found)
-                std::printf("%s\tbyte offset %lld in the volume\n", c.label.c_str(), static_cast<long long>(c.byteOffset));
-            if (search.offersHeapChoice) {
-                std::printf("Number of HeapOffset-ENTRY found = %zu\n", search.heapStarts.size());
-                for (const auto& c : search.heapStarts)
+        for (std::size_t i = 0; i < search.parameters.size(); ++i) choice.values.push_back(o.sectorsPerCluster);
+        if (unchosen) {
+            for (const CandidateList& list : search.lists) {
+                std::printf("Number of %s-ENTRY found = %zu\n", list.kind.c_str(), list.items.size());
+                for (const auto& c : list.items)
                     std::printf("%s\tbyte offset %lld in the volume\n", c.label.c_str(), static_cast<long long>(c.byteOffset));
             }
-            if (search.bootSectorsPerCluster > 0)
-                std::printf("sectors per cluster (from the boot sector): %d\n", search.bootSectorsPerCluster);
+            for (const ParameterChoice& p : search.parameters)
+                if (p.fromBootSector > 0) std::printf("sectors per cluster (from the boot sector): %d\n", p.fromBootSector);
             v.listedCandidatesOnly = true;
             return v;
         }
         std::string failure;
-        if (!v.adapter->chooseCandidate(AdvancedChoice{*choice, o.heapEntry.value_or(0), o.sectorsPerCluster}, failure)) {
+        if (!v.adapter->chooseCandidate(choice, failure)) {
             printError(failure);
             return std::nullopt;
         }

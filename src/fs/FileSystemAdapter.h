@@ -39,28 +39,49 @@ struct AdvancedCandidate {
     std::int64_t byteOffset = 0;  // from the volume's start
 };
 
-// What the advanced mode's search found, and how the front ends offer it.
-struct AdvancedSearch {
-    std::string entryKind;                 // "MFT", "FAT32", "FAT": "Number of %s-ENTRY found"
-    std::vector<AdvancedCandidate> found;
-    std::vector<int> clusterChoices;       // sectors per cluster, in the order offered
-    int bootSectorsPerCluster = 0;         // the boot sector's value while it is still readable
-    std::string message;                   // the notice when the search ends
-    std::string doneStatus;                // the status line after it
-    // exFAT: the cluster heap's start is chosen as well, and cluster sizes are
-    // offered as shifts (sectors per cluster = 2^shift).
-    bool offersHeapChoice = false;
-    std::vector<AdvancedCandidate> heapStarts;
-    bool clusterChoicesAreShifts = false;
-    // One candidate and nothing to choose (the ext journal): the command line takes it.
-    bool chooseWithoutAsking = false;
+// One list of places the advanced mode's search found, of which one is chosen.
+struct CandidateList {
+    std::string id;     // the command line's option for the choice: --mft-entry, --fat-entry, --heap-entry
+    std::string kind;   // "MFT", "FAT32", "FAT", "FAT64", "HeapOffset", "JOURNAL": "Number of %s-ENTRY found"
+    std::string label;  // the advanced page's label for the list ("" the page's own)
+    std::vector<AdvancedCandidate> items;
 };
 
-// What the user chose among the candidates.
+// A number chosen among the values the search offers (the cluster size).
+struct ParameterChoice {
+    std::string id;           // "sectors-per-cluster"
+    std::vector<int> values;  // in the order offered, the likeliest first
+    bool shifts = false;      // the values are powers of two: value v stands for 2^v sectors
+    int fromBootSector = 0;   // the boot sector's own value while it is still readable (0: none)
+    // The sectors per cluster that value stands for (-1 when it stands for none).
+    int sectorsFor(int value) const { return shifts ? (value >= 0 && value < 31 ? 1 << value : -1) : value; }
+};
+
+// What the advanced mode's search found: lists to choose from and parameters
+// to set, which the front ends render without knowing the file system.
+struct AdvancedSearch {
+    std::vector<CandidateList> lists;  // the first is what the search looked for
+    std::vector<ParameterChoice> parameters;
+    std::string message;     // the notice when the search ends
+    std::string doneStatus;  // the status line after it
+    // One candidate and nothing to choose (the ext journal): the command line takes it.
+    bool chooseWithoutAsking = false;
+
+    const CandidateList* list(const std::string& id) const {
+        for (const CandidateList& l : lists)
+            if (l.id == id) return &l;
+        return nullptr;
+    }
+};
+
+// What the user chose: an index into each list and a value for each
+// parameter, in the order the search gave them.
 struct AdvancedChoice {
-    int entry = 0;              // index into AdvancedSearch::found
-    int heap = 0;               // index into AdvancedSearch::heapStarts
-    int sectorsPerCluster = 0;  // a count, not a shift; 0 or less: the file system's default
+    std::vector<int> picks;
+    std::vector<int> values;  // sectors per cluster as a count; 0 or less: the file system's default
+
+    int pick(std::size_t list) const { return list < picks.size() ? picks[list] : 0; }
+    int value(std::size_t parameter) const { return parameter < values.size() ? values[parameter] : 0; }
 };
 
 class FileSystemAdapter {

@@ -224,12 +224,12 @@ TEST(ExFatEdgeCaseTest, AdvancedModeWorksOutTheHeapAfterTheBootSectorsAreLost) {
     ExFatAdapter adapter(reader, VolumeRecord{"FAT64", "", "0", "1", 0});
     WorkControl control;
     AdvancedSearch found = adapter.findCandidates(3, silentObserver(), control);
-    ASSERT_EQ(found.found.size(), 1u);
-    EXPECT_EQ(found.found[0].byteOffset, static_cast<std::int64_t>(TinyExFat::kFat));
-    ASSERT_FALSE(found.heapStarts.empty());
-    EXPECT_EQ(found.heapStarts[0].byteOffset, static_cast<std::int64_t>(TinyExFat::kHeap));
-    EXPECT_EQ(found.clusterChoices.front(), 1);
-    EXPECT_TRUE(found.offersHeapChoice && found.clusterChoicesAreShifts);
+    ASSERT_EQ(found.lists[0].items.size(), 1u);
+    EXPECT_EQ(found.lists[0].items[0].byteOffset, static_cast<std::int64_t>(TinyExFat::kFat));
+    ASSERT_FALSE(found.lists[1].items.empty());
+    EXPECT_EQ(found.lists[1].items[0].byteOffset, static_cast<std::int64_t>(TinyExFat::kHeap));
+    EXPECT_EQ(found.parameters[0].values.front(), 1);
+    EXPECT_TRUE(found.lists.size() > 1 && found.parameters[0].shifts);
 
     auto s = scan(fs, RecoveryMode::Advanced, 1);
     EXPECT_EQ(s->content("/docs/inside.txt"), repeat('q', 900));

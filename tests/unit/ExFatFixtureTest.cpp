@@ -105,14 +105,14 @@ TEST(ExFatFixtureTest, ZeroedBootSectorsAreReadWithTheFoundFatAndHeap) {
     // The FAT and the heap are among the candidates (the OEM parameter
     // sectors full of 0xFF are too); the cluster shift worked out comes first.
     int fat = -1, heap = -1;
-    for (std::size_t i = 0; i < found.found.size(); ++i)
-        if (found.found[i].byteOffset == want["fat_offset"]) fat = static_cast<int>(i);
-    for (std::size_t i = 0; i < found.heapStarts.size(); ++i)
-        if (found.heapStarts[i].byteOffset == want["heap_offset"]) heap = static_cast<int>(i);
+    for (std::size_t i = 0; i < found.lists[0].items.size(); ++i)
+        if (found.lists[0].items[i].byteOffset == want["fat_offset"]) fat = static_cast<int>(i);
+    for (std::size_t i = 0; i < found.lists[1].items.size(); ++i)
+        if (found.lists[1].items[i].byteOffset == want["heap_offset"]) heap = static_cast<int>(i);
     ASSERT_GE(fat, 0);
     ASSERT_GE(heap, 0);
-    ASSERT_FALSE(found.clusterChoices.empty());
-    EXPECT_EQ(found.clusterChoices.front(), want["cluster_shift"]);
+    ASSERT_FALSE(found.parameters[0].values.empty());
+    EXPECT_EQ(found.parameters[0].values.front(), want["cluster_shift"]);
     ASSERT_TRUE(choose(*o->adapter, fat, 1 << want["cluster_shift"], heap));
     ASSERT_TRUE(scan(*o, RecoveryMode::Advanced));
     auto saved = saveAllHashes(*o->adapter);
@@ -135,7 +135,7 @@ TEST(ExFatFixtureTest, AReformattedVolumeShowsItsOldSetsInTheAdvancedMode) {
     auto o = open(image);
     WorkControl control;
     AdvancedSearch found = o->adapter->findCandidates(3, silentObserver(), control);
-    ASSERT_FALSE(found.found.empty());
+    ASSERT_FALSE(found.lists[0].items.empty());
     ASSERT_TRUE(choose(*o->adapter, 0, 0, 0));  // the boot sector's heap and cluster size
     ASSERT_TRUE(scan(*o, RecoveryMode::Advanced));
     std::set<std::string> got = values(saveAllHashes(*o->adapter));

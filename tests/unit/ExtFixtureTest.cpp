@@ -114,7 +114,7 @@ TEST(ExtFixtureTest, TheJournalBringsBackWhatTheKernelDeleted) {
     ExtAdapter adapter(reader, VolumeRecord{"extX", "", "0", std::to_string(reader.fileLength >> 20), 0});
     WorkControl control;
     AdvancedSearch found = adapter.findCandidates(3, silentObserver(), control);
-    ASSERT_EQ(found.found.size(), 1u);
+    ASSERT_EQ(found.lists[0].items.size(), 1u);
     EXPECT_TRUE(found.chooseWithoutAsking);
     ASSERT_TRUE(choose(adapter, 0, 0));
     ScanDriver driver(adapter, silentObserver());

@@ -159,7 +159,7 @@ TEST(FatEdgeCaseTest, AdvancedModeListsStrayFileEntriesUnderTheOrphanFolder) {
     FatAdapter adapter(reader, VolumeRecord{"FAT16", "", "0", "4", 0}, false);
     RecordingObserver observer;
     WorkControl control;
-    ASSERT_EQ(adapter.findCandidates(3, observer, control).found.size(), 2u);
+    ASSERT_EQ(adapter.findCandidates(3, observer, control).lists[0].items.size(), 2u);
     EXPECT_TRUE(test::choose(adapter, 0, 1));
     ScanDriver driver(adapter, observer);
     ASSERT_TRUE(driver.run(recoveryModeFromNumber(2)));

@@ -29,7 +29,7 @@ std::map<std::string, std::string> recoverAll(const std::string& image, bool fat
     RecordingObserver observer;
     WorkControl control;
     if (mode == 2) {
-        EXPECT_GE(adapter.findCandidates(3, observer, control).found.size(), 1u);
+        EXPECT_GE(adapter.findCandidates(3, observer, control).lists[0].items.size(), 1u);
         EXPECT_TRUE(test::choose(adapter, 0, sectorsPerCluster));
     }
     adapter.setDriveFormatted(formatted);

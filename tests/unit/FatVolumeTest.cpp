@@ -86,7 +86,7 @@ TEST_P(FatVolumeTest, AdvancedModeRecoversAVolumeWhoseBootSectorsAreGone) {
     FatAdapter adapter(reader, VolumeRecord{"FAT", "", "0", std::to_string(zeroed.size() >> 20), 0}, GetParam().fat32);
     RecordingObserver observer;
     WorkControl control;
-    EXPECT_EQ(adapter.findCandidates(3, observer, control).found.size(), 2u) << "both FAT copies";
+    EXPECT_EQ(adapter.findCandidates(3, observer, control).lists[0].items.size(), 2u) << "both FAT copies";
     checkManifest(zeroed, 2);
 }
 

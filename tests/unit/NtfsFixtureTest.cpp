@@ -140,16 +140,16 @@ TEST(NtfsFixtureTest, AdvancedModeFindsBothMftsOfAReformattedVolume) {
     Volume probe(image);
     WorkControl control;
     AdvancedSearch search = probe.adapter->findCandidates(5, probe.observer, control);
-    int found = static_cast<int>(search.found.size());
+    int found = static_cast<int>(search.lists[0].items.size());
     ASSERT_GE(found, 2);
     std::set<std::int64_t> offsets;
-    for (const auto& c : search.found) offsets.insert(c.byteOffset);
+    for (const auto& c : search.lists[0].items) offsets.insert(c.byteOffset);
     for (const auto& [offset, cluster] : mfts) EXPECT_TRUE(offsets.count(offset)) << "MFT at " << offset;
 
     // The older MFT, read with its own cluster size, gives the older tree.
     int oldChoice = -1;
     for (int i = 0; i < found; ++i)
-        if (search.found[static_cast<std::size_t>(i)].byteOffset == mfts.rbegin()->first) oldChoice = i;
+        if (search.lists[0].items[static_cast<std::size_t>(i)].byteOffset == mfts.rbegin()->first) oldChoice = i;
     ASSERT_GE(oldChoice, 0);
     Volume v(image);
     v.adapter->findCandidates(5, v.observer, control);

@@ -69,7 +69,7 @@ protected:
         s->driver = std::make_unique<ScanDriver>(*s->adapter, s->observer);
         if (mode == 2) {
             WorkControl control;
-            if (!s->adapter->findCandidates(3, s->observer, control).found.empty()) {
+            if (!s->adapter->findCandidates(3, s->observer, control).lists[0].items.empty()) {
                 EXPECT_TRUE(test::choose(*s->adapter, 0, 0));
             }
         }
@@ -185,7 +185,7 @@ TEST_F(NtfsVolumeTest, AdvancedModeReadsTheMftFromAFoundCopy) {
     NtfsAdapter adapter(reader, VolumeRecord{"NTFS", "", "0", "16", 0});
     RecordingObserver observer;
     WorkControl control;
-    ASSERT_EQ(static_cast<int>(adapter.findCandidates(3, observer, control).found.size()), 1) << "the mirror holds no $Boot, so it is no candidate";
+    ASSERT_EQ(static_cast<int>(adapter.findCandidates(3, observer, control).lists[0].items.size()), 1) << "the mirror holds no $Boot, so it is no candidate";
     EXPECT_TRUE(test::choose(adapter, 0, 8));
     ScanDriver driver(adapter, observer);
     ASSERT_TRUE(driver.run(recoveryModeFromNumber(2)));

@@ -82,7 +82,7 @@ int runCommand(const std::string& command, std::string* out) {
 
 bool choose(FileSystemAdapter& adapter, int choice, int sectorsPerCluster, int heap) {
     std::string failure;
-    bool ok = adapter.chooseCandidate(AdvancedChoice{choice, heap, sectorsPerCluster}, failure);
+    bool ok = adapter.chooseCandidate(AdvancedChoice{{choice, heap}, {sectorsPerCluster}}, failure);
     if (!ok) std::fprintf(stderr, "choice refused: %s\n", failure.c_str());
     return ok;
 }

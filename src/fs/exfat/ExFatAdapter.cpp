@@ -15,10 +15,10 @@ bool ExFatAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& 
         if (parser_->foundFats().empty() && parser_->foundHeaps().empty()) parser_->findStarts(3);
         int shift = 3;
         for (int s = 0; s <= 16; ++s)
-            if (choice_.sectorsPerCluster == (1 << s)) shift = s;
-        if (choice_.sectorsPerCluster <= 0 && parser_->bootClusterShift() >= 0) shift = parser_->bootClusterShift();
-        else if (choice_.sectorsPerCluster <= 0 && parser_->derivedClusterShift() >= 0) shift = parser_->derivedClusterShift();
-        return parser_->scanAdvanced(choice_.entry, choice_.heap, static_cast<unsigned>(shift), failure);
+            if (choice_.value(0) == (1 << s)) shift = s;
+        if (choice_.value(0) <= 0 && parser_->bootClusterShift() >= 0) shift = parser_->bootClusterShift();
+        else if (choice_.value(0) <= 0 && parser_->derivedClusterShift() >= 0) shift = parser_->derivedClusterShift();
+        return parser_->scanAdvanced(choice_.pick(0), choice_.pick(1), static_cast<unsigned>(shift), failure);
     }
     if (mode != RecoveryMode::Standard) {
         failure = "exFAT volumes are read in the standard or the advanced mode.";
@@ -32,22 +32,24 @@ AdvancedSearch ExFatAdapter::findCandidates(int maxCount, ScanObserver& observer
     observer.status("Finding Fat64 entries....");
     parser_->findStarts(maxCount);
     AdvancedSearch out;
-    out.entryKind = "FAT64";
     const auto& fats = parser_->foundFats();
     const auto& heaps = parser_->foundHeaps();
-    for (std::size_t i = 0; i < fats.size(); ++i) out.found.push_back({"FAT64_ENTRY:" + std::to_string(i), fats[i]});
+    CandidateList fatList{"fat-entry", "FAT64", "", {}}, heapList{"heap-entry", "HeapOffset", "", {}};
+    for (std::size_t i = 0; i < fats.size(); ++i) fatList.items.push_back({"FAT64_ENTRY:" + std::to_string(i), fats[i]});
     for (std::size_t i = 0; i < heaps.size(); ++i)
-        out.heapStarts.push_back({"HEAP_OFFSET_ENTRY:" + std::to_string(i), heaps[i]});
-    out.offersHeapChoice = true;
+        heapList.items.push_back({"HEAP_OFFSET_ENTRY:" + std::to_string(i), heaps[i]});
+    out.lists.push_back(std::move(fatList));
+    out.lists.push_back(std::move(heapList));
     // Shifts: mkfs.exfat uses 3 below 256 MiB, 6 up to 32 GiB and 8 beyond;
     // any from 0 (one sector) to 11 is offered, the boot sector's first.
-    out.clusterChoicesAreShifts = true;
+    ParameterChoice cluster{"sectors-per-cluster", {}, true, 0};
     int boot = parser_->bootClusterShift();
-    if (boot >= 0) out.bootSectorsPerCluster = 1 << boot;
+    if (boot >= 0) cluster.fromBootSector = 1 << boot;
     else boot = parser_->derivedClusterShift();
-    if (boot >= 0) out.clusterChoices.push_back(boot);
+    if (boot >= 0) cluster.values.push_back(boot);
     for (int s = 0; s <= 11; ++s)
-        if (s != boot) out.clusterChoices.push_back(s);
+        if (s != boot) cluster.values.push_back(s);
+    out.parameters.push_back(std::move(cluster));
     out.message = "Number of FAT64-ENTRY found = " + std::to_string(fats.size()) +
                   " and Number of HeapOffset-ENTRY found =  " + std::to_string(heaps.size()) +
                   "  . Please select the choice from ( Entry and Heap ) Combobox and click Parse button to proceed.";
@@ -58,15 +60,15 @@ AdvancedSearch ExFatAdapter::findCandidates(int maxCount, ScanObserver& observer
 bool ExFatAdapter::chooseCandidate(const AdvancedChoice& choice, std::string& failure) {
     auto fats = static_cast<int>(parser_->foundFats().size());
     auto heaps = static_cast<int>(parser_->foundHeaps().size());
-    if (choice.entry < 0 || choice.entry >= fats) {
-        failure = "no FAT64_ENTRY:" + std::to_string(choice.entry) + " (found " + std::to_string(fats) + ")";
+    if (choice.pick(0) < 0 || choice.pick(0) >= fats) {
+        failure = "no FAT64_ENTRY:" + std::to_string(choice.pick(0)) + " (found " + std::to_string(fats) + ")";
         return false;
     }
-    if (choice.heap < 0 || choice.heap >= heaps) {
-        failure = "no HEAP_OFFSET_ENTRY:" + std::to_string(choice.heap) + " (found " + std::to_string(heaps) + ")";
+    if (choice.pick(1) < 0 || choice.pick(1) >= heaps) {
+        failure = "no HEAP_OFFSET_ENTRY:" + std::to_string(choice.pick(1)) + " (found " + std::to_string(heaps) + ")";
         return false;
     }
-    int s = choice.sectorsPerCluster;
+    int s = choice.value(0);
     if (s > 65536 || (s > 0 && (s & (s - 1)) != 0)) {
         failure = "The sectors per cluster must be a power of two from 1 to 65536 (given: " + std::to_string(s) + ").";
         return false;

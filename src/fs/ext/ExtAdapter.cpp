@@ -21,7 +21,7 @@ bool ExtAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& co
 AdvancedSearch ExtAdapter::findCandidates(int, ScanObserver& observer, WorkControl& control) {
     parser_->reportTo(observer, control);
     AdvancedSearch out;
-    out.entryKind = "JOURNAL";
+    CandidateList journal{"journal", "JOURNAL", "", {}};
     // There is one journal to read, if any: nothing to choose.
     out.chooseWithoutAsking = true;
     std::string failure;
@@ -32,8 +32,9 @@ AdvancedSearch ExtAdapter::findCandidates(int, ScanObserver& observer, WorkContr
         if (parser_->scanStandard(failure)) at = parser_->journalOffset();
         parser_->reportTo(observer, control);
     }
-    if (at >= 0) out.found.push_back({"JOURNAL_ENTRY:0", at});
-    out.clusterChoices = {static_cast<int>(parser_->geometry().blockSize / 512)};
+    if (at >= 0) journal.items.push_back({"JOURNAL_ENTRY:0", at});
+    out.lists.push_back(std::move(journal));
+    out.parameters.push_back({"sectors-per-cluster", {static_cast<int>(parser_->geometry().blockSize / 512)}, false, 0});
     out.message = at >= 0 ? "Number of JOURNAL-ENTRY found = 1 . Click Next to read the deleted files its copies still describe."
                           : "This volume has no journal: the advanced mode reads the journal of ext3 and ext4 volumes.";
     out.doneStatus = "Parsing done.Click Next to continue.";
@@ -41,8 +42,8 @@ AdvancedSearch ExtAdapter::findCandidates(int, ScanObserver& observer, WorkContr
 }
 
 bool ExtAdapter::chooseCandidate(const AdvancedChoice& choice, std::string& failure) {
-    if (choice.entry != 0) {
-        failure = "no JOURNAL_ENTRY:" + std::to_string(choice.entry) + " (a volume has one journal)";
+    if (choice.pick(0) != 0) {
+        failure = "no JOURNAL_ENTRY:" + std::to_string(choice.pick(0)) + " (a volume has one journal)";
         return false;
     }
     return true;

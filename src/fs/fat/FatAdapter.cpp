@@ -45,23 +45,26 @@ AdvancedSearch FatAdapter::findCandidates(int maxCount, ScanObserver& observer, 
     if (!fat32) observer.status("Finding Fat entries....");
     std::vector<std::int64_t> found = parser_->findFatCopies(maxCount);
     AdvancedSearch out;
-    out.entryKind = fat32 ? "FAT32" : "FAT";
+    CandidateList copies{"fat-entry", fat32 ? "FAT32" : "FAT", "", {}};
     for (std::size_t i = 0; i < found.size(); ++i)
-        out.found.push_back({out.entryKind + "_ENTRY:" + std::to_string(i), found[i]});
-    out.bootSectorsPerCluster = parser_->bootSectorsPerCluster();
-    out.clusterChoices = fat32 ? clusterChoices(out.bootSectorsPerCluster, {2, 4, 16, 32, 64, 8})
-                               : clusterChoices(out.bootSectorsPerCluster, {4, 8, 16, 2, 32, 64, 128});
+        copies.items.push_back({copies.kind + "_ENTRY:" + std::to_string(i), found[i]});
+    const std::string kind = copies.kind;
+    out.lists.push_back(std::move(copies));
+    int boot = parser_->bootSectorsPerCluster();
+    out.parameters.push_back({"sectors-per-cluster",
+                              fat32 ? clusterChoices(boot, {2, 4, 16, 32, 64, 8}) : clusterChoices(boot, {4, 8, 16, 2, 32, 64, 128}),
+                              false, boot});
     if (fat32 && found.empty())
         out.message = "NO FAT  FAT32-ENTRY found ..";
     else
-        out.message = "Number of " + out.entryKind + "-ENTRY found = " + std::to_string(found.size()) +
+        out.message = "Number of " + kind + "-ENTRY found = " + std::to_string(found.size()) +
                       " . Please select the choice from combo box and click Parse button to proceed.";
     out.doneStatus = "Parsing done.Click Next to continue.";
     return out;
 }
 
 bool FatAdapter::chooseCandidate(const AdvancedChoice& chosen, std::string& failure) {
-    int choice = chosen.entry, sectorsPerCluster = chosen.sectorsPerCluster;
+    int choice = chosen.pick(0), sectorsPerCluster = chosen.value(0);
     // With no copy found, the scan reads the FAT from the volume's start.
     auto found = static_cast<int>(parser_->foundFats().size());
     if (choice < 0 || (choice >= found && found > 0)) {

@@ -38,10 +38,11 @@ AdvancedSearch NtfsAdapter::findCandidates(int maxCount, ScanObserver& observer,
     parser_->reportTo(observer, control);
     int n = parser_->findMftRecords(maxCount);
     AdvancedSearch out;
-    out.entryKind = "MFT";
+    CandidateList mft{"mft-entry", "MFT", "", {}};
     for (int i = 0; i < n; ++i)
-        out.found.push_back({"MFT_ENTRY:" + std::to_string(i), parser_->foundMft()[static_cast<std::size_t>(i)].diskOffset});
-    out.clusterChoices = {8, 4, 2, 16, 32, 64};
+        mft.items.push_back({"MFT_ENTRY:" + std::to_string(i), parser_->foundMft()[static_cast<std::size_t>(i)].diskOffset});
+    out.lists.push_back(std::move(mft));
+    out.parameters.push_back({"sectors-per-cluster", {8, 4, 2, 16, 32, 64}, false, 0});
     out.message = "Number of MFT-ENTRY found = " + std::to_string(n) +
                   " . Please select the choice from combo box and click Parse button to proceed.";
     out.doneStatus = "Parsing done.Click next to continue.";
@@ -49,7 +50,7 @@ AdvancedSearch NtfsAdapter::findCandidates(int maxCount, ScanObserver& observer,
 }
 
 bool NtfsAdapter::chooseCandidate(const AdvancedChoice& chosen, std::string& failure) {
-    int choice = chosen.entry, sectorsPerCluster = chosen.sectorsPerCluster;
+    int choice = chosen.pick(0), sectorsPerCluster = chosen.value(0);
     int found = static_cast<int>(parser_->foundMft().size());
     if (choice < 0 || choice >= found) {
         failure = "no MFT_ENTRY:" + std::to_string(choice) + " (found " + std::to_string(found) + ")";

@@ -149,18 +149,26 @@ void advanceOptions::start() {
 void advanceOptions::searchFinished(const AdvancedSearch& search) {
     worker_.join();
     searching_ = false;
+    // The first list goes in the entry box, a second one in the heap box, the
+    // first parameter in the cluster box.
+    static const CandidateList none;
+    const CandidateList& entries = search.lists.empty() ? none : search.lists[0];
     tfsCombo->clear();
-    for (const auto& c : search.found) tfsCombo->addItem(QString::fromStdString(c.label));
+    for (const auto& c : entries.items) tfsCombo->addItem(QString::fromStdString(c.label));
+    if (!entries.label.empty()) tfsLabel->setText(QString::fromStdString(entries.label));
     clusterCombo->clear();
-    for (int v : search.clusterChoices) clusterCombo->addItem(QString::number(v));
-    clusterShifts_ = search.clusterChoicesAreShifts;
-    tfsCombo->setCurrentIndex(search.found.empty() ? -1 : 0);
+    cluster_ = search.parameters.empty() ? ParameterChoice{} : search.parameters[0];
+    for (int v : cluster_.values) clusterCombo->addItem(QString::number(v));
+    tfsCombo->setCurrentIndex(entries.items.empty() ? -1 : 0);
     clusterCombo->setCurrentIndex(0);
     heapCombo->clear();
-    for (const auto& c : search.heapStarts) heapCombo->addItem(QString::fromStdString(c.label));
-    heapCombo->setCurrentIndex(search.heapStarts.empty() ? -1 : 0);
-    heapLabel->setVisible(search.offersHeapChoice);
-    heapCombo->setVisible(search.offersHeapChoice);
+    bool second = search.lists.size() > 1;
+    if (second)
+        for (const auto& c : search.lists[1].items) heapCombo->addItem(QString::fromStdString(c.label));
+    if (second && !search.lists[1].label.empty()) heapLabel->setText(QString::fromStdString(search.lists[1].label));
+    heapCombo->setCurrentIndex(heapCombo->count() == 0 ? -1 : 0);
+    heapLabel->setVisible(second);
+    heapCombo->setVisible(second);
     prompter().information(this, QString::fromStdString(search.message));
     QString doneStatus = QString::fromStdString(search.doneStatus);
     backButton->setEnabled(true);
@@ -179,11 +187,9 @@ void advanceOptions::onNext() {
     }
     if (clusterCombo->currentIndex() < 0 || !parser) return;
     AdvancedChoice choice;
-    choice.entry = tfsCombo->currentIndex();
-    choice.heap = heapCombo->currentIndex();
-    int value = clusterCombo->currentText().toInt();
-    // exFAT offers shifts; the choice is a count of sectors.
-    choice.sectorsPerCluster = clusterShifts_ ? (value >= 0 && value < 31 ? 1 << value : -1) : value;
+    choice.picks = {tfsCombo->currentIndex(), heapCombo->currentIndex()};
+    // A parameter offered as shifts (exFAT) is still chosen as a count of sectors.
+    choice.values = {cluster_.sectorsFor(clusterCombo->currentText().toInt())};
     std::string failure;
     if (!parser->chooseCandidate(choice, failure)) {
         prompter().information(this, QString::fromStdString(failure));

@@ -60,7 +60,7 @@ private:
     std::unique_ptr<GuiObserver> observer_;
     WorkerThread worker_;
     bool searching_ = false;
-    bool clusterShifts_ = false;
+    ParameterChoice cluster_;  // what the cluster box offers
     QList<QWidget*> clusterWidgets_;
 };
 
