@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace ondrel {
@@ -159,6 +160,13 @@ bool buildSignatureRecord(const SignatureFields& f, std::uint64_t fileLength, Si
 }
 
 bool appendSignatureRecord(const std::string& path, const SignatureRecord& record, std::string& message) {
+    // Definitions are appended to a settings file, never written into a device.
+    std::error_code ec;
+    auto status = std::filesystem::status(path, ec);
+    if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        message = "File can not be created";
+        return false;
+    }
     std::ofstream f(path, std::ios::binary | std::ios::app);
     auto bytes = record.encode();
     if (!f || !f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())) || !f.flush()) {
@@ -169,12 +177,28 @@ bool appendSignatureRecord(const std::string& path, const SignatureRecord& recor
 }
 
 bool loadSignatureRecords(const std::string& path, std::vector<SignatureRecord>& out, std::string& message) {
+    // Only a regular file of at most 1 MiB is read: a device (/dev/zero) or a
+    // huge sparse file is refused before a byte of it is taken in.
+    std::error_code ec;
+    auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) {
+        message = "Cannot open the selected file";
+        return false;
+    }
+    if (!std::filesystem::is_regular_file(status) || std::filesystem::file_size(path, ec) > kMaxSettingsFileBytes || ec) {
+        message = "Please select a valid file..";
+        return false;
+    }
     std::ifstream f(path, std::ios::binary);
     if (!f) {
         message = "Cannot open the selected file";
         return false;
     }
-    std::vector<char> data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    // Read at most one byte more than a settings file may hold, whatever
+    // the file has grown to since it was measured.
+    std::vector<char> data(kMaxSettingsFileBytes + 1);
+    f.read(data.data(), static_cast<std::streamsize>(data.size()));
+    data.resize(static_cast<std::size_t>(f.gcount()));
     // Records are read by count (length / 177), not by the 8-bit index of the
     // last one, which wraps after 256 records.
     if (data.size() > kMaxSettingsFileBytes || data.size() % kSignatureRecordSize != 0 || f.bad()) {

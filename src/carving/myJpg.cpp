@@ -24,7 +24,9 @@ bool matches(const std::uint8_t* at, const std::vector<std::uint8_t>& signature)
     return true;
 }
 
-std::int64_t roundUp(std::int64_t v) { return (v + kSector - 1) / kSector * kSector; }
+// Whatever a definition states, no file or skip is longer than any disk.
+std::int64_t bounded(std::int64_t v) { return std::clamp<std::int64_t>(v, 0, kMaxDiskBytes); }
+std::int64_t roundUp(std::int64_t v) { return (bounded(v) + kSector - 1) / kSector * kSector; }
 }  // namespace
 
 const char* carveEndText(CarveEnd how) {
@@ -48,8 +50,8 @@ SignatureEntry SignatureEntry::from(const SignatureRecord& r) {
     e.sizeBytes = r.sizeBytes;
     e.headerSize = r.headerSize;
     e.sizeIncludesHeader = r.sizeIncludesHeader;
-    e.approximateSize = std::max<std::int64_t>(r.approximateSize, 0);
-    e.sizeToSkip = std::max<std::int64_t>(r.sizeToSkip, 0);
+    e.approximateSize = bounded(r.approximateSize);
+    e.sizeToSkip = bounded(r.sizeToSkip);
     return e;
 }
 
@@ -161,8 +163,9 @@ bool myJpg::scan(const ByteSource& reader, std::int64_t begin, std::int64_t size
                         } else if (e.hasSizeField()) {
                             std::uint64_t value = 0;
                             for (std::int32_t k = e.sizeBytes - 1; k >= 0; --k) value = value << 8 | sector[e.sizeOffset + k];
-                            const std::int64_t found = static_cast<std::int64_t>(std::min<std::uint64_t>(value, INT64_MAX / 2)) +
-                                                       (e.sizeIncludesHeader ? 0 : e.headerSize);
+                            const std::int64_t found =
+                                static_cast<std::int64_t>(std::min<std::uint64_t>(value, static_cast<std::uint64_t>(kMaxDiskBytes))) +
+                                (e.sizeIncludesHeader ? 0 : std::max<std::int32_t>(e.headerSize, 0));
                             // A size of nothing or beyond the cap is no file of this kind.
                             if (value > 0 && found <= cap(e)) {
                                 record(i, at, found, CarveEnd::SizeField);

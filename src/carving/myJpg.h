@@ -24,7 +24,11 @@ struct SignatureEntry {
     bool sizeIncludesHeader = false;
     std::int64_t approximateSize = 0, sizeToSkip = 0;
 
-    bool hasSizeField() const { return end.empty() && sizeOffset >= 0 && sizeBytes > 0 && sizeBytes <= 8 && sizeOffset + sizeBytes <= 512; }
+    bool hasSizeField() const {
+        // In 64 bits: an offset near INT32_MAX must not wrap round into the sector.
+        return end.empty() && sizeOffset >= 0 && sizeBytes > 0 && sizeBytes <= 8 &&
+               static_cast<std::int64_t>(sizeOffset) + sizeBytes <= 512;
+    }
     static SignatureEntry from(const SignatureRecord& r);
 };
 

@@ -3,6 +3,7 @@
 #include "carving/CarvingJob.h"
 #include "carving/DefaultSignatures.h"
 #include "cli/Commands.h"
+#include "cli/EntryLines.h"
 #include "cli/ImageOptions.h"
 #include "cli/TerminalObserver.h"
 #include "cli/VolumeOptions.h"
@@ -84,7 +85,9 @@ int runCarve(CarveOptions& o) {
                                  {"size", f.size}, {"end", carveEndText(f.how)}};
                 std::printf("%s\n", j.dump().c_str());
             } else {
-                std::printf("%s\t%s\t%lld\t%lld\t%s\n", scanner.fileName(f).c_str(), e.category.c_str(),
+                // Names come from the definitions: escaped as ls escapes, one find per line.
+                std::printf("%s\t%s\t%lld\t%lld\t%s\n", escapeControls(scanner.fileName(f)).c_str(),
+                            escapeControls(e.category).c_str(),
                             static_cast<long long>(f.offset + diskOffset), static_cast<long long>(f.size), carveEndText(f.how));
             }
         }
@@ -124,8 +127,8 @@ int runSignatures(const SignaturesOptions& o) {
                              {"skip", e.sizeToSkip}};
             std::printf("%s\n", j.dump().c_str());
         } else {
-            std::printf("%zu\t%s\t%s\tstart %s @%u\tend %s\tsize %d/%d%s\tcap %lld\tskip %lld\n", i, e.extension.c_str(),
-                        e.category.c_str(), hex(e.start).c_str(), e.startOffset, e.end.empty() ? "-" : hex(e.end).c_str(),
+            std::printf("%zu\t%s\t%s\tstart %s @%u\tend %s\tsize %d/%d%s\tcap %lld\tskip %lld\n", i,
+                        escapeControls(e.extension).c_str(), escapeControls(e.category).c_str(), hex(e.start).c_str(), e.startOffset, e.end.empty() ? "-" : hex(e.end).c_str(),
                         e.sizeOffset, e.sizeBytes, e.sizeIncludesHeader ? " incl. header" : "",
                         static_cast<long long>(e.approximateSize), static_cast<long long>(e.sizeToSkip));
         }

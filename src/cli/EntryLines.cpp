@@ -46,13 +46,29 @@ std::string escapeControls(const std::string& text) {
     return out;
 }
 
-void printEntry(const FileSystemAdapter& adapter, EntryId entry, const std::string& path, bool json) {
+std::string escapeName(const std::string& name) {
+    // A name that reads as a path step is no step: "\.." is an entry named "..".
+    if (name == "." || name == "..") return "\\" + name;
+    std::string escaped = escapeControls(name);
+    if (escaped.find('/') == std::string::npos) return escaped;
+    std::string out;
+    for (char ch : escaped) {
+        if (ch == '/') out += '\\';
+        out += ch;
+    }
+    return out;
+}
+
+void printEntry(const FileSystemAdapter& adapter, EntryId entry, const std::vector<std::string>& names, bool json) {
+    std::string path;
+    for (const std::string& n : names) path += "/" + n;
     EntryTimes t = adapter.times(entry);
     bool folder = adapter.isFolder(entry);
     const char* type = folder ? "d" : adapter.isLink(entry) ? "l" : "f";
     std::string attributes = adapter.attributeText(entry);
     if (json) {
         nlohmann::json o{{"path", path},
+                         {"name", names.empty() ? std::string() : names.back()},
                          {"type", type},
                          {"size", adapter.size(entry)},
                          {"deleted", adapter.isDeleted(entry)},
@@ -70,7 +86,7 @@ void printEntry(const FileSystemAdapter& adapter, EntryId entry, const std::stri
     // One write per line, built without printf: listings run to millions of lines.
     std::string line;
     line.reserve(160 + path.size());
-    appendEscaped(line, path);
+    for (const std::string& n : names) line += "/" + escapeName(n);
     line += '\t';
     line += type;
     line += '\t';

@@ -4,6 +4,7 @@
 #include "fs/FileSystemAdapter.h"
 
 #include <string>
+#include <vector>
 
 namespace ondrel::cli {
 
@@ -11,7 +12,14 @@ namespace ondrel::cli {
 // end or split a line, and the text still reads back unambiguously.
 std::string escapeControls(const std::string& text);
 
-// Text lines escape control characters; JSON keeps names as they are.
-void printEntry(const FileSystemAdapter& adapter, EntryId entry, const std::string& path, bool json);
+// A name as one path component of a text line: escaped as escapeControls does,
+// "/" as \/ and a name "." or ".." as \. or \.., so a name shows no folder
+// that is not there.
+std::string escapeName(const std::string& name);
+
+// names: the names from the top level down to the entry's own. Text lines
+// escape each name; JSON keeps them as they are and gives the entry's own
+// name as a field of its own.
+void printEntry(const FileSystemAdapter& adapter, EntryId entry, const std::vector<std::string>& names, bool json);
 
 }  // namespace ondrel::cli

@@ -15,13 +15,12 @@ int runLs(VolumeOptions& o) {
     if (v->listedCandidatesOnly) return o.image.hadWarnings ? kExitFailure : kExitOk;
     const FileSystemAdapter& adapter = *v->adapter;
     if (adapter.rootEntry() != kNoEntry) {
-        std::vector<std::string> paths{""};  // paths[d - 1]: the folder of the entries at depth d
+        std::vector<std::string> names;  // names[d - 1]: the name of the entry at depth d on the way down
         TreeVisitor list;
         list.onEntry = [&](EntryId c, int depth) {
-            std::string path = paths[static_cast<std::size_t>(depth - 1)] + "/" + adapter.name(c);
-            printEntry(adapter, c, path, o.json);
-            paths.resize(static_cast<std::size_t>(depth));
-            paths.push_back(std::move(path));
+            names.resize(static_cast<std::size_t>(depth - 1));
+            names.push_back(adapter.name(c));
+            printEntry(adapter, c, names, o.json);
             return Visit::Enter;
         };
         walkTree(adapter, adapter.rootEntry(), list);

@@ -48,6 +48,7 @@ int runRecover(RecoverOptions& o) {
     SaveOutcome out = v->adapter->isFolder(target) ? walk.saveFolder(target, o.out) : walk.saveFile(target, o.out);
     std::printf("saved %lld files, %lld failed", static_cast<long long>(out.saved), static_cast<long long>(out.failed));
     if (out.skipped) std::printf(", %lld skipped", static_cast<long long>(out.skipped));
+    if (out.renamed) std::printf(", %lld saved under safe names", static_cast<long long>(out.renamed));
     std::printf("\n");
     for (const auto& f : out.failures) printError("failed: " + f);
     if (out.stopped) printError("stopped; the files saved so far stay");

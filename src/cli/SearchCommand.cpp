@@ -23,11 +23,7 @@ int runSearch(SearchOptions& o) {
     v->observer->setControl(&control);
     SearchOutcome out = searchNames(*v->adapter, o.pattern, *v->observer, control);
     if (!out.validPattern) return kExitFailure;
-    for (const auto& hit : out.hits) {
-        std::string path = hit.path;
-        std::replace(path.begin(), path.end(), '\\', '/');
-        printEntry(*v->adapter, hit.entry, path, o.volume.json);
-    }
+    for (const auto& hit : out.hits) printEntry(*v->adapter, hit.entry, hit.names, o.volume.json);
     return o.volume.image.hadWarnings ? kExitFailure : kExitOk;
 }
 

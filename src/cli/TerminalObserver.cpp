@@ -1,23 +1,61 @@
 #include "cli/TerminalObserver.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unistd.h>
 
 namespace ondrel::cli {
 
 std::atomic<bool> g_interrupted{false};
 
 namespace {
-void onInterrupt(int) { g_interrupted = true; }
+void onInterrupt(int) {
+    // The second signal: the user wants out now, not after the stop.
+    if (g_interrupted.exchange(true)) ::_exit(130);
+}
+
+// The work controls of the observers alive; the watcher stops them all.
+std::mutex controlsMutex;
+std::multiset<WorkControl*>& controls() {
+    static std::multiset<WorkControl*> all;
+    return all;
+}
+
+void watchForInterrupts() {
+    while (!g_interrupted.load()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::lock_guard lock(controlsMutex);
+    for (WorkControl* c : controls()) c->requestStop();
+}
 }  // namespace
 
 void installInterruptHandler() {
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
+    std::thread(watchForInterrupts).detach();
+}
+
+TerminalObserver::TerminalObserver(bool verbose, bool progress, WorkControl* control)
+    : verbose_(verbose), progress_(progress), control_(nullptr) {
+    setControl(control);
 }
 
 TerminalObserver::~TerminalObserver() {
+    setControl(nullptr);
     if (lineOpen_) std::fputc('\n', stderr);
+}
+
+void TerminalObserver::setControl(WorkControl* control) {
+    std::lock_guard lock(controlsMutex);
+    if (control_) controls().erase(controls().find(control_));
+    control_ = control;
+    if (control_) {
+        controls().insert(control_);
+        if (g_interrupted.load()) control_->requestStop();
+    }
 }
 
 void TerminalObserver::checkInterrupt() {

@@ -8,16 +8,17 @@
 
 namespace ondrel::cli {
 
-// Set by SIGINT; the observer turns it into a stop request at the next report.
+// Set by SIGINT and SIGTERM. A watcher thread turns it into a stop request on
+// every observer's work control at once, so work that polls its flags ends
+// promptly with what it found; a second signal ends the process there and then.
 extern std::atomic<bool> g_interrupted;
 void installInterruptHandler();
 
 class TerminalObserver : public ScanObserver {
 public:
-    TerminalObserver(bool verbose, bool progress, WorkControl* control = nullptr)
-        : verbose_(verbose), progress_(progress), control_(control) {}
+    TerminalObserver(bool verbose, bool progress, WorkControl* control = nullptr);
     ~TerminalObserver() override;
-    void setControl(WorkControl* control) { control_ = control; }
+    void setControl(WorkControl* control);
 
     void status(const std::string& text) override;
     void progressRange(std::int64_t low, std::int64_t high) override;

@@ -164,6 +164,7 @@ bool BlockMappedReader::openParent(const std::vector<std::string>& names, std::o
         return fail(opened.message);
     }
     parent_ = std::move(opened.reader);
+    parentKind_ = opened.kind;
     for (const std::string& w : parent_->warnings()) warn(w);
     return true;
 }

@@ -69,6 +69,7 @@ protected:
     std::string parentName_;  // as this image names it
     OpenOptions options_;     // as open was given them
     std::unique_ptr<readWriteInterface> parent_;
+    ImageKind parentKind_ = ImageKind::Raw;  // what parent_ was opened as
 
     // Opens path_ = path read-only, keeps options and sets fileLength; false
     // with the message "Invalid handle." when it cannot be opened.

@@ -1,6 +1,7 @@
 #include "diskimage/FileReadSeekVHD.h"
 
 #include "common/Utf16.h"
+#include "platform/ReadOnlyFile.h"
 
 #include <algorithm>
 #include <array>
@@ -89,8 +90,18 @@ bool FileReadSeekVHD::openParentDisk(Bytes head) {
     if (!openParent(names, std::nullopt)) return false;
     std::vector<ImageLayer> above = parentDisk()->layers();
     std::string parentPath = above.empty() ? names.front() : above.front().path;
-    // The parent must be the disk this one was made from.
-    if (auto* vhd = dynamic_cast<const FileReadSeekVHD*>(parentDisk()); vhd && vhd->footer.uniqueId != header.parentUniqueId)
+    // The parent must be a VHD, and the very disk this one was made from.
+    std::optional<VhdFooter> parentFooter;
+    if (auto* vhd = dynamic_cast<const FileReadSeekVHD*>(parentDisk())) parentFooter = vhd->footer;
+    else if (parentKind_ == ImageKind::FixedVhd && parentDisk()->imageFile()) {
+        const ReadOnlyFile& f = *parentDisk()->imageFile();
+        std::array<std::uint8_t, 512> tail{};
+        if (f.size() >= 512 && f.readAt(f.size() - 512, tail.data(), tail.size()) == 512) parentFooter = parseVhdFooter(tail);
+    }
+    if (!parentFooter || !parentFooter->hasCookie)
+        return fail("The parent disk " + parentPath + " named by the differencing VHD " + path_ +
+                    " is not a VHD: a differencing VHD is read only over the VHD it was made from.");
+    if (parentFooter->uniqueId != header.parentUniqueId)
         return fail("The parent disk " + parentPath + " does not match the differencing VHD " + path_ +
                     ": its unique ID is not the one the child records.");
     if (parentDisk()->sectorCount() != sectorCount_)

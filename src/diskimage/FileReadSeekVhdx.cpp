@@ -266,13 +266,15 @@ bool FileReadSeekVhdx::openParentDisk() {
     std::string parentFile = chain.empty() ? parentName_ : chain.front().path;
 
     // A parent written to after the child was made would show the child's sectors over other data.
-    if (const auto* vhdx = dynamic_cast<const FileReadSeekVhdx*>(parent_.get())) {
-        auto linkage = guidFromText(parentLinkage), linkage2 = guidFromText(parentLinkage2);
-        if (!(linkage && *linkage == vhdx->dataWriteGuidBytes) && !(linkage2 && *linkage2 == vhdx->dataWriteGuidBytes))
-            return fail("The parent image " + parentFile + " does not match " + path_ + " (identifier): the child expects " +
-                        (parentLinkage.empty() ? std::string("none") : parentLinkage) + ", the parent is " +
-                        vhdx->dataWriteGuid + "; it was changed or replaced after the child was made.");
-    }
+    const auto* vhdx = dynamic_cast<const FileReadSeekVhdx*>(parent_.get());
+    if (!vhdx)
+        return fail("The parent image " + parentFile + " named by " + path_ +
+                    " is not a VHDX: a differencing VHDX is read only over the VHDX it was made from.");
+    auto linkage = guidFromText(parentLinkage), linkage2 = guidFromText(parentLinkage2);
+    if (!(linkage && *linkage == vhdx->dataWriteGuidBytes) && !(linkage2 && *linkage2 == vhdx->dataWriteGuidBytes))
+        return fail("The parent image " + parentFile + " does not match " + path_ + " (identifier): the child expects " +
+                    (parentLinkage.empty() ? std::string("none") : parentLinkage) + ", the parent is " +
+                    vhdx->dataWriteGuid + "; it was changed or replaced after the child was made.");
     std::uint64_t parentBytes = parent_->sectorCount() * kSectorSize;
     if (parentBytes != virtualSize)
         return fail("The parent image " + parentFile + " does not match " + path_ + " (size): its disk is " +

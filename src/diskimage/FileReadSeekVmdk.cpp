@@ -189,13 +189,15 @@ bool FileReadSeekVmdk::openChainParent() {
                     ") but does not name its parent.");
     if (!openParent(hint, endsWithVmdk(hint) ? std::optional<ImageKind>(ImageKind::Vmdk) : std::nullopt)) return false;
     std::string parentPath = parent_->layers().empty() ? hint : parent_->layers().front().path;
-    if (auto* vmdk = dynamic_cast<FileReadSeekVmdk*>(parent_.get())) {
-        auto want = vmdkContentId(descriptor.parentCID), have = vmdkContentId(vmdk->descriptor.CID);
-        if (!want || !have || *want != *have)
-            return fail("The parent image " + parentPath + " has content ID " + vmdk->descriptor.CID + ", but " + path_ +
-                        " was made from content ID " + descriptor.parentCID +
-                        ": the parent was changed or is another disk.");
-    }
+    // The parent must be a VMDK, and the very content the child was made from.
+    auto* vmdk = dynamic_cast<FileReadSeekVmdk*>(parent_.get());
+    if (!vmdk)
+        return fail("The parent image " + parentPath + " named by " + path_ +
+                    " is not a VMDK: a VMDK child is read only over the VMDK it was made from.");
+    auto want = vmdkContentId(descriptor.parentCID), have = vmdkContentId(vmdk->descriptor.CID);
+    if (!want || !have || *want != *have)
+        return fail("The parent image " + parentPath + " has content ID " + vmdk->descriptor.CID + ", but " + path_ +
+                    " was made from content ID " + descriptor.parentCID + ": the parent was changed or is another disk.");
     if (parent_->sectorCount() != sectorCount())
         return fail("The parent image " + parentPath + " holds " + std::to_string(parent_->sectorCount()) +
                     " sectors, but its child " + path_ + " holds " + std::to_string(sectorCount()) + ".");

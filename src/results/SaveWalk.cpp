@@ -34,6 +34,7 @@ void SaveWalk::saveOne(EntryId file, const Place& folder, SaveOutcome& out) {
     // Created here, exclusively and beside whatever already has the name; the
     // adapter then writes into this very file.
     std::string base = sanitizeName(adapter_.name(file));
+    if (base != adapter_.name(file)) ++out.renamed;
     std::string name;
     OutputFile target;
     for (int tries = 0; tries < kNameTries; ++tries) {
@@ -90,6 +91,7 @@ void SaveWalk::walk(EntryId folder, const std::string& path, SaveOutcome& out) {
         if (!name.empty()) {
             // A real folder of that name is filled; a file or a link there is left alone.
             std::string base = sanitizeName(name), chosen;
+            if (base != name) ++out.renamed;
             OutputFolder::Made made = OutputFolder::Made::NameTaken;
             for (int tries = 0; tries < kNameTries && made == OutputFolder::Made::NameTaken; ++tries) {
                 chosen = names_.claim(here.path, base);

@@ -16,6 +16,7 @@ struct SaveOutcome {
     std::int64_t saved = 0;
     std::int64_t failed = 0;
     std::int64_t skipped = 0;    // counted but not read, or left out by liveOnly
+    std::int64_t renamed = 0;    // files and folders saved under a safe name instead of their own
     bool stopped = false;
     std::vector<std::string> failures;  // "path: reason"
     std::string lastSaved;              // the host path of the last file written

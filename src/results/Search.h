@@ -12,6 +12,8 @@ namespace ondrel {
 struct SearchHit {
     EntryId entry = kNoEntry;
     std::string path;  // "\"-separated from the root: "\docs\a.txt"
+    // The names along the path, the file's own last (a name may hold a separator).
+    std::vector<std::string> names;
 };
 
 struct SearchOutcome {

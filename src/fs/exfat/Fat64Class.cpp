@@ -298,10 +298,37 @@ bool Fat64Class::scanStandard(std::string& failure) {
                   std::to_string(geometry_.rootCluster) + ").";
         return false;
     }
+    // Every root folder holds the allocation bitmap's entry: a cluster without
+    // it is no root folder, whatever the boot sector says.
+    if (bitmapCluster_ == 0) {
+        const std::string named = "The root folder the boot sector names (cluster " + std::to_string(geometry_.rootCluster) +
+                                  ") holds no allocation bitmap entry: it is damaged, or not the root folder.";
+        if (records_.size() > 1) {
+            damage_.push_back(named);
+        } else {
+            // Nothing listed: sweep the volume for its folders' entries with the
+            // boot sector's geometry, the root taken from where one starts.
+            return sweepForRoot(named, failure);
+        }
+    }
     observer_->status("creating tree Structure...");
     linkTree(-1);
     observer_->status("done...");
     return true;
+}
+
+bool Fat64Class::sweepForRoot(const std::string& why, std::string& failure) {
+    const ExFatGeometry boot = geometry_;
+    foundFats_ = {boot.fatOffset};
+    foundHeaps_ = {boot.heapOffset};
+    const bool bootValid = bootValid_;
+    bootValid_ = false;  // its root cluster is the one that failed
+    observer_->status("The root folder is damaged: searching the volume for folder entries....");
+    bool ok = scanAdvanced(0, 0, boot.sectorShift - 9 + boot.clusterShift, failure);
+    bootValid_ = bootValid;
+    damage_.insert(damage_.begin(), why + " The volume was searched for folder entries; what no folder leads to is "
+                                          "listed under \"ORPHAN ENTRY\".");
+    return ok;
 }
 
 WriteResult Fat64Class::extract(const ExFatEntryRecord& r, DataSink& sink) {

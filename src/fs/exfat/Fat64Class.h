@@ -90,6 +90,9 @@ private:
     void readFolder(std::int32_t dir, std::uint32_t first, Chain chain, std::uint64_t maxBytes,
                     const std::function<void(ExFatEntryRecord&, std::int64_t)>& onSet);
     void walkRootDirectory(std::uint32_t rootCluster);
+    // The standard scan's way out when the boot sector's root folder is none:
+    // the advanced mode's sweep with the boot sector's geometry.
+    bool sweepForRoot(const std::string& why, std::string& failure);
     void walkEntrySets(std::vector<Pending>& live);
     void addRecord(std::int32_t dir, ExFatEntryRecord& r, std::int64_t setOffset,
                    std::unordered_map<std::uint32_t, std::int32_t>& dirsByCluster, std::vector<Pending>& found);

@@ -16,6 +16,7 @@ bool readExtSuperblock(Bytes s, std::int64_t offset, std::int64_t volumeLimit, E
     }
     ExtGeometry n;
     n.blockSize = 1024u << log;
+    n.compat = le32(s, 0x5C);
     n.incompat = le32(s, 0x60);
     n.blockCount = le32(s, 0x04);
     if (n.is64()) n.blockCount |= static_cast<std::uint64_t>(le32(s, 0x150)) << 32;

@@ -19,6 +19,7 @@ struct ExtGeometry {
     std::uint32_t inodeSize = 128;
     std::uint32_t descSize = 32;
     std::uint32_t groupCount = 0;
+    std::uint32_t compat = 0;
     std::uint32_t incompat = 0;
     std::uint32_t firstMetaBg = 0;
     std::int64_t superblockOffset = 1024;  // where the superblock used was found
@@ -26,6 +27,13 @@ struct ExtGeometry {
     bool fileType() const { return incompat & 0x2; }
     bool metaBg() const { return incompat & 0x10; }
     bool is64() const { return incompat & 0x80; }
+    bool extents() const { return incompat & 0x40; }
+    bool inlineData() const { return incompat & 0x8000; }
+    bool dirIndex() const { return compat & 0x20; }
+    // Incompatible features this reader does not know, and those it knows
+    // but cannot read right (compression, directory data, encrypted names).
+    std::uint32_t unknownIncompat() const { return incompat & ~0x3FFFFu; }
+    std::uint32_t unreadableIncompat() const { return incompat & (0x1u | 0x1000u | 0x10000u); }
     std::int64_t blockOffset(std::uint64_t block) const { return static_cast<std::int64_t>(block * blockSize); }
 };
 

@@ -117,7 +117,28 @@ bool ext2Class::readInode(std::uint32_t number, ExtInode& out) {
         it = tableBlocks_.emplace(block, std::move(data)).first;
     }
     out = decodeInode(Bytes(it->second).subspan(static_cast<std::size_t>(byte % g.blockSize), g.inodeSize));
+    sanitizeFlags(number, out);
     return true;
+}
+
+void ext2Class::sanitizeFlags(std::uint32_t number, ExtInode& n) {
+    // Flags for features the volume does not have (or whose data is not
+    // there) are damage: the inode is read as the volume's own kind.
+    constexpr std::uint32_t kIndex = 0x1000, kExtents = 0x80000, kInline = 0x10000000;
+    std::uint32_t dropped = 0;
+    if ((n.flags & kInline) && !geometry_.inlineData()) dropped |= kInline;
+    if ((n.flags & kExtents) && (!geometry_.extents() || le16(Bytes(n.block), 0) != 0xF30A)) dropped |= kExtents;
+    if ((n.flags & kIndex) && !geometry_.dirIndex()) dropped |= kIndex;
+    if (dropped == 0) return;
+    n.flags &= ~dropped;
+    if (!(n.flags & kInline)) n.inlineTail.clear();
+    if (n.inUse() && badFlagsNoted_.insert(number).second) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "Inode %u has flags (0x%08x) for features this volume does not use; it is read without them.",
+                      number, static_cast<unsigned>(dropped));
+        damage_.push_back(text);
+    }
 }
 
 void ext2Class::forEachFolderBlock(const ExtInode& dir, std::uint32_t number, std::int32_t dirIndex,
@@ -165,13 +186,17 @@ void ext2Class::walk() {
     root.mode = 0x4000;
     records_.push_back(root);
     std::unordered_set<std::uint32_t> walked{2};
-    std::vector<std::pair<std::int32_t, std::uint32_t>> stack{{0, 2}};  // record, inode number
+    struct Folder {
+        std::int32_t record;
+        std::uint32_t inode, parentInode;
+    };
+    std::vector<Folder> stack{{0, 2, 2}};
     std::uint64_t folders = 0;
     observer_->progressRange(0, geometry_.inodeCount);
     while (!stack.empty()) {
         if (control_->poll()) break;
-        const std::int32_t dirIndex = stack.back().first;
-        const std::uint32_t number = stack.back().second;
+        const std::int32_t dirIndex = stack.back().record;
+        const std::uint32_t number = stack.back().inode, parentInode = stack.back().parentInode;
         stack.pop_back();
         ExtInode dir;
         if (!readInode(number, dir)) {
@@ -188,11 +213,19 @@ void ext2Class::walk() {
         ExtDirOptions o;
         o.fileType = geometry_.fileType();
         o.inodeCount = geometry_.inodeCount;
-        std::vector<std::pair<std::int32_t, std::uint32_t>> found;
+        std::vector<Folder> found;
         forEachFolderBlock(dir, number, dirIndex, [&](Bytes block, bool first) {
             o.indexRoot = first && dir.isHashIndexed();
-            parseDirectoryBlock(block, o, [&](const ExtDirEntry& e) {
-                if (!e.deleted && (e.name == "." || e.name == "..")) return;
+            const bool links = first && !dir.hasInlineData();  // where "." and ".." stand
+            ExtDirBlockDamage damage = parseDirectoryBlock(block, o, [&](const ExtDirEntry& e) {
+                // The folder's own links, first and second in its first block;
+                // a name "." or ".." anywhere else is an entry like any other.
+                if (links && !e.deleted && !e.recovered &&
+                    ((e.position == 0 && e.name == ".") || (e.position == 1 && e.name == "..")))
+                    return;
+                // Found behind a "." that covers its block: the links are the ones that name this folder and its parent.
+                if (links && e.recovered && ((e.name == "." && e.inode == number) || (e.name == ".." && e.inode == parentInode)))
+                    return;
                 ExtInode n;
                 bool readable = readInode(e.inode, n);
                 // A deleted name whose inode is in use again names another file now.
@@ -202,7 +235,8 @@ void ext2Class::walk() {
                 r.number = e.inode - 1;
                 r.parentIndex = dirIndex;
                 r.ownIndex = static_cast<std::int32_t>(records_.size());
-                r.deleted = e.deleted;
+                // An entry found where live ones belong lives while its inode does.
+                r.deleted = e.recovered ? !(readable && n.inUse()) : e.deleted;
                 if (readable) {
                     r.mode = n.mode;
                     r.size = n.size;
@@ -213,8 +247,15 @@ void ext2Class::walk() {
                     r.mode = e.fileType == 2 ? 0x4000 : 0x8000;
                 }
                 records_.push_back(r);
-                if (r.isDirectory() && walked.insert(e.inode).second) found.push_back({r.ownIndex, e.inode});
+                if (r.isDirectory() && walked.insert(e.inode).second) found.push_back({r.ownIndex, e.inode, number});
             });
+            if (damage.dotCoversBlock)
+                damage_.push_back("Folder inode " + std::to_string(number) +
+                                  ": its \".\" record covers the whole block; the entries behind it are listed as found there.");
+            if (damage.brokenChain)
+                damage_.push_back("Folder inode " + std::to_string(number) + ": a record length at byte " +
+                                  std::to_string(damage.brokenAt) +
+                                  " of a folder block leads nowhere; the entries after it are listed as found there.");
         });
         for (auto it = found.rbegin(); it != found.rend(); ++it) stack.push_back(*it);
     }
@@ -222,8 +263,23 @@ void ext2Class::walk() {
 
 bool ext2Class::scanStandard(std::string& failure) {
     damage_.clear();
+    badFlagsNoted_.clear();
     tableBlocks_.clear();
     if (!findSuperblock(failure) || !readGroupDescriptors(failure)) return false;
+    char features[200];
+    if (std::uint32_t unknown = geometry_.unknownIncompat()) {
+        std::snprintf(features, sizeof features,
+                      "The volume uses incompatible features Ondrel does not know (0x%08x): what is listed may be wrong.",
+                      static_cast<unsigned>(unknown));
+        damage_.push_back(features);
+    }
+    if (std::uint32_t unreadable = geometry_.unreadableIncompat()) {
+        std::snprintf(features, sizeof features,
+                      "The volume uses features Ondrel cannot read (0x%08x: compression, directory data or encrypted "
+                      "names): names and contents may be wrong.",
+                      static_cast<unsigned>(unreadable));
+        damage_.push_back(features);
+    }
     char text[96];
     std::snprintf(text, sizeof text, "parsing group %u  of %u ", geometry_.groupCount, geometry_.groupCount);
     observer_->status(text);

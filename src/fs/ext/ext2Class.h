@@ -52,6 +52,8 @@ public:
     void rename(std::int32_t index, const std::string& name);
 
     bool readInode(std::uint32_t number, ExtInode& out);
+    // Sets aside flags that name features the volume does not have, noting it.
+    void sanitizeFlags(std::uint32_t number, ExtInode& inode);
 
 private:
     bool findSuperblock(std::string& reason);
@@ -79,6 +81,7 @@ private:
     std::vector<ExtInodeRecord> records_;
     EntryTree tree_;
     std::vector<std::string> damage_;
+    std::unordered_set<std::uint32_t> badFlagsNoted_;  // inodes whose flags were set aside
     IoBuffer readBuffer_;
 };
 
