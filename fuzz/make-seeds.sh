@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 s="$work/seeds"
-mkdir -p "$s"/{vhd,vhd_fixed,vdi,vmdk,vmdk_descriptor,qcow2,vhdx,partitions,decoders,fs_ntfs,fs_fat16,fs_fat32,fs_exfat,fs_ext,fs_hfsplus,carving}
+mkdir -p "$s"/{vhd,vhd_fixed,vdi,vmdk,vmdk_descriptor,qcow2,vhdx,partitions,decoders,fs_ntfs,fs_fat16,fs_fat32,fs_exfat,fs_ext,fs_hfsplus,carving,split,hfs_compressed}
 ft=()
 command -v faketime >/dev/null && ft=(faketime -f '2024-03-05 12:00:00')
 export TZ=UTC SOURCE_DATE_EPOCH=1709640000
@@ -109,6 +109,29 @@ mft=$(python3 -c "import struct,sys; print(struct.unpack('<Q', open(sys.argv[1],
 { printf '\x05'; head -c 512 "$s/vhd/dynamic.vhd"; } >"$s/decoders/vhd-footer"
 { printf '\x06'; head -c 512 "$work/fat16.img"; } >"$s/decoders/fat-boot"
 { printf '\x04'; printf 'a\0b\0c\0'; } >"$s/decoders/utf16"
+
+# Split raw: the part count (and a missing part) byte, the lengths, the content (see fuzz_split.cpp).
+python3 - "$s/split" <<'PY'
+import sys
+d = sys.argv[1]
+open(d + "/three-parts", "wb").write(bytes([2, 4, 0, 4, 0, 2, 5]) + bytes(range(256)) * 24)
+open(d + "/second-missing", "wb").write(bytes([2 | 2 << 3, 2, 0, 2, 0, 2, 0]) + bytes(range(256)) * 8)
+PY
+# HFS+ compressed files: the attribute length, a decmpfs attribute, the resource fork.
+python3 - "$s/hfs_compressed" <<'PY'
+import struct, sys, zlib
+d = sys.argv[1]
+data = b"compressed by the system, " * 40
+attr = b"fpmc" + struct.pack("<IQ", 3, len(data)) + zlib.compress(data)
+open(d + "/in-attribute", "wb").write(struct.pack("<H", len(attr)) + attr)
+# Method 4: a resource fork header (data at 256), the data's length, then the
+# block table (count, each block's offset from the table and length) and the block.
+block = zlib.compress(data)
+fork = bytearray(256) + struct.pack(">I", 12 + len(block)) + struct.pack("<III", 1, 12, len(block)) + block
+struct.pack_into(">I", fork, 0, 256)
+attr4 = b"fpmc" + struct.pack("<IQ", 4, len(data))
+open(d + "/in-resource-fork", "wb").write(struct.pack("<H", len(attr4)) + attr4 + bytes(fork))
+PY
 
 tar -C "$s" --sort=name --owner=0 --group=0 --numeric-owner --mtime='2024-03-05' -cf - . | xz -9 >"$root/fuzz/seeds.tar.xz"
 ls -la "$root/fuzz/seeds.tar.xz"
