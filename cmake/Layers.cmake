@@ -31,3 +31,19 @@ function(ondrel_check_includes dir)
     endforeach()
   endforeach()
 endfunction()
+
+# ondrel_folder_targets(PARENT OUT): adds each folder of src/PARENT that has a
+# CMakeLists.txt (one file system, one volume system) and sets OUT to their
+# targets, ondrel_PARENT_<folder>.
+function(ondrel_folder_targets parent out)
+  file(GLOB folders LIST_DIRECTORIES true ${ONDREL_SRC_DIR}/${parent}/*)
+  set(targets)
+  foreach(folder ${folders})
+    if(IS_DIRECTORY ${folder} AND EXISTS ${folder}/CMakeLists.txt)
+      get_filename_component(name ${folder} NAME)
+      add_subdirectory(${parent}/${name})
+      list(APPEND targets ondrel_${parent}_${name})
+    endif()
+  endforeach()
+  set(${out} ${targets} PARENT_SCOPE)
+endfunction()

@@ -31,6 +31,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QApplication>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
@@ -634,6 +635,40 @@ private slots:
         openImagePage(&VhdInputDialog::qcow2Disk, dir.filePath("mbr-chain-mid.qcow2"));
         QVERIFY(!prompts_.messages.isEmpty());
         QVERIFY2(prompts_.messages.last().contains(dir.filePath("mbr-chain-base.qcow2")), qPrintable(prompts_.messages.last()));
+    }
+
+    // A parent outside the image's folder: the page asks before it opens it,
+    // and the pages after it read the chain the user allowed.
+    void parentOutsideTheFolderIsAskedFor() {
+        if (QProcess::execute("qemu-img", {"--version"}) != 0) QSKIP("qemu-img is not installed");
+        QTemporaryDir dir;
+        QDir(dir.path()).mkpath("images");
+        QDir(dir.path()).mkpath("elsewhere");
+        const QString child = dir.filePath("images/mbr-chain-mid.qcow2"), base = dir.filePath("elsewhere/mbr-chain-base.qcow2");
+        QVERIFY(QFile::copy(fixture("mbr-chain-mid.qcow2"), child));
+        QVERIFY(QFile::copy(fixture("mbr-chain-base.qcow2"), base));
+        QCOMPARE(QProcess::execute("qemu-img", {"rebase", "-u", "-f", "qcow2", "-F", "qcow2", "-b",
+                                                "../elsewhere/mbr-chain-base.qcow2", child}),
+                 0);
+        // No: nothing outside the folder is read, and the page says why.
+        prompts_.answers = {false};
+        auto* refused = openImagePage(&VhdInputDialog::qcow2Disk, child);
+        QCOMPARE(prompts_.questions.size(), 1);
+        QVERIFY2(prompts_.questions.first().contains(QFileInfo(base).canonicalFilePath()), qPrintable(prompts_.questions.first()));
+        QVERIFY(!prompts_.messages.isEmpty());
+        QVERIFY2(prompts_.messages.last().contains("outside the folder"), qPrintable(prompts_.messages.last()));
+        QVERIFY(refused->allowedReferences.empty());
+        // Yes: the chain is shown, and the volume list reads through it.
+        prompts_.reset();
+        prompts_.answers = {true};
+        auto* allowed = openImagePage(&VhdInputDialog::qcow2Disk, child);
+        QVERIFY2(prompts_.messages.isEmpty(), qPrintable(prompts_.messages.join("; ")));
+        QCOMPARE(allowed->chainValue->text(), QStringLiteral("mbr-chain-mid.qcow2 (qcow2 v3)\nmbr-chain-base.qcow2 (qcow2 v3)"));
+        auto* modes = toScanMode(allowed);
+        QVERIFY(modes);
+        auto* list = toVolumeList(modes);
+        QVERIFY(list);
+        QCOMPARE(list->volumeList->rowCount(), 6);
     }
 
     // The bundled demo: from the image page to saved files of both volumes.

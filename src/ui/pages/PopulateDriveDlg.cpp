@@ -195,6 +195,8 @@ void PopulateDriveDlg::insertRow(int row, std::size_t index, const VolumeRecord&
         ++depth;
     auto* fs = new QTableWidgetItem(QString(2 * depth, QLatin1Char(' ')) + QString::fromStdString(r.fileSystem));
     fs->setData(Qt::UserRole, QString::fromStdString(r.fileSystem));
+    // Two file systems claim the volume: the row says so (Treat file system as: chooses).
+    if (std::string note = claimConflict(r); !note.empty()) fs->setToolTip(QString::fromStdString(note));
     volumeList->setItem(row, 1, fs);
     volumeList->setItem(row, 2, new QTableWidgetItem(QString::fromStdString(r.sizeText)));
     volumeList->setItem(row, 3, new QTableWidgetItem(QString::number(r.startSector)));

@@ -2,6 +2,7 @@
 
 #include "common/Endian.h"
 #include "common/Utf16.h"
+#include "volumes/TableSector.h"
 #include "volumes/VolumeRecord.h"
 
 #include <algorithm>
@@ -11,27 +12,15 @@
 namespace ondrel {
 
 namespace {
-using Sector = std::array<std::uint8_t, 512>;
-
 constexpr std::uint32_t kMaxGptEntryBytes = 4u << 20;
-
-std::string format(const char* fmt, long long value) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, fmt, value);
-    return buf;
-}
-
-bool readSector(const ByteSource& source, std::uint64_t lba, Sector& out) {
-    return source.readAt(static_cast<std::int64_t>(lba * 512), out.data(), 512);
-}
 
 // UTF-16LE partition name of a GPT entry, as UTF-8.
 std::string gptName(Bytes entry) { return utf16leToUtf8(entry, 0x38, 36, true); }
 }  // namespace
 
 bool GptVolumeSystem::recognises(const ByteSource& source, const std::vector<FileSystemProbe>&) const {
-    Sector header{};
-    if (!readSector(source, 1, header) || !hasText(header, 0, "EFI PART")) return false;
+    TableSector header{};
+    if (!readTableSector(source, 1, header) || !hasText(header, 0, "EFI PART")) return false;
     std::uint64_t entryLba = le64(header, 0x48);
     std::uint32_t entrySize = le32(header, 0x54);
     return entryLba >= 2 && entryLba < static_cast<std::uint64_t>(source.size()) / 512 && entrySize >= 128 &&
@@ -39,8 +28,8 @@ bool GptVolumeSystem::recognises(const ByteSource& source, const std::vector<Fil
 }
 
 void GptVolumeSystem::list(const ByteSource& source, DiscoveryContext& c) const {
-    Sector header{};
-    readSector(source, 1, header);
+    TableSector header{};
+    readTableSector(source, 1, header);
     std::uint64_t entryLba = le64(header, 0x48);
     std::uint32_t count = le32(header, 0x50);
     std::uint32_t entrySize = le32(header, 0x54);
@@ -82,9 +71,9 @@ void GptVolumeSystem::list(const ByteSource& source, DiscoveryContext& c) const 
             std::int64_t mb = bytesToMegabytes(claim.sizeBytes);
             if (fs == "NTFS") {
                 if (mb >= 1) {
-                    c.observer.status(format("found NTFS %d...", ++c.ntfsCount));
+                    c.observer.status(listText("found NTFS %d...", ++c.ntfsCount));
                     v.fileSystem = fs;
-                    v.sizeText = format("%d   MB", mb);
+                    v.sizeText = listText("%d   MB", mb);
                     c.report(std::move(v));
                 }
                 continue;
@@ -99,14 +88,14 @@ void GptVolumeSystem::list(const ByteSource& source, DiscoveryContext& c) const 
                                               : "found " + fs + "...");
             if (mb > 0) {
                 v.fileSystem = fs;
-                v.sizeText = format("%lld  MB", mb);
+                v.sizeText = listText("%lld  MB", mb);
                 c.report(std::move(v));
             }
             continue;
         }
         std::vector<FileSystemClaim> deeper = claimsOf(c.probes, sectorAt, true, 1024);
         v.fileSystem = deeper.empty() ? name : deeper.front().probe->name;
-        v.sizeText = format("%lld", (lastLba - firstLba + 1) / 2048);
+        v.sizeText = listText("%lld", (lastLba - firstLba + 1) / 2048);
         c.report(std::move(v));
     }
 }

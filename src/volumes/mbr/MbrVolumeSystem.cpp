@@ -1,6 +1,7 @@
 #include "volumes/mbr/MbrVolumeSystem.h"
 
 #include "common/Endian.h"
+#include "volumes/TableSector.h"
 #include "volumes/VolumeRecord.h"
 
 #include <array>
@@ -10,25 +11,13 @@
 namespace ondrel {
 
 namespace {
-using Sector = std::array<std::uint8_t, 512>;
-
 constexpr int kMaxLogicalVolumes = 1024;
-
-std::string format(const char* fmt, long long value) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, fmt, value);
-    return buf;
-}
-
-bool readSector(const ByteSource& source, std::uint64_t lba, Sector& out) {
-    return source.readAt(static_cast<std::int64_t>(lba * 512), out.data(), 512);
-}
 
 bool isExtended(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
 
 // The status shown when a boot record at a volume's start is recognised.
 std::string foundStatus(const std::string& fs, DiscoveryContext& c) {
-    if (fs == "NTFS") return format("found NTFS %d...", ++c.ntfsCount);
+    if (fs == "NTFS") return listText("found NTFS %d...", ++c.ntfsCount);
     if (fs == "FAT64") return "found FAT64...";
     if (fs == "FAT16") return "found FAT 16...";
     if (fs == "FAT32") return "found FAT 32...";
@@ -37,12 +26,11 @@ std::string foundStatus(const std::string& fs, DiscoveryContext& c) {
 }  // namespace
 
 bool MbrVolumeSystem::recognises(const ByteSource& source, const std::vector<FileSystemProbe>& probes) const {
-    Sector mbr{};
-    if (!readSector(source, 0, mbr) || le16(mbr, 0x1FE) != 0xAA55) return false;
+    TableSector mbr{};
+    if (!readTableSector(source, 0, mbr) || le16(mbr, 0x1FE) != 0xAA55) return false;
     // A file system's boot record carries the same mark: it is no table.
     auto sectorAt = [&](std::uint32_t) { return Bytes(mbr); };
-    for (const FileSystemClaim& c : claimsOf(probes, sectorAt, false, 0))
-        if (c.probe) return false;
+    if (!claimsOf(probes, sectorAt, false, 0).empty()) return false;
     std::uint64_t sectors = static_cast<std::uint64_t>(source.size()) / 512;
     int used = 0;
     for (int slot = 0; slot < 4; ++slot) {
@@ -59,8 +47,8 @@ bool MbrVolumeSystem::recognises(const ByteSource& source, const std::vector<Fil
 }
 
 void MbrVolumeSystem::list(const ByteSource& source, DiscoveryContext& c) const {
-    Sector mbr{};
-    if (!readSector(source, 0, mbr)) return;
+    TableSector mbr{};
+    if (!readTableSector(source, 0, mbr)) return;
     if (c.topLevel && bareVolumeAtStart(source, c, false)) return;
     bool listed = false;
     auto forward = c.report;
@@ -97,7 +85,7 @@ bool MbrVolumeSystem::bareVolumeAtStart(const ByteSource& source, DiscoveryConte
         // The volume is the disk itself, whatever its structure states.
         ListedVolume v;
         v.fileSystem = claim.probe->name;
-        v.sizeText = format("%lld   MB", bytesToMegabytes(claim.sizeBytes));
+        v.sizeText = listText("%lld   MB", bytesToMegabytes(claim.sizeBytes));
         v.startByte = 0;
         v.lengthBytes = source.size();
         v.listedBy = "disk";
@@ -113,8 +101,8 @@ void MbrVolumeSystem::scanExtendedChain(const ByteSource& source, DiscoveryConte
     for (int pass = 0; pass < kMaxLogicalVolumes; ++pass) {
         std::uint64_t ebr = static_cast<std::uint64_t>(extBase) + ebrRel;
         if (!visited.insert(ebr).second) return;
-        Sector rec{};
-        if (!readSector(source, ebr, rec)) return;
+        TableSector rec{};
+        if (!readTableSector(source, ebr, rec)) return;
         bool next = false;
         for (int slot = 0; slot < 4 && !next; ++slot) {
             Bytes e(rec.data() + 0x1BE + slot * 16, 16);
@@ -143,8 +131,8 @@ void MbrVolumeSystem::addRecord(const ByteSource& source, DiscoveryContext& c, s
         c.observer.status("found FAT 16...");
         break;
     case 0x07: {
-        Sector boot{};
-        readSector(source, start, boot);
+        TableSector boot{};
+        readTableSector(source, start, boot);
         std::int64_t size = 0;
         const FileSystemProbe* exfat = c.probe("FAT64");
         if (exfat && exfat->test(boot, false, size)) {
@@ -152,7 +140,7 @@ void MbrVolumeSystem::addRecord(const ByteSource& source, DiscoveryContext& c, s
             c.observer.status("found FAT64...");
         } else {
             fs = "NTFS";
-            c.observer.status(logical ? std::string("found NTFS...") : format("found NTFS %d...", ++c.ntfsCount));
+            c.observer.status(logical ? std::string("found NTFS...") : listText("found NTFS %d...", ++c.ntfsCount));
         }
         break;
     }
@@ -176,7 +164,7 @@ void MbrVolumeSystem::addRecord(const ByteSource& source, DiscoveryContext& c, s
     }
     ListedVolume v;
     v.fileSystem = fs;
-    v.sizeText = format("%lld   MB", static_cast<long long>(sectors / 2048));
+    v.sizeText = listText("%lld   MB", static_cast<long long>(sectors / 2048));
     v.startByte = static_cast<std::int64_t>(start * 512);
     v.lengthBytes = static_cast<std::int64_t>(sectors) * 512;
     v.listedBy = "MBR";

@@ -1,6 +1,7 @@
 #include "volumes/sweep/SweepVolumeSystem.h"
 
 #include "volumes/SectorSweep.h"
+#include "volumes/TableSector.h"
 #include "volumes/VolumeRecord.h"
 
 #include <algorithm>
@@ -9,22 +10,23 @@
 namespace ondrel {
 
 namespace {
-std::string format(const char* fmt, long long value) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, fmt, value);
-    return buf;
-}
-
 // Tests one sector; returns the bytes to jump from it (0: none).
 std::int64_t testSector(const std::uint8_t* sector, std::int64_t position, std::int64_t sourceBytes, DiscoveryContext& c) {
-    auto sectorAt = [&](std::uint32_t) { return Bytes(sector, 512); };
+    const Bytes s(sector, 512);
     // The jump leads to the sector right after the volume.
     auto jump = [&](std::int64_t bytes) { return c.skipVolumeSize ? std::max<std::int64_t>(bytes / 512 * 512, 0) : 0; };
     for (std::uint32_t at : {0u, 1024u}) {
         if (at > 0 && position < at) return 0;
-        std::vector<FileSystemClaim> claims = claimsOf(c.probes, sectorAt, false, at);
-        if (claims.empty()) continue;
-        const FileSystemClaim& claim = claims.front();
+        // The first probe that passes decides (every sector is tested: no allocation here).
+        FileSystemClaim claim;
+        for (const FileSystemProbe& p : c.probes) {
+            std::int64_t size = 0;
+            if (p.at == at && p.test && p.test(s, false, size)) {
+                claim = {&p, size};
+                break;
+            }
+        }
+        if (!claim.probe) continue;
         const std::string& fs = claim.probe->name;
         if (!claim.probe->listed) {
             c.observer.status("found unknown...");
@@ -35,12 +37,12 @@ std::int64_t testSector(const std::uint8_t* sector, std::int64_t position, std::
         if (fat)
             c.observer.status(fs == "FAT16" ? "found FAT 16..." : fs == "FAT32" ? "found FAT 32..." : "found FAT 64...");
         if (mb < 1 || (claim.probe->largestMegabytes > 0 && mb >= claim.probe->largestMegabytes)) return 0;
-        if (fs == "NTFS") c.observer.status(format("found NTFS %d...", ++c.ntfsCount));
+        if (fs == "NTFS") c.observer.status(listText("found NTFS %d...", ++c.ntfsCount));
         else if (!fat) c.observer.status("found " + fs + "...");
         std::int64_t start = position - at;
         ListedVolume v;
         v.fileSystem = fs;
-        v.sizeText = format(fs == "NTFS" ? "%d   MB" : "%lld  MB", mb);
+        v.sizeText = listText(fs == "NTFS" ? "%d   MB" : "%lld  MB", mb);
         v.startByte = start;
         v.lengthBytes = std::min<std::int64_t>(claim.volumeBytes(), std::max<std::int64_t>(sourceBytes - start, 0));
         v.listedBy = "sweep";
