@@ -16,7 +16,7 @@ constexpr std::uint64_t kOffsetMask = 0x00FFFFFFFFFFFE00ull;  // bits 9-55
 constexpr std::uint64_t kCompressedFlag = 1ull << 62;
 constexpr std::uint64_t kZeroFlag = 1ull;
 constexpr std::uint64_t kL2CacheBytes = 64ull << 20;
-constexpr std::uint64_t kDecodedCacheBytes = 8ull << 20;
+constexpr std::uint64_t kDecodedCacheBytes = 1ull << 20;
 constexpr std::uint32_t kMaxSnapshots = 65536;
 
 constexpr std::uint32_t kExtBackingFormat = 0xE2792ACA;
@@ -63,8 +63,7 @@ bool FileReadSeekQcow2::open(const std::string& path, const OpenOptions& options
     if (!readExtensions(first)) return false;
     l2Entries_ = clusterSize / (extendedL2 ? 16 : 8);
     l2Cache_ = std::make_unique<SharedCache<std::uint64_t, std::vector<std::uint64_t>>>(kL2CacheBytes / clusterSize);
-    decoded_ = std::make_unique<SharedCache<std::uint64_t, std::vector<std::uint8_t>>>(
-        std::max<std::uint64_t>(4, kDecodedCacheBytes / clusterSize));
+    decoded_ = std::make_unique<SharedCache<std::uint64_t, Inflated>>(std::max<std::uint64_t>(4, kDecodedCacheBytes / clusterSize));
 
     std::uint64_t size = std::min<std::uint64_t>(header.size, static_cast<std::uint64_t>(kMaxDiskBytes));
     std::uint64_t l1Offset = header.l1TableOffset, l1Entries = header.l1Size;
@@ -249,53 +248,54 @@ BlockMappedReader::Mapping FileReadSeekQcow2::mapAt(std::uint64_t a) const {
     return m;
 }
 
-std::vector<std::uint8_t> FileReadSeekQcow2::decodeCluster(std::uint64_t entry) const {
-    std::vector<std::uint8_t> decoded(clusterSize, 0);
+FileReadSeekQcow2::Inflated FileReadSeekQcow2::decodeCluster(std::uint64_t entry) const {
+    auto decoder = decoders_.take([] { return std::make_unique<ClusterDecoder>(); });
+    Inflated out{buffers_.take([] { return std::make_unique<std::vector<std::uint8_t>>(); }), false};
+    std::vector<std::uint8_t>& decoded = *out.bytes;
+    decoded.assign(clusterSize, 0);
     unsigned shift = 62 - (header.clusterBits - 8);
     std::uint64_t hostOffset = entry & ((std::uint64_t(1) << shift) - 1);
     std::uint64_t sectors = ((entry & ~kCompressedFlag) >> shift & ((std::uint64_t(1) << (header.clusterBits - 8)) - 1)) + 1;
-    std::uint64_t packedBytes = sectors * 512 - (hostOffset & 511);
-    std::vector<std::uint8_t> packed(packedBytes);
+    std::vector<std::uint8_t>& packed = decoder->packed;
+    packed.resize(sectors * 512 - (hostOffset & 511));
     std::int64_t got = file_.readAt(static_cast<std::int64_t>(hostOffset), packed.data(), packed.size());
-    if (got <= 0) return {};
-    packed.resize(static_cast<std::size_t>(got));  // the last cluster may end with the file
+    if (got <= 0) return out;
+    const auto packedBytes = static_cast<std::size_t>(got);  // the last cluster may end with the file
 
     if (header.compressionType == 1) {
-        auto lease = zstdContexts_.take([] { return std::make_unique<ZstdContext>(); });
-        auto* dctx = static_cast<ZSTD_DCtx*>(lease->get());
-        if (!dctx) return {};
+        auto* dctx = static_cast<ZSTD_DCtx*>(decoder->zstd.get());
+        if (!dctx) return out;
         ZSTD_DCtx_reset(dctx, ZSTD_reset_session_only);
-        ZSTD_inBuffer in{packed.data(), packed.size(), 0};
-        ZSTD_outBuffer out{decoded.data(), decoded.size(), 0};
-        while (out.pos < out.size) {
-            std::size_t r = ZSTD_decompressStream(dctx, &out, &in);
-            if (ZSTD_isError(r)) return {};
+        ZSTD_inBuffer in{packed.data(), packedBytes, 0};
+        ZSTD_outBuffer into{decoded.data(), decoded.size(), 0};
+        while (into.pos < into.size) {
+            std::size_t r = ZSTD_decompressStream(dctx, &into, &in);
+            if (ZSTD_isError(r)) return out;
             if (r == 0 && in.pos >= in.size) break;
-            if (in.pos >= in.size && out.pos < out.size) break;
+            if (in.pos >= in.size && into.pos < into.size) break;
         }
-        if (out.pos != out.size) return {};
-        return decoded;
+        out.ok = into.pos == into.size;
+        return out;
     }
-    auto lease = inflaters_.take([] { return std::make_unique<Inflater>(Inflater::Wrapper::Raw); });
-    std::int64_t produced = lease->run(packed.data(), packed.size(), decoded.data(), decoded.size());
-    if (produced != static_cast<std::int64_t>(decoded.size())) return {};
-    return decoded;
+    std::int64_t produced = decoder->inflater.run(packed.data(), packedBytes, decoded.data(), decoded.size());
+    out.ok = produced == static_cast<std::int64_t>(decoded.size());
+    return out;
 }
 
-std::shared_ptr<const std::vector<std::uint8_t>> FileReadSeekQcow2::decodedCluster(std::uint64_t entry) const {
+std::shared_ptr<const FileReadSeekQcow2::Inflated> FileReadSeekQcow2::decodedCluster(std::uint64_t entry) const {
     return decoded_->get(entry, [&] { return decodeCluster(entry); });
 }
 
 bool FileReadSeekQcow2::readDecoded(std::uint64_t a, std::uint8_t* out, std::uint64_t length) const {
     std::uint64_t cluster = a >> header.clusterBits;
-    std::shared_ptr<const std::vector<std::uint8_t>> decoded;
+    std::shared_ptr<const Inflated> decoded;
     if (cluster / l2Entries_ < l1_.size()) {
         std::shared_ptr<const std::vector<std::uint64_t>> table = l2Table(l1_[cluster / l2Entries_]);
         if (!table->empty()) decoded = decodedCluster((*table)[(cluster % l2Entries_) * (extendedL2 ? 2 : 1)]);
     }
     std::uint64_t inCluster = a & (clusterSize - 1);
-    bool ok = decoded && decoded->size() == clusterSize && inCluster + length <= clusterSize;
-    if (ok) std::memcpy(out, decoded->data() + inCluster, length);
+    bool ok = decoded && decoded->ok && decoded->bytes->size() == clusterSize && inCluster + length <= clusterSize;
+    if (ok) std::memcpy(out, decoded->bytes->data() + inCluster, length);
     else std::memset(out, 0, length);
     return ok;
 }

@@ -22,6 +22,14 @@ private:
     void* context_ = nullptr;
 };
 
+// What one thread needs to inflate a compressed cluster, kept for the next:
+// the decompressors and the buffer of packed bytes.
+struct ClusterDecoder {
+    Inflater inflater{Inflater::Wrapper::Raw};
+    ZstdContext zstd;
+    std::vector<std::uint8_t> packed;
+};
+
 class FileReadSeekQcow2 : public BlockMappedReader {
 public:
     using readWriteInterface::open;
@@ -51,18 +59,25 @@ private:
     // The L2 table at offset (two words per entry when extended); empty when
     // it cannot be read.
     std::shared_ptr<const std::vector<std::uint64_t>> l2Table(std::uint64_t offset) const;
-    // The cluster a compressed L2 entry names, inflated; empty when damaged.
-    std::shared_ptr<const std::vector<std::uint8_t>> decodedCluster(std::uint64_t entry) const;
-    std::vector<std::uint8_t> decodeCluster(std::uint64_t entry) const;
+    // A cluster inflated, in a buffer lent by buffers_ (fresh memory for every
+    // cluster would cost page faults); ok false when it is damaged.
+    struct Inflated {
+        ObjectPool<std::vector<std::uint8_t>>::Lease bytes;
+        bool ok = false;
+    };
+    // The cluster a compressed L2 entry names, inflated.
+    std::shared_ptr<const Inflated> decodedCluster(std::uint64_t entry) const;
+    Inflated decodeCluster(std::uint64_t entry) const;
 
     std::vector<std::uint64_t> l1_;
     std::uint64_t l2Entries_ = 0;
     std::unique_ptr<SharedCache<std::uint64_t, std::vector<std::uint64_t>>> l2Cache_;
     // The few clusters last inflated: a read of one cluster sector by sector
     // inflates it once.
-    std::unique_ptr<SharedCache<std::uint64_t, std::vector<std::uint8_t>>> decoded_;
-    ObjectPool<Inflater> inflaters_;
-    ObjectPool<ZstdContext> zstdContexts_;
+    // The pool outlives the cache whose entries hand their buffers back to it.
+    ObjectPool<std::vector<std::uint8_t>> buffers_{32};
+    std::unique_ptr<SharedCache<std::uint64_t, Inflated>> decoded_;
+    ObjectPool<ClusterDecoder> decoders_;
 };
 
 }  // namespace ondrel

@@ -291,11 +291,11 @@ bool FileReadSeekVmdk::readDecoded(std::uint64_t pos, std::uint8_t* out, std::ui
         std::uint64_t grain = rel / grainBytes, in = rel % grainBytes;
         std::uint64_t take = std::min({length, grainBytes - in, e.end - pos});
         std::shared_ptr<const DecodedGrain> hit = decoded_.get(GrainKey{i, grain}, [&] {
-            DecodedGrain d;
-            d.ok = e.sparse->inflateGrain(g.fileOffset, grain, d.bytes);
+            DecodedGrain d{false, grainBuffers_.take([] { return std::make_unique<std::vector<std::uint8_t>>(); })};
+            d.ok = e.sparse->inflateGrain(g.fileOffset, grain, *d.bytes);
             return d;
         });
-        if (hit->bytes.size() >= in + take) std::memcpy(out, hit->bytes.data() + in, take);
+        if (hit->bytes->size() >= in + take) std::memcpy(out, hit->bytes->data() + in, take);
         else std::memset(out, 0, take);
         ok = ok && hit->ok;
         pos += take;

@@ -49,9 +49,11 @@ private:
         std::string path;  // of ownFile, for the chain listing
         std::string typeName;
     };
+    // A grain inflated, in a buffer lent by grainBuffers_ (fresh memory for
+    // every grain would cost page faults).
     struct DecodedGrain {
         bool ok = false;
-        std::vector<std::uint8_t> bytes;
+        ObjectPool<std::vector<std::uint8_t>>::Lease bytes;
     };
     struct GrainKey {
         std::size_t extent = 0;
@@ -69,7 +71,9 @@ private:
     std::size_t extentIndex(std::uint64_t offset) const;
 
     std::vector<Extent> extents_;
-    // The few grains last inflated: a grain read sector by sector is inflated once.
+    // The few grains last inflated: a grain read sector by sector is inflated
+    // once. The pool outlives the cache whose entries hand their buffers back.
+    ObjectPool<std::vector<std::uint8_t>> grainBuffers_{32};
     SharedCache<GrainKey, DecodedGrain, GrainKeyHash> decoded_{16};
 };
 

@@ -46,6 +46,8 @@ private:
 template <typename T>
 class ObjectPool {
 public:
+    explicit ObjectPool(std::size_t kept = 16) : kept_(kept) {}
+
     struct Return {
         const ObjectPool* pool;
         void operator()(T* object) const { pool->put(object); }
@@ -69,9 +71,9 @@ private:
     void put(T* object) const {
         std::unique_ptr<T> owned(object);
         std::lock_guard lock(mutex_);
-        if (idle_.size() < kKept) idle_.push_back(std::move(owned));
+        if (idle_.size() < kept_) idle_.push_back(std::move(owned));
     }
-    static constexpr std::size_t kKept = 16;
+    std::size_t kept_;
     mutable std::mutex mutex_;
     mutable std::vector<std::unique_ptr<T>> idle_;
 };

@@ -29,6 +29,11 @@ struct FileSystemProbe {
     // When several probes pass on one volume the scans list the one with the
     // lowest precedence first (and report the others).
     int precedence = 0;
+    // A byte every sector that passes has at leadOffset, one of leadBytes
+    // (empty: none is known). The sweep tests every sector of a disk; nearly
+    // all fail on this byte without a call to test.
+    std::uint16_t leadOffset = 0;
+    std::vector<std::uint8_t> leadBytes;
 };
 
 // One probe whose test passed.

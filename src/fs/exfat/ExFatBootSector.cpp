@@ -54,6 +54,7 @@ FileSystemProbe exfatProbe() {
     FileSystemProbe p;
     p.name = "FAT64";
     p.precedence = 1;
+    p.leadBytes = {0xEB};
     p.test = [](Bytes s, bool, std::int64_t& size) { return isExfatBootSector(s, size); };
     return p;
 }

@@ -73,6 +73,8 @@ FileSystemProbe extProbe() {
     p.name = "extX";
     p.at = 1024;
     p.precedence = 1;
+    p.leadOffset = 56;  // the magic EF53
+    p.leadBytes = {0x53};
     p.test = [](Bytes s, bool, std::int64_t& size) { return isExtSuperblock(s, size); };
     return p;
 }

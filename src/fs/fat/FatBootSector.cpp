@@ -12,6 +12,7 @@ FileSystemProbe fatProbe(const char* name, FatType type, bool listed) {
     p.name = name;
     p.listed = listed;
     p.precedence = 2;
+    p.leadBytes = {0xEB, 0xE9};
     switch (type) {
     case FatType::Fat12: p.test = [](Bytes s, bool, std::int64_t& size) { return fatBootSectorType(s, size) == FatType::Fat12; }; break;
     case FatType::Fat16: p.test = [](Bytes s, bool, std::int64_t& size) { return fatBootSectorType(s, size) == FatType::Fat16; }; break;

@@ -88,6 +88,7 @@ FileSystemProbe hfsPlusProbe() {
     p.at = 1024;
     p.test = [](Bytes s, bool, std::int64_t& size) { return isHfsPlusHeader(s, size); };
     p.largestMegabytes = 0x1400000;  // 20 TiB: a larger claim is a chance match
+    p.leadBytes = {'H'};
     return p;
 }
 

@@ -18,6 +18,7 @@ FileSystemProbe ntfsProbe() {
     p.at = 0;
     p.test = [](Bytes s, bool loose, std::int64_t& size) { return isNtfsBootSector(s, !loose, size); };
     p.trailingBytes = 512;  // the backup boot sector
+    p.leadBytes = {0xEB};
     return p;
 }
 
