@@ -34,9 +34,43 @@ bool CarvingJob::scan(std::shared_ptr<const ByteSource> source, ScanObserver& ob
     adapter_.reset();
     source_ = std::move(source);
     scanner_->setDiskOffset(diskOffset);
+    {
+        std::lock_guard lock(liveMutex_);
+        live_.clear();
+    }
+    if (collectLive_) {
+        const myJpg* scanner = scanner_.get();
+        scanner_->onFind([this, scanner](const CarvedFile& f) {
+            LiveFind live{scanner->signatures()[f.entry].category, scanner->fileName(f)};
+            std::lock_guard lock(liveMutex_);
+            live_.push_back(std::move(live));
+        });
+    } else {
+        scanner_->onFind(nullptr);
+    }
     scanner_->scan(*source_, 0, source_->size(), observer, control);
+    scanner_->onFind(nullptr);
     adapter_ = std::make_unique<CarvedAdapter>(*source_, scanner_);
     return true;
+}
+
+std::vector<CarvingJob::LiveFind> CarvingJob::takeLiveFinds() {
+    std::lock_guard lock(liveMutex_);
+    std::vector<LiveFind> out;
+    out.swap(live_);
+    return out;
+}
+
+std::string CarvingJob::unreadableSummary() const {
+    if (!scanner_ || scanner_->unreadable().empty()) return {};
+    std::int64_t bytes = 0, finds = 0;
+    for (const auto& s : scanner_->unreadable()) bytes += s.length;
+    for (const CarvedFile& f : scanner_->files()) finds += f.unreadable ? 1 : 0;
+    const auto& first = scanner_->unreadable().front();
+    return std::to_string(scanner_->unreadable().size()) + " stretch(es) of the scanned range could not be read (" +
+           std::to_string(bytes) + " bytes, the first at byte " + std::to_string(first.offset + scanner_->diskOffset()) +
+           " of the disk); they were read as zeros, and the " + std::to_string(finds) +
+           " find(s) that overlap them are marked failed.";
 }
 
 SaveOutcome CarvingJob::save(const std::vector<EntryId>& entries, const std::string& folder, ScanObserver& observer,

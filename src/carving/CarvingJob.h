@@ -8,6 +8,7 @@
 #include "results/SaveWalk.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,19 @@ public:
     // place on the disk).
     bool scan(std::shared_ptr<const ByteSource> source, ScanObserver& observer, WorkControl& control,
               std::int64_t diskOffset = 0);
+
+    // A find as a front end shows it while the scan runs.
+    struct LiveFind {
+        std::string category, name;
+    };
+    // Keeps each find for takeLiveFinds() while scans run (off by default:
+    // a front end that shows finds only at the end needs no copy of them).
+    void collectLiveFinds(bool on) { collectLive_ = on; }
+    // The finds made since the last call; safe from any thread while scan() runs.
+    std::vector<LiveFind> takeLiveFinds();
+
+    // After a scan: the stretches it could not read, said once ("" when none).
+    std::string unreadableSummary() const;
 
     Failure failure() const { return failure_; }
     const std::string& message() const { return message_; }
@@ -57,6 +71,9 @@ private:
     std::unique_ptr<CarvedAdapter> adapter_;
     Failure failure_ = Failure::None;
     std::string message_;
+    bool collectLive_ = false;
+    std::mutex liveMutex_;
+    std::vector<LiveFind> live_;
 };
 
 }  // namespace ondrel

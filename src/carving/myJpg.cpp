@@ -1,5 +1,6 @@
 #include "carving/myJpg.h"
 
+#include "carving/UnreadableLog.h"
 #include "common/Utf16.h"
 #include "volumes/SectorSweep.h"
 
@@ -35,6 +36,8 @@ const char* carveEndText(CarveEnd how) {
     case CarveEnd::SizeField: return "size field";
     case CarveEnd::Cap: return "cap";
     case CarveEnd::NoEnd: return "no end";
+    case CarveEnd::Structure: return "structure";
+    case CarveEnd::Truncated: return "truncated";
     }
     return "";
 }
@@ -52,6 +55,7 @@ SignatureEntry SignatureEntry::from(const SignatureRecord& r) {
     e.sizeIncludesHeader = r.sizeIncludesHeader;
     e.approximateSize = bounded(r.approximateSize);
     e.sizeToSkip = bounded(r.sizeToSkip);
+    e.check = structureCheckFor(e.extension);
     return e;
 }
 
@@ -76,7 +80,7 @@ std::int64_t myJpg::count(const std::string& category) const {
 }
 
 std::string myJpg::fileName(const CarvedFile& f) const {
-    return std::to_string(f.offset + diskOffset_) + " ." + entries_[f.entry].extension;
+    return std::to_string(f.offset + diskOffset_) + " ." + extension(f);
 }
 
 bool myJpg::buildMatchTable() {
@@ -111,9 +115,47 @@ int myJpg::matchStart(const std::uint8_t* sector) const {
     return best == SIZE_MAX ? -1 : static_cast<int>(best);
 }
 
-void myJpg::record(std::size_t entry, std::int64_t offset, std::int64_t size, CarveEnd how) {
-    files_.push_back({offset, size, entry, how});
+void myJpg::record(std::size_t entry, std::int64_t offset, std::int64_t size, CarveEnd how, const char* extension) {
+    // A truncated find is only as long as the next file lets it be.
+    if (truncatedOpen_ < files_.size()) {
+        CarvedFile& open = files_[truncatedOpen_];
+        if (offset > open.offset && offset < open.offset + open.size) open.size = offset - open.offset;
+        if (offset >= open.offset) truncatedOpen_ = SIZE_MAX;
+    }
+    files_.push_back({offset, size, entry, how, extension, false});
+    if (how == CarveEnd::Truncated) truncatedOpen_ = files_.size() - 1;
     ++counts_[entries_[entry].category];
+    if (listener_) listener_(files_.back());
+}
+
+std::size_t myJpg::refined(std::size_t entry, const char* extension) const {
+    if (!extension) return entry;
+    const SignatureEntry& e = entries_[entry];
+    for (std::size_t i = 0; i < entries_.size(); ++i)
+        if (entries_[i].check == e.check && entries_[i].extension == extension) return i;
+    return entry;
+}
+
+std::int64_t myJpg::checkStructure(std::size_t entry, const ByteSource& reader, std::int64_t at, std::int64_t end,
+                                   WorkControl& control) {
+    const SignatureEntry& e = entries_[entry];
+    cursor_.reset(reader, at, std::min(cap(e), end - at), &control);
+    const StructureResult r = e.check(cursor_);
+    switch (r.verdict) {
+    case StructureVerdict::NotMine: return -1;
+    case StructureVerdict::NotAFile: return 0;
+    case StructureVerdict::Whole:
+    case StructureVerdict::Truncated: break;
+    }
+    const std::size_t owner = refined(entry, r.extension);
+    const char* extension = r.extension && entries_[owner].extension != r.extension ? r.extension : nullptr;
+    const bool whole = r.verdict == StructureVerdict::Whole && !cursor_.stopped();
+    const std::int64_t size = std::max<std::int64_t>(std::min(r.size, cursor_.limit()), 1);
+    record(owner, at, size, whole ? CarveEnd::Structure : CarveEnd::Truncated, extension);
+    if (cursor_.unreadable()) files_.back().unreadable = true;
+    // What a verified end closes holds no other file's start; the rest is looked through.
+    const std::int64_t skip = whole && r.endVerified ? size : 0;
+    return roundUp(std::max(skip, e.sizeToSkip));
 }
 
 void myJpg::close(std::size_t entry, std::int64_t size, CarveEnd how) {
@@ -122,11 +164,16 @@ void myJpg::close(std::size_t entry, std::int64_t size, CarveEnd how) {
     p.open = false;
 }
 
-bool myJpg::scan(const ByteSource& reader, std::int64_t begin, std::int64_t size, ScanObserver& observer,
+bool myJpg::scan(const ByteSource& source, std::int64_t begin, std::int64_t size, ScanObserver& observer,
                  WorkControl& control) {
     if (entries_.empty() || byFirstByte_.size() != 256) return false;
+    // Every read of the scan, the structure checks' too, notes what fails.
+    UnreadableLog reader(source);
+    cursor_.setStartProbe([this](const std::uint8_t* sector) { return matchStart(sector) >= 0; });
     // A scan starts afresh; the definitions stay for the next one.
     files_.clear();
+    unreadable_.clear();
+    truncatedOpen_ = SIZE_MAX;
     for (auto& [category, n] : counts_) n = 0;
     pending_.assign(entries_.size(), {});
     std::size_t maxEnd = 0;
@@ -155,7 +202,10 @@ bool myJpg::scan(const ByteSource& reader, std::int64_t begin, std::int64_t size
                     if (hit >= 0) {
                         const std::size_t i = static_cast<std::size_t>(hit);
                         const SignatureEntry& e = entries_[i];
-                        if (!e.end.empty()) {
+                        const std::int64_t moved = e.check ? checkStructure(i, reader, at, end, control) : -1;
+                        if (moved >= 0) {
+                            if (moved > kSector) next = p + moved;
+                        } else if (!e.end.empty()) {
                             // A new header of the same kind ends the one still open.
                             if (pending_[i].open) close(i, at - pending_[i].start, CarveEnd::NoEnd);
                             pending_[i] = {true, at, at + e.startOffset + static_cast<std::int64_t>(e.start.size())};
@@ -212,6 +262,9 @@ bool myJpg::scan(const ByteSource& reader, std::int64_t begin, std::int64_t size
     for (std::size_t i = 0; i < pending_.size(); ++i)
         if (pending_[i].open) close(i, std::max<std::int64_t>(last - pending_[i].start, kSector), CarveEnd::NoEnd);
     std::sort(files_.begin(), files_.end(), [](const CarvedFile& a, const CarvedFile& b) { return a.offset < b.offset; });
+    unreadable_ = reader.stretches();
+    for (CarvedFile& f : files_)
+        if (overlapsUnreadable(unreadable_, f.offset, f.size)) f.unreadable = true;
     return true;
 }
 

@@ -1,13 +1,18 @@
 #pragma once
 // The signature scanner: reads a volume or the whole disk sector by sector and
-// finds files by their start signatures, ending each at its end signature
-// (searched at every byte after the start), its size field, or its cap.
+// finds files by their start signatures. A find whose extension has a
+// structure check ends where its structure says (or is dropped as a false
+// hit, or kept as truncated); the others end at their end signature
+// (searched at every byte after the start), their size field, or their cap.
 #include "carving/SignatureRecord.h"
+#include "carving/UnreadableLog.h"
+#include "carving/structure/StructureCheck.h"
 #include "common/ScanObserver.h"
 #include "common/WorkControl.h"
 #include "diskimage/ByteSource.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,6 +28,7 @@ struct SignatureEntry {
     std::int32_t sizeOffset = -1, sizeBytes = 0, headerSize = 0;
     bool sizeIncludesHeader = false;
     std::int64_t approximateSize = 0, sizeToSkip = 0;
+    StructureCheck check = nullptr;  // by the extension; null: the definition's own rules
 
     bool hasSizeField() const {
         // In 64 bits: an offset near INT32_MAX must not wrap round into the sector.
@@ -32,15 +38,19 @@ struct SignatureEntry {
     static SignatureEntry from(const SignatureRecord& r);
 };
 
-// How a find was closed.
-enum class CarveEnd { EndSignature, SizeField, Cap, NoEnd };
-const char* carveEndText(CarveEnd how);  // "end signature", "size field", "cap", "no end"
+// How a find was closed: its structure ended it, it is only part of a file
+// (its structure broke, or the source ended), or the definition's rules did.
+enum class CarveEnd { EndSignature, SizeField, Cap, NoEnd, Structure, Truncated };
+// "end signature", "size field", "cap", "no end", "structure", "truncated"
+const char* carveEndText(CarveEnd how);
 
 struct CarvedFile {
     std::int64_t offset = 0;  // in the source scanned
     std::int64_t size = 0;
     std::size_t entry = 0;    // into signatures()
     CarveEnd how = CarveEnd::EndSignature;
+    const char* extension = nullptr;  // what the structure showed, when the entry's does not say it
+    bool unreadable = false;          // some of its bytes could not be read
 };
 
 class myJpg {
@@ -60,6 +70,11 @@ public:
     // where the scan ended.
     bool scan(const ByteSource& reader, std::int64_t begin, std::int64_t size, ScanObserver& observer,
               WorkControl& control);
+    // Called on the scanning thread with each find as it is made (sizes of
+    // truncated finds may shrink later, when the next find starts inside them).
+    void onFind(std::function<void(const CarvedFile&)> listener) { listener_ = std::move(listener); }
+    // The stretches the last scan could not read (reader offsets).
+    const std::vector<UnreadableLog::Stretch>& unreadable() const { return unreadable_; }
     // Where the source scanned starts on the disk: finds are named and listed
     // by their place on the disk.
     void setDiskOffset(std::int64_t offset) { diskOffset_ = offset; }
@@ -71,6 +86,7 @@ public:
     std::int64_t count(const std::string& category) const;
     // "1048576 .jpg": the find's offset on the disk and its extension.
     std::string fileName(const CarvedFile& f) const;
+    std::string extension(const CarvedFile& f) const { return f.extension ? f.extension : entries_[f.entry].extension; }
 
 private:
     struct Pending {
@@ -78,9 +94,16 @@ private:
         std::int64_t start = 0, searchFrom = 0;
     };
     std::int64_t cap(const SignatureEntry& e) const { return e.approximateSize > 0 ? e.approximateSize : kDefaultCap; }
-    void record(std::size_t entry, std::int64_t offset, std::int64_t size, CarveEnd how);
+    void record(std::size_t entry, std::int64_t offset, std::int64_t size, CarveEnd how, const char* extension = nullptr);
     void close(std::size_t entry, std::int64_t size, CarveEnd how);
     int matchStart(const std::uint8_t* sector) const;
+    // The entry a refined extension belongs to: one loaded with that
+    // extension and the same check, else the entry found.
+    std::size_t refined(std::size_t entry, const char* extension) const;
+    // A start at a sector: the structure's verdict recorded; the bytes to
+    // move on by (0: the next sector), or -1 when the check does not apply.
+    std::int64_t checkStructure(std::size_t entry, const ByteSource& reader, std::int64_t at, std::int64_t end,
+                                WorkControl& control);
 
     std::vector<SignatureEntry> entries_;
     std::vector<std::vector<std::size_t>> byFirstByte_;  // entries whose signature starts the sector with that byte
@@ -90,6 +113,10 @@ private:
     std::vector<std::string> categoryOrder_;
     std::map<std::string, std::int64_t> counts_;
     std::int64_t diskOffset_ = 0;
+    CarveCursor cursor_;
+    std::size_t truncatedOpen_ = SIZE_MAX;  // the latest truncated find: a start inside it ends it
+    std::function<void(const CarvedFile&)> listener_;
+    std::vector<UnreadableLog::Stretch> unreadable_;
 };
 
 }  // namespace ondrel

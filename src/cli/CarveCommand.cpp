@@ -83,16 +83,22 @@ int runCarve(CarveOptions& o) {
             if (o.json) {
                 nlohmann::json j{{"name", scanner.fileName(f)}, {"category", e.category}, {"offset", f.offset + diskOffset},
                                  {"size", f.size}, {"end", carveEndText(f.how)}};
+                if (f.unreadable) j["unreadable"] = true;
                 std::printf("%s\n", j.dump().c_str());
             } else {
                 // Names come from the definitions: escaped as ls escapes, one find per line.
-                std::printf("%s\t%s\t%lld\t%lld\t%s\n", escapeControls(scanner.fileName(f)).c_str(),
-                            escapeControls(e.category).c_str(),
-                            static_cast<long long>(f.offset + diskOffset), static_cast<long long>(f.size), carveEndText(f.how));
+                // A find with bytes that could not be read says so in a sixth column.
+                std::printf("%s\t%s\t%lld\t%lld\t%s%s\n", escapeControls(scanner.fileName(f)).c_str(),
+                            escapeControls(e.category).c_str(), static_cast<long long>(f.offset + diskOffset),
+                            static_cast<long long>(f.size), carveEndText(f.how), f.unreadable ? "\tunreadable" : "");
             }
         }
     }
     int status = stopped || o.image.hadWarnings ? kExitFailure : kExitOk;
+    if (const std::string unreadable = job.unreadableSummary(); !unreadable.empty()) {
+        printError(unreadable);
+        status = kExitFailure;
+    }
     if (!o.out.empty()) {
         SaveOutcome out = job.save({}, o.out, observer, control);
         std::printf("saved %lld files, %lld failed\n", static_cast<long long>(out.saved), static_cast<long long>(out.failed));
@@ -154,7 +160,9 @@ Runner addCarveCommand(CLI::App& app) {
     cmd->add_option("--signatures", o->signatures, "Settings file of signature definitions (repeatable)");
     cmd->add_flag("--no-default", o->noDefault, "Leave out the default definitions (FileSetting.txt)");
     auto* out = cmd->add_option("--out", o->out, "Folder that receives the files found");
-    auto* list = cmd->add_flag("--list", o->list, "Print one find per line: name, category, offset, size, how it ended");
+    auto* list = cmd->add_flag("--list", o->list,
+                               "Print one find per line: name, category, offset, size, how it ended (structure, end "
+                               "signature, size field, cap, no end, truncated), and \"unreadable\" when some of it could not be read");
     out->excludes(list);
     cmd->add_flag("--json", o->json, "JSON output, one object per line");
     cmd->callback([o, cmd] {
