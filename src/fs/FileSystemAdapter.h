@@ -6,6 +6,7 @@
 #include "fs/FileSystemKind.h"
 #include "platform/FileTimes.h"
 #include "platform/OutputFile.h"
+#include "volumes/ByteRuns.h"
 
 #include <cstdint>
 #include <functional>
@@ -32,6 +33,7 @@ struct EntryTimes {
 };
 
 enum class WriteResult { Written, CreateFailed, ReadFailed, WriteFailed, NotAFile, NoData };
+
 
 // One place the advanced mode's search found (an MFT record, a FAT copy, a heap start).
 struct AdvancedCandidate {
@@ -106,6 +108,18 @@ public:
     // "Is Drive Formated..?" for the scans and reads that follow (the registry's
     // formattedFlag says which file systems honour it).
     virtual void setDriveFormatted(bool formatted) { (void)formatted; }
+
+    // The volume's free space as the file system's allocation map marks it:
+    // the byte runs of the clusters (blocks) no live file or structure uses,
+    // sorted, merged and inside the volume. Callable on an adapter just
+    // created, before scan(). False with a message when the file system keeps
+    // no such map or it cannot be read; carving then cannot be limited to it.
+    virtual bool freeSpace(std::vector<ByteRun>& runs, ScanObserver& observer, WorkControl& control,
+                           std::string& message) {
+        (void)runs, (void)observer, (void)control;
+        message = "this file system's free space is not known";
+        return false;
+    }
 
     // The root folder whose children form the top level; kNoEntry when none.
     virtual EntryId rootEntry() const = 0;

@@ -18,6 +18,11 @@ public:
     // FAT copies and heap starts; the advanced scan reads with the chosen pair.
     AdvancedSearch findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) override;
     bool chooseCandidate(const AdvancedChoice& choice, std::string& failure) override;
+    // The clusters the allocation bitmap marks free.
+    bool freeSpace(std::vector<ByteRun>& runs, ScanObserver& observer, WorkControl& control,
+                   std::string& message) override {
+        return parser_->freeSpace(runs, observer, control, message);
+    }
 
     EntryId rootEntry() const override { return parser_->records().empty() ? kNoEntry : 0; }
     std::vector<EntryId> children(EntryId folder) const override;

@@ -96,6 +96,14 @@ bool looksLikeEntrySet(const std::uint8_t* s, std::size_t available, std::size_t
     return true;
 }
 
+bool decodeBitmapEntry(const std::uint8_t* s, ExFatBitmapEntry& out) {
+    if (s[0] != 0x81 || (s[1] & 1) != 0) return false;
+    Bytes b(s, kSlot);
+    out.firstCluster = le32(b, 20);
+    out.length = le64(b, 24);
+    return true;
+}
+
 bool looksLikeRootStart(const std::uint8_t* s, std::size_t available) {
     std::size_t i = 0;
     if (available > 0 && (s[0] == 0x83 || s[0] == 0x03)) i = 1;  // the volume label, set or not

@@ -32,6 +32,14 @@ SetResult decodeEntrySet(const std::uint8_t* slots, std::size_t slotCount, bool 
 // entries its cluster holds, one at least.
 bool looksLikeEntrySet(const std::uint8_t* slots, std::size_t available, std::size_t toClusterEnd);
 
+// The allocation bitmap's entry of the root folder (type 0x81, the first
+// bitmap: flag bit 0 clear): its first cluster and its length in bytes.
+struct ExFatBitmapEntry {
+    std::uint32_t firstCluster = 0;
+    std::uint64_t length = 0;
+};
+bool decodeBitmapEntry(const std::uint8_t* slot, ExFatBitmapEntry& out);
+
 // A root directory's first entries: the allocation bitmap followed by the
 // up-case table (the volume label may come first).
 bool looksLikeRootStart(const std::uint8_t* slots, std::size_t available);

@@ -118,10 +118,9 @@ void Fat64Class::readFolder(std::int32_t dir, std::uint32_t first, Chain chain, 
         std::size_t pos = 0;
         while (pos + 32 <= buf.size()) {
             const std::uint8_t* s = buf.data() + pos;
-            if (s[0] == 0x81 && dir == 0 && bitmapCluster_ == 0 && (s[1] & 1) == 0) {
-                Bytes b(s, 32);
-                bitmapCluster_ = le32(b, 20);
-                bitmapBytes_ = le64(b, 24);
+            if (ExFatBitmapEntry bitmap; dir == 0 && bitmapCluster_ == 0 && decodeBitmapEntry(s, bitmap)) {
+                bitmapCluster_ = bitmap.firstCluster;
+                bitmapBytes_ = bitmap.length;
             }
             if (s[0] == 0x85 || s[0] == 0x05) {
                 ExFatEntryRecord r;

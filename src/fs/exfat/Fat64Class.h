@@ -13,6 +13,8 @@
 #include "fs/FileSystemAdapter.h"
 #include "fs/exfat/ExFatBootSector.h"
 #include "fs/exfat/ExFatEntryRecord.h"
+#include "fs/exfat/ExFatEntrySet.h"
+#include "volumes/ByteRuns.h"
 #include "volumes/VolumeRecord.h"
 
 #include <functional>
@@ -65,6 +67,12 @@ public:
     const std::vector<std::string>& damage() const { return damage_; }
     void rename(std::int32_t index, const std::string& name);
 
+    // The clusters the allocation bitmap marks free, as byte runs of the
+    // volume. Reads the boot sector, the root folder up to the bitmap's entry
+    // and the bitmap with a parser of its own, so what a scan set up (an
+    // advanced choice among it) stays as it is.
+    bool freeSpace(std::vector<ByteRun>& runs, ScanObserver& observer, WorkControl& control, std::string& message) const;
+
     // The cluster after c in the FAT, or 0 at the end of the chain (or for an invalid c).
     // "Is Drive Formated..?" does not change it: file data then does not use it.
     std::uint32_t nextCluster(std::uint32_t c);
@@ -78,6 +86,9 @@ private:
     };
 
     bool checkBootSector(std::string& reason);
+    bool readFreeSpace(std::vector<ByteRun>& runs, std::string& message);
+    // The root folder's bitmap entry, read up to it (or the folder's end marker).
+    bool findBitmapEntry(ExFatBitmapEntry& out, std::string& message);
     std::int64_t volumeLimit() const;
     Chain chainFor(const ExFatEntryRecord& r) const;
     // The cluster that follows c in a chain of that kind; 0 when none.

@@ -17,6 +17,11 @@ public:
     // The journal mode has one candidate, the journal.
     AdvancedSearch findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) override;
     bool chooseCandidate(const AdvancedChoice& choice, std::string& failure) override;
+    // The blocks the groups' block bitmaps mark free.
+    bool freeSpace(std::vector<ByteRun>& runs, ScanObserver& observer, WorkControl& control,
+                   std::string& message) override {
+        return parser_->freeSpace(runs, observer, control, message);
+    }
 
     EntryId rootEntry() const override { return parser_->records().empty() ? kNoEntry : 0; }
     std::vector<EntryId> children(EntryId folder) const override;

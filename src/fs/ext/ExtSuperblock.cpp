@@ -27,6 +27,10 @@ bool readExtSuperblock(Bytes s, std::int64_t offset, std::int64_t volumeLimit, E
     n.inodeSize = le32(s, 0x4C) == 0 ? 128 : le16(s, 0x58);
     n.descSize = n.is64() ? le16(s, 0xFE) : 32;
     n.firstMetaBg = le32(s, 0x104);
+    n.roCompat = le32(s, 0x64);
+    n.reservedGdtBlocks = le16(s, 0xCE);
+    n.backupGroups[0] = le32(s, 0x24C);
+    n.backupGroups[1] = le32(s, 0x250);
     n.superblockOffset = offset;
     bool inodeSizeOk = n.inodeSize >= 128 && n.inodeSize <= n.blockSize && (n.inodeSize & (n.inodeSize - 1)) == 0;
     if (!inodeSizeOk || n.descSize < 32 || n.descSize > 1024 || (n.descSize & (n.descSize - 1)) != 0 ||
@@ -40,11 +44,39 @@ bool readExtSuperblock(Bytes s, std::int64_t offset, std::int64_t volumeLimit, E
     std::uint64_t fits = static_cast<std::uint64_t>(std::max<std::int64_t>(volumeLimit, 0)) / n.blockSize;
     std::uint64_t blocks = std::min(n.blockCount, std::max<std::uint64_t>(fits, n.firstDataBlock + 1));
     std::uint64_t groups = (blocks - n.firstDataBlock + n.blocksPerGroup - 1) / n.blocksPerGroup;
+    n.statedGroupCount = (n.blockCount - n.firstDataBlock + n.blocksPerGroup - 1) / n.blocksPerGroup;
     n.groupCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(groups, 0xFFFFFFFFu / n.inodesPerGroup));
     n.blockCount = blocks;
     n.inodeCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(n.inodeCount, static_cast<std::uint64_t>(n.groupCount) * n.inodesPerGroup));
     g = n;
     return true;
+}
+
+bool ExtGeometry::hasSuperblockCopy(std::uint64_t group) const {
+    if (group == 0) return true;
+    if (sparseSuper2()) return group == backupGroups[0] || group == backupGroups[1];
+    if (group == 1 || !sparseSuper()) return true;
+    // Powers of 3, 5 and 7.
+    for (std::uint64_t base : {3u, 5u, 7u}) {
+        std::uint64_t p = base;
+        while (p < group) p *= base;
+        if (p == group) return true;
+    }
+    return false;
+}
+
+std::uint64_t ExtGeometry::baseMetadataBlocks(std::uint64_t group) const {
+    const std::uint64_t perBlock = blockSize / descSize;
+    const bool copy = hasSuperblockCopy(group);
+    if (!metaBg() || group / perBlock < firstMetaBg) {
+        if (!copy) return 0;
+        // With meta_bg the groups before it keep only the first blocks of the table.
+        const std::uint64_t table = metaBg() ? firstMetaBg : (statedGroupCount + perBlock - 1) / perBlock;
+        return 1 + table + reservedGdtBlocks;
+    }
+    // A meta group's first, second and last groups each hold its one descriptor block.
+    const std::uint64_t index = group % perBlock;
+    return (copy ? 1 : 0) + (index == 0 || index == 1 || index == perBlock - 1 ? 1 : 0);
 }
 
 bool isExtSuperblock(Bytes s, std::int64_t& sizeBytes) {

@@ -22,6 +22,10 @@ struct ExtGeometry {
     std::uint32_t compat = 0;
     std::uint32_t incompat = 0;
     std::uint32_t firstMetaBg = 0;
+    std::uint32_t roCompat = 0;
+    std::uint32_t reservedGdtBlocks = 0;     // kept for growing the descriptor table
+    std::uint32_t backupGroups[2] = {0, 0};  // sparse_super2: the two groups with a superblock copy
+    std::uint64_t statedGroupCount = 0;      // as the superblock's block count gives it, unbounded by the volume
     std::int64_t superblockOffset = 1024;  // where the superblock used was found
 
     bool fileType() const { return incompat & 0x2; }
@@ -30,6 +34,15 @@ struct ExtGeometry {
     bool extents() const { return incompat & 0x40; }
     bool inlineData() const { return incompat & 0x8000; }
     bool dirIndex() const { return compat & 0x20; }
+    bool sparseSuper() const { return roCompat & 0x1; }
+    bool sparseSuper2() const { return compat & 0x200; }
+    // Group descriptor checksums (uninit_bg or metadata_csum): only then do the uninit flags count.
+    bool groupChecksums() const { return roCompat & (0x10u | 0x400u); }
+    // Whether group holds a copy of the superblock (and, without meta_bg, of the descriptors).
+    bool hasSuperblockCopy(std::uint64_t group) const;
+    // The blocks at the start of group that the superblock copy, the
+    // descriptor table (or its meta_bg block) and its reserved growth take.
+    std::uint64_t baseMetadataBlocks(std::uint64_t group) const;
     // Incompatible features this reader does not know, and those it knows
     // but cannot read right (compression, directory data, encrypted names).
     std::uint32_t unknownIncompat() const { return incompat & ~0x3FFFFu; }

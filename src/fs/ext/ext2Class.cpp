@@ -57,7 +57,7 @@ bool ext2Class::readGroupDescriptors(std::string& reason) {
     const ExtGeometry& g = geometry_;
     const std::uint64_t perBlock = g.blockSize / g.descSize;
     const std::uint64_t table = static_cast<std::uint64_t>(g.superblockOffset) / g.blockSize + 1;
-    inodeTables_.assign(g.groupCount, 0);
+    groups_.assign(g.groupCount, ExtGroupDescriptor{});
     std::vector<std::uint8_t> block;
     for (std::uint64_t i = 0; i * perBlock < g.groupCount; ++i) {
         std::uint64_t at = table + i;
@@ -65,16 +65,7 @@ bool ext2Class::readGroupDescriptors(std::string& reason) {
             // Later descriptor blocks sit in their meta group's first group,
             // after its superblock copy when it has one.
             std::uint64_t group = i * perBlock;
-            auto hasSuper = [](std::uint64_t n) {
-                if (n <= 1) return true;
-                for (std::uint64_t base : {3u, 5u, 7u}) {
-                    std::uint64_t p = base;
-                    while (p < n) p *= base;
-                    if (p == n) return true;
-                }
-                return false;
-            };
-            at = group * g.blocksPerGroup + g.firstDataBlock + (hasSuper(group) ? 1 : 0);
+            at = group * g.blocksPerGroup + g.firstDataBlock + (g.hasSuperblockCopy(group) ? 1 : 0);
         }
         if (!readBlock(at, block)) {
             if (i == 0) {
@@ -86,12 +77,9 @@ bool ext2Class::readGroupDescriptors(std::string& reason) {
             break;
         }
         Bytes b(block);
-        for (std::uint64_t k = 0; k < perBlock && i * perBlock + k < g.groupCount; ++k) {
-            std::size_t d = static_cast<std::size_t>(k * g.descSize);
-            std::uint64_t t = le32(b, d + 8);
-            if (g.descSize >= 64) t |= static_cast<std::uint64_t>(le32(b, d + 0x28)) << 32;
-            inodeTables_[static_cast<std::size_t>(i * perBlock + k)] = t;
-        }
+        for (std::uint64_t k = 0; k < perBlock && i * perBlock + k < g.groupCount; ++k)
+            groups_[static_cast<std::size_t>(i * perBlock + k)] =
+                parseExtGroupDescriptor(b.subspan(static_cast<std::size_t>(k * g.descSize), g.descSize), g.descSize);
     }
     return true;
 }
@@ -106,8 +94,8 @@ bool ext2Class::readInode(std::uint32_t number, ExtInode& out) {
     const ExtGeometry& g = geometry_;
     if (number == 0 || number > g.inodeCount) return false;
     std::uint32_t group = (number - 1) / g.inodesPerGroup, index = (number - 1) % g.inodesPerGroup;
-    if (group >= inodeTables_.size() || inodeTables_[group] == 0) return false;
-    std::uint64_t byte = inodeTables_[group] * g.blockSize + static_cast<std::uint64_t>(index) * g.inodeSize;
+    if (group >= groups_.size() || groups_[group].inodeTable == 0) return false;
+    std::uint64_t byte = groups_[group].inodeTable * g.blockSize + static_cast<std::uint64_t>(index) * g.inodeSize;
     std::uint64_t block = byte / g.blockSize;
     auto it = tableBlocks_.find(block);
     if (it == tableBlocks_.end()) {
@@ -345,8 +333,8 @@ bool ext2Class::scanJournal(std::string& failure) {
     const ExtGeometry& g = geometry_;
     const std::uint64_t tableBlocks = (static_cast<std::uint64_t>(g.inodesPerGroup) * g.inodeSize + g.blockSize - 1) / g.blockSize;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> tables;  // first block, group
-    for (std::uint32_t grp = 0; grp < inodeTables_.size(); ++grp)
-        if (inodeTables_[grp] != 0) tables.push_back({inodeTables_[grp], grp});
+    for (std::uint32_t grp = 0; grp < groups_.size(); ++grp)
+        if (groups_[grp].inodeTable != 0) tables.push_back({groups_[grp].inodeTable, grp});
     std::sort(tables.begin(), tables.end());
     std::unordered_map<std::uint32_t, std::uint32_t> newest;  // inode -> sequence of the copy kept
     struct Name {

@@ -11,9 +11,11 @@
 #include "fs/EntryTree.h"
 #include "fs/FileSystemAdapter.h"
 #include "fs/ext/ExtBlockMap.h"
+#include "fs/ext/ExtGroupDescriptor.h"
 #include "fs/ext/ExtInode.h"
 #include "fs/ext/ExtInodeRecord.h"
 #include "fs/ext/ExtSuperblock.h"
+#include "volumes/ByteRuns.h"
 #include "volumes/VolumeRecord.h"
 
 #include <unordered_map>
@@ -40,6 +42,12 @@ public:
     // Where the journal (inode 8) starts, in bytes from the volume's start; -1 without one.
     std::int64_t journalOffset();
 
+    // The blocks the groups' block bitmaps mark free (a group whose bitmap was
+    // never written: all but its own metadata), as byte runs of the volume.
+    // Reads the superblock, the descriptors and the bitmaps with a parser of
+    // its own, so what a scan set up stays as it is.
+    bool freeSpace(std::vector<ByteRun>& runs, ScanObserver& observer, WorkControl& control, std::string& message) const;
+
     // Writes a file's data (a symlink's target); NoData for what holds none
     // (device nodes, sockets, a deleted file whose inode was cleared).
     WriteResult extract(const ExtInodeRecord& record, DataSink& sink);
@@ -58,6 +66,7 @@ public:
 private:
     bool findSuperblock(std::string& reason);
     bool readGroupDescriptors(std::string& reason);
+    bool readFreeSpace(std::vector<ByteRun>& runs, std::string& message);
     bool readBlock(std::uint64_t block, std::vector<std::uint8_t>& out);
     void walk();
     // Calls onBlock for each block of a folder's data (inline data as one
@@ -74,7 +83,7 @@ private:
     const ByteSource& reader_;
     VolumeRecord volume_;
     ExtGeometry geometry_;
-    std::vector<std::uint64_t> inodeTables_;  // per group
+    std::vector<ExtGroupDescriptor> groups_;
     std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> tableBlocks_;
     std::unordered_map<std::uint64_t, std::int32_t> folderBlocksRead_;  // block -> the folder's record
     std::unordered_map<std::uint32_t, ExtInode> journalInodes_;         // inode number -> its journalled copy

@@ -18,6 +18,11 @@ public:
     // Sectors that start like a FAT; the choice the advanced scan reads chains from.
     AdvancedSearch findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) override;
     bool chooseCandidate(const AdvancedChoice& choice, std::string& failure) override;
+    // The clusters the first FAT marks free.
+    bool freeSpace(std::vector<ByteRun>& runs, ScanObserver& observer, WorkControl& control,
+                   std::string& message) override {
+        return parser_->freeSpace(runs, observer, control, message);
+    }
 
     EntryId rootEntry() const override { return parser_->records().empty() ? kNoEntry : 0; }
     std::vector<EntryId> children(EntryId folder) const override;

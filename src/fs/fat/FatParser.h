@@ -12,6 +12,7 @@
 #include "fs/fat/FatBootSector.h"
 #include "fs/fat/FatEntryRecord.h"
 #include "fs/DataSink.h"
+#include "volumes/ByteRuns.h"
 #include "volumes/VolumeRecord.h"
 
 #include <set>
@@ -50,6 +51,11 @@ public:
     // Sectors per cluster the boot sector states, when it is still readable.
     int bootSectorsPerCluster() const { return bootSectorsPerCluster_; }
 
+    // The clusters whose entry in the first FAT is 0, as byte runs of the
+    // volume. Reads the boot sector and the FAT with a parser of its own, so
+    // what a scan set up (an advanced choice among it) stays as it is.
+    bool freeSpace(std::vector<ByteRun>& runs, ScanObserver& observer, WorkControl& control, std::string& message) const;
+
     // The cluster after c, or 0 at the end of the chain (or when c is invalid).
     std::uint32_t nextCluster(std::uint32_t c);
     // Writes a file's data: ReadFailed when some of it could not be read from
@@ -72,6 +78,7 @@ public:
 private:
     bool driveFormatted_ = false;
     bool checkBootSector();
+    bool readFreeSpace(std::vector<ByteRun>& runs, std::string& message);
 
     std::vector<std::int64_t> foundFats_;
     std::vector<FatEntryRecord> records_;

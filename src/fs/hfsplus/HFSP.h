@@ -12,6 +12,7 @@
 #include "fs/FileSystemAdapter.h"
 #include "fs/hfsplus/HfsCatalogRecord.h"
 #include "fs/hfsplus/HfsExtentsOverflow.h"
+#include "volumes/ByteRuns.h"
 #include "volumes/VolumeRecord.h"
 
 #include <unordered_map>
@@ -35,6 +36,12 @@ public:
     // stands in for a damaged primary.
     bool scanDeep(std::string& failure);
 
+    // The allocation blocks the allocation file marks free, as byte runs of
+    // the volume. Reads the volume header, the allocation file (and, when its
+    // extents go on there, the extents-overflow file) with a parser of its
+    // own, so what a scan set up stays as it is.
+    bool freeSpace(std::vector<ByteRun>& runs, ScanObserver& observer, WorkControl& control, std::string& message) const;
+
     // Writes a file's data fork (a symlink's target; a hard link's inode file;
     // a compressed file decompressed). NoData with a reason when it cannot.
     WriteResult extract(std::int64_t index, DataSink& sink);
@@ -54,6 +61,7 @@ public:
 
 private:
     bool readHeader(bool allowAlternate, std::string& failure);
+    bool readFreeSpace(std::vector<ByteRun>& runs, std::string& message);
     bool findAlternateHeader();
     // Reads count bytes at a fork's byte offset; unmapped or unreadable parts are zeros (false).
     bool readFork(const std::vector<HfsExtent>& extents, std::uint64_t offset, std::uint8_t* out, std::size_t count);

@@ -15,6 +15,11 @@ public:
     std::string fileSystemName() const override { return "HFS+"; }
     // Standard reads the catalog; the other modes sweep the volume for it.
     bool scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) override;
+    // The allocation blocks the allocation file marks free.
+    bool freeSpace(std::vector<ByteRun>& runs, ScanObserver& observer, WorkControl& control,
+                   std::string& message) override {
+        return parser_->freeSpace(runs, observer, control, message);
+    }
 
     EntryId rootEntry() const override { return parser_->records().empty() ? kNoEntry : 0; }
     std::vector<EntryId> children(EntryId folder) const override;

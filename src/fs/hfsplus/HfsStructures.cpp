@@ -25,6 +25,7 @@ HfsVolumeHeader decodeVolumeHeader(Bytes b) {
     h.version = be16(b, 2);
     h.blockSize = be32(b, 0x28);
     h.totalBlocks = be32(b, 0x2C);
+    h.allocationFile = decodeFork(b, 0x70);
     h.extentsFile = decodeFork(b, 0xC0);
     h.catalogFile = decodeFork(b, 0x110);
     h.attributesFile = decodeFork(b, 0x160);

@@ -30,7 +30,7 @@ struct HfsVolumeHeader {
     std::uint16_t version = 0;
     std::uint32_t blockSize = 0;
     std::uint32_t totalBlocks = 0;
-    HfsFork extentsFile, catalogFile, attributesFile;
+    HfsFork allocationFile, extentsFile, catalogFile, attributesFile;
 
     bool isHfsx() const { return signature == 0x4858; }
     // "H+" version 4 or "HX" version 5, with a block size that is a power of

@@ -17,6 +17,11 @@ public:
     // Copies of the MFT's own record; the choice the advanced scan then reads the MFT along.
     AdvancedSearch findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) override;
     bool chooseCandidate(const AdvancedChoice& choice, std::string& failure) override;
+    // The clusters $Bitmap marks free.
+    bool freeSpace(std::vector<ByteRun>& runs, ScanObserver& observer, WorkControl& control,
+                   std::string& message) override {
+        return parser_->freeSpace(runs, observer, control, message);
+    }
 
     EntryId rootEntry() const override;
     std::vector<EntryId> children(EntryId folder) const override;

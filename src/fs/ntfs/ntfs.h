@@ -8,6 +8,7 @@
 #include "fs/ntfs/NtfsEntry.h"
 #include "fs/ntfs/NtfsRecord.h"
 #include "fs/ntfs/NtfsRunList.h"
+#include "volumes/ByteRuns.h"
 #include "volumes/VolumeRecord.h"
 
 #include <array>
@@ -35,6 +36,11 @@ public:
     // the chosen copy's runs with the chosen cluster size (0: the boot sector's).
     int findMftRecords(int maxCount);
     bool scanAdvanced(int choice, int sectorsPerCluster);
+
+    // The clusters the $Bitmap (MFT record 6) marks free, as byte runs of the
+    // volume. Reads the boot sector, the MFT's own record, record 6 and the
+    // bitmap with a parser of its own, so what a scan set up stays as it is.
+    bool freeSpace(std::vector<ByteRun>& runs, ScanObserver& observer, WorkControl& control, std::string& message) const;
 
     // A record read from the image, fixed up; false when it cannot be read.
     bool readRecord(std::int64_t diskOffset, std::vector<std::uint8_t>& out);
@@ -67,6 +73,7 @@ private:
     void walkMft();
     void finishTree();
     bool takeRunsFromFound(int choice);
+    bool readFreeSpace(std::vector<ByteRun>& runs, std::string& message);
     // Whether the scan found any record; notes what could not be read.
     bool foundRecords();
 
