@@ -254,4 +254,31 @@ TEST(ExFatEdgeCaseTest, ADeletedFolderDoesNotTakeTheEntriesOfTheLiveFolderNowInI
     EXPECT_FALSE(s->paths.count("/new/old/mine.txt"));
 }
 
+TEST(ExFatEdgeCaseTest, AdvancedModeWithNoHeapFoundGoesOnWithAnEmptyTreeAndSaysWhy) {
+    // A wiped volume: nothing to choose, which is no wrong choice.
+    std::vector<std::uint8_t> zeros(1 << 20, 0);
+    MemoryReader reader(zeros);
+    ExFatAdapter adapter(reader, VolumeRecord{"FAT64", "", "0", "1", 0});
+    ScanDriver driver(adapter, silentObserver());
+    AdvancedSearch found = adapter.findCandidates(3, silentObserver(), driver.control());
+    ASSERT_EQ(found.lists.size(), 2u);
+    EXPECT_TRUE(found.lists[1].items.empty());
+    std::string failure;
+    ASSERT_TRUE(adapter.chooseCandidate(AdvancedChoice{{0, 0}, {0}}, failure)) << failure;
+    ASSERT_TRUE(driver.run(RecoveryMode::Advanced));
+    for (EntryId top : adapter.children(adapter.rootEntry()))  // at most the empty orphan folder
+        EXPECT_TRUE(adapter.isFolder(top) && adapter.children(top).empty()) << adapter.name(top);
+    ASSERT_FALSE(adapter.damage().empty());
+    EXPECT_NE(adapter.damage().front().find("heap"), std::string::npos) << adapter.damage().front();
+    // A choice past what was found is still refused where something was found.
+    TinyExFat fs(1, 300);
+    MemoryReader tiny(fs.d);
+    ExFatAdapter other(tiny, VolumeRecord{"FAT64", "", "0", "1", 0});
+    WorkControl control;
+    AdvancedSearch some = other.findCandidates(3, silentObserver(), control);
+    ASSERT_FALSE(some.lists[1].items.empty());
+    EXPECT_FALSE(other.chooseCandidate(AdvancedChoice{{0, 9}, {0}}, failure));
+    EXPECT_NE(failure.find("HEAP_OFFSET_ENTRY:9"), std::string::npos) << failure;
+}
+
 }  // namespace ondrel::test

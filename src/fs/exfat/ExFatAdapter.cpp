@@ -60,11 +60,12 @@ AdvancedSearch ExFatAdapter::findCandidates(int maxCount, ScanObserver& observer
 bool ExFatAdapter::chooseCandidate(const AdvancedChoice& choice, std::string& failure) {
     auto fats = static_cast<int>(parser_->foundFats().size());
     auto heaps = static_cast<int>(parser_->foundHeaps().size());
-    if (choice.pick(0) < 0 || choice.pick(0) >= fats) {
+    // Nothing found to choose from is no wrong choice: the scan goes on and says what is missing.
+    if (fats > 0 && (choice.pick(0) < 0 || choice.pick(0) >= fats)) {
         failure = "no FAT64_ENTRY:" + std::to_string(choice.pick(0)) + " (found " + std::to_string(fats) + ")";
         return false;
     }
-    if (choice.pick(1) < 0 || choice.pick(1) >= heaps) {
+    if (heaps > 0 && (choice.pick(1) < 0 || choice.pick(1) >= heaps)) {
         failure = "no HEAP_OFFSET_ENTRY:" + std::to_string(choice.pick(1)) + " (found " + std::to_string(heaps) + ")";
         return false;
     }

@@ -173,6 +173,9 @@ bool Fat64Class::scanAdvanced(int fatChoice, int heapChoice, unsigned clusterShi
     }, [](std::int64_t) {});
     observer_->status("Maintaining TreeStructure for Tree Control");
     if (fatAt <= 0 || heapAt <= 0 || geometry_.clusterCount == 0) {
+        damage_.push_back(fatAt <= 0 && heapAt <= 0 ? "No FAT and no cluster heap start were found on this volume: no folder or file can be read from it."
+                          : fatAt <= 0             ? "No FAT start was found on this volume: no folder or file can be read from it."
+                                                   : "No cluster heap start was found on this volume: no folder or file can be read from it.");
         linkTree(1);
         return true;
     }
