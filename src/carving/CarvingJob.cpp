@@ -1,6 +1,8 @@
 #include "carving/CarvingJob.h"
 
 #include "carving/DefaultSignatures.h"
+#include "fs/FileSystemRegistry.h"
+#include "volumes/FileSystemProbe.h"
 
 namespace ondrel {
 
@@ -30,10 +32,50 @@ bool CarvingJob::scan(std::shared_ptr<const ByteSource> source, ScanObserver& ob
                       std::int64_t diskOffset) {
     failure_ = Failure::None;
     if (!source || source->size() <= 0) return fail(Failure::EmptyVolume, "zero size volume..");
+    return scanSource(std::move(source), observer, control, diskOffset, nullptr);
+}
+
+std::string CarvingJob::freeSpaceFileSystem(const VolumeRecord& volume) {
+    if (const FileSystemEntry* e = findFileSystem(volume.fileSystem)) return e->treatAsName;
+    if (!volume.source) return {};
+    for (const FileSystemClaim& c : claimsOnVolume(*volume.source, 0, fileSystemProbes()))
+        if (c.probe->listed)
+            if (const FileSystemEntry* e = findFileSystem(c.probe->name)) return e->treatAsName;
+    return {};
+}
+
+bool CarvingJob::scanFreeSpace(const VolumeRecord& volume, ScanObserver& observer, WorkControl& control,
+                               std::int64_t diskOffset) {
+    failure_ = Failure::None;
+    freeBytes_ = 0;
+    if (!volume.source || volume.source->size() <= 0) return fail(Failure::EmptyVolume, "zero size volume..");
+    VolumeRecord known = volume;
+    known.fileSystem = freeSpaceFileSystem(volume);
+    auto adapter = known.fileSystem.empty() ? nullptr : createAdapter(known);
+    if (!adapter)
+        return fail(Failure::NoFreeSpaceMap,
+                    "No file system whose free space can be read was found on this volume; carve the whole volume instead.");
+    std::vector<ByteRun> runs;
+    std::string reason;
+    observer.status("Reading the free-space map.....");
+    if (!adapter->freeSpace(runs, observer, control, reason))
+        return fail(Failure::NoFreeSpaceMap, "The free space of this " + adapter->fileSystemName() + " volume cannot be read (" +
+                                                 reason + "); carve the whole volume instead.");
+    auto free = std::make_shared<const ByteRunsSource>(volume.source, std::move(runs));
+    freeBytes_ = free->size();
+    if (free->size() <= 0) return fail(Failure::EmptyVolume, "The file system marks no space of this volume free: nothing to carve.");
+    const ByteRunsSource* runsSource = free.get();
+    return scanSource(free, observer, control, diskOffset,
+                      [runsSource, diskOffset](std::int64_t p) { return diskOffset + runsSource->parentOffset(p); });
+}
+
+bool CarvingJob::scanSource(std::shared_ptr<const ByteSource> source, ScanObserver& observer, WorkControl& control,
+                            std::int64_t diskOffset, std::function<std::int64_t(std::int64_t)> placement) {
     if (!scanner_->buildMatchTable()) return fail(Failure::NothingToFind, "no signatures to look for");
     adapter_.reset();
     source_ = std::move(source);
     scanner_->setDiskOffset(diskOffset);
+    scanner_->setPlacement(std::move(placement));
     {
         std::lock_guard lock(liveMutex_);
         live_.clear();
@@ -68,7 +110,7 @@ std::string CarvingJob::unreadableSummary() const {
     for (const CarvedFile& f : scanner_->files()) finds += f.unreadable ? 1 : 0;
     const auto& first = scanner_->unreadable().front();
     return std::to_string(scanner_->unreadable().size()) + " stretch(es) of the scanned range could not be read (" +
-           std::to_string(bytes) + " bytes, the first at byte " + std::to_string(first.offset + scanner_->diskOffset()) +
+           std::to_string(bytes) + " bytes, the first at byte " + std::to_string(scanner_->onDisk(first.offset)) +
            " of the disk); they were read as zeros, and the " + std::to_string(finds) +
            " find(s) that overlap them are marked failed.";
 }

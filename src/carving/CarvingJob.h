@@ -6,6 +6,7 @@
 #include "carving/CarvedAdapter.h"
 #include "carving/myJpg.h"
 #include "results/SaveWalk.h"
+#include "volumes/VolumeRecord.h"
 
 #include <memory>
 #include <mutex>
@@ -16,7 +17,7 @@ namespace ondrel {
 
 class CarvingJob {
 public:
-    enum class Failure { None, Definitions, NothingToFind, EmptyVolume };
+    enum class Failure { None, Definitions, NothingToFind, EmptyVolume, NoFreeSpaceMap };
 
     // Starts the definitions afresh: the default set (defaultFile, or the
     // built-in set when it cannot be read) when withDefaults, else none.
@@ -32,6 +33,18 @@ public:
     // place on the disk).
     bool scan(std::shared_ptr<const ByteSource> source, ScanObserver& observer, WorkControl& control,
               std::int64_t diskOffset = 0);
+    // Scans only what the volume's file system marks free, read as one run
+    // (so live files are not found again, and a deleted file written around
+    // a live one is read without it); finds are named by where their first
+    // byte lies on the disk. False with NoFreeSpaceMap and the reason when the
+    // file system is not known or cannot tell its free space.
+    bool scanFreeSpace(const VolumeRecord& volume, ScanObserver& observer, WorkControl& control, std::int64_t diskOffset);
+    // The file system whose free space scanFreeSpace would carve on the
+    // volume: the one it is listed with, else the one its first sectors show;
+    // "" when there is none.
+    static std::string freeSpaceFileSystem(const VolumeRecord& volume);
+    // The free space the last scanFreeSpace carved, in bytes.
+    std::int64_t freeBytes() const { return freeBytes_; }
 
     // A find as a front end shows it while the scan runs.
     struct LiveFind {
@@ -60,6 +73,8 @@ public:
                      WorkControl& control);
 
 private:
+    bool scanSource(std::shared_ptr<const ByteSource> source, ScanObserver& observer, WorkControl& control,
+                    std::int64_t diskOffset, std::function<std::int64_t(std::int64_t)> placement);
     bool fail(Failure kind, std::string message) {
         failure_ = kind;
         message_ = std::move(message);
@@ -71,6 +86,7 @@ private:
     std::unique_ptr<CarvedAdapter> adapter_;
     Failure failure_ = Failure::None;
     std::string message_;
+    std::int64_t freeBytes_ = 0;
     bool collectLive_ = false;
     std::mutex liveMutex_;
     std::vector<LiveFind> live_;

@@ -49,7 +49,8 @@ SignatureEntry SignatureEntry::from(const SignatureRecord& r) {
     e.start = r.start;
     e.end = r.end;
     e.startOffset = r.startOffset;
-    e.sizeOffset = r.sizeOffset;
+    // An offset to size below 1 is no size field (the dialog's 0 leaves none).
+    e.sizeOffset = r.sizeOffset < 1 ? -1 : r.sizeOffset;
     e.sizeBytes = r.sizeBytes;
     e.headerSize = r.headerSize;
     e.sizeIncludesHeader = r.sizeIncludesHeader;
@@ -80,7 +81,7 @@ std::int64_t myJpg::count(const std::string& category) const {
 }
 
 std::string myJpg::fileName(const CarvedFile& f) const {
-    return std::to_string(f.offset + diskOffset_) + " ." + extension(f);
+    return std::to_string(onDisk(f.offset)) + " ." + extension(f);
 }
 
 bool myJpg::buildMatchTable() {

@@ -79,6 +79,10 @@ public:
     // by their place on the disk.
     void setDiskOffset(std::int64_t offset) { diskOffset_ = offset; }
     std::int64_t diskOffset() const { return diskOffset_; }
+    // Where the source's positions lie on the disk when they are not one
+    // stretch from diskOffset (runs of free space): position -> disk offset.
+    void setPlacement(std::function<std::int64_t(std::int64_t)> onDisk) { placement_ = std::move(onDisk); }
+    std::int64_t onDisk(std::int64_t position) const { return placement_ ? placement_(position) : position + diskOffset_; }
 
     const std::vector<CarvedFile>& files() const { return files_; }
     // Categories in the order the definitions name them, with their counts.
@@ -113,6 +117,7 @@ private:
     std::vector<std::string> categoryOrder_;
     std::map<std::string, std::int64_t> counts_;
     std::int64_t diskOffset_ = 0;
+    std::function<std::int64_t(std::int64_t)> placement_;
     CarveCursor cursor_;
     std::size_t truncatedOpen_ = SIZE_MAX;  // the latest truncated find: a start inside it ends it
     std::function<void(const CarvedFile&)> listener_;

@@ -28,6 +28,8 @@ struct CarveOptions {
     bool noDefault = false;
     std::string out;
     bool list = false, json = false;
+    bool unallocated = false;
+    std::string fs = "RAW";
 };
 
 std::string hex(const std::vector<std::uint8_t>& bytes) {
@@ -55,20 +57,23 @@ int runCarve(CarveOptions& o) {
     if (!reader) return kExitFailure;
     std::shared_ptr<const ByteSource> source = reader;
     std::int64_t diskOffset = 0;
+    std::optional<VolumeRecord> volume;
     if (o.volume) {
-        auto v = numberedVolume(reader, *o.volume, o.gpt, o.sweep);
-        if (!v) return kExitFailure;
-        source = v->source;
-        diskOffset = v->startSector * 512;
+        volume = numberedVolume(reader, *o.volume, o.gpt, o.sweep);
+        if (!volume) return kExitFailure;
     } else if (o.startSector) {
-        auto v = placedVolume(reader, "RAW", *o.startSector, o.sizeMb, o.endSector);
-        if (!v) return kExitFailure;
-        source = v->source;
-        diskOffset = v->startSector * 512;
+        volume = placedVolume(reader, o.fs, *o.startSector, o.sizeMb, o.endSector);
+        if (!volume) return kExitFailure;
+    }
+    if (volume) {
+        source = volume->source;
+        diskOffset = volume->startSector * 512;
     }
     WorkControl control;
     TerminalObserver observer(o.image.verbose, true, &control);
-    if (!job.scan(source, observer, control, diskOffset)) {
+    const bool scanned = o.unallocated ? job.scanFreeSpace(*volume, observer, control, diskOffset)
+                                       : job.scan(source, observer, control, diskOffset);
+    if (!scanned) {
         printError(job.failure() == CarvingJob::Failure::NothingToFind
                        ? "no signatures to look for (--no-default without --signatures)"
                        : job.message());
@@ -81,7 +86,7 @@ int runCarve(CarveOptions& o) {
         for (const CarvedFile& f : scanner.files()) {
             const SignatureEntry& e = scanner.signatures()[f.entry];
             if (o.json) {
-                nlohmann::json j{{"name", scanner.fileName(f)}, {"category", e.category}, {"offset", f.offset + diskOffset},
+                nlohmann::json j{{"name", scanner.fileName(f)}, {"category", e.category}, {"offset", scanner.onDisk(f.offset)},
                                  {"size", f.size}, {"end", carveEndText(f.how)}};
                 if (f.unreadable) j["unreadable"] = true;
                 std::printf("%s\n", j.dump().c_str());
@@ -89,7 +94,7 @@ int runCarve(CarveOptions& o) {
                 // Names come from the definitions: escaped as ls escapes, one find per line.
                 // A find with bytes that could not be read says so in a sixth column.
                 std::printf("%s\t%s\t%lld\t%lld\t%s%s\n", escapeControls(scanner.fileName(f)).c_str(),
-                            escapeControls(e.category).c_str(), static_cast<long long>(f.offset + diskOffset),
+                            escapeControls(e.category).c_str(), static_cast<long long>(scanner.onDisk(f.offset)),
                             static_cast<long long>(f.size), carveEndText(f.how), f.unreadable ? "\tunreadable" : "");
             }
         }
@@ -105,6 +110,8 @@ int runCarve(CarveOptions& o) {
         for (const auto& f : out.failures) printError("failed: " + f);
         if (out.failed > 0 || out.stopped) status = kExitFailure;
     }
+    if (o.unallocated)
+        std::fprintf(stderr, "carved %lld bytes of free space\n", static_cast<long long>(job.freeBytes()));
     if (stopped) printError("stopped; what was found so far is listed");
     return status;
 }
@@ -159,14 +166,21 @@ Runner addCarveCommand(CLI::App& app) {
     cmd->add_flag("--sweep", o->sweep, "Number volumes as the sector sweep finds them");
     cmd->add_option("--signatures", o->signatures, "Settings file of signature definitions (repeatable)");
     cmd->add_flag("--no-default", o->noDefault, "Leave out the default definitions (FileSetting.txt)");
+    auto* fs = cmd->add_option("--fs", o->fs, "File system of the volume placed by --start-sector (for --unallocated)")->needs(start);
+    auto* unallocated = cmd->add_flag("--unallocated", o->unallocated,
+                                      "Carve only the clusters the volume's file system marks free (NTFS, FAT, exFAT, ext, HFS+), "
+                                      "so live files are not found again");
+    (void)fs;
     auto* out = cmd->add_option("--out", o->out, "Folder that receives the files found");
     auto* list = cmd->add_flag("--list", o->list,
                                "Print one find per line: name, category, offset, size, how it ended (structure, end "
                                "signature, size field, cap, no end, truncated), and \"unreadable\" when some of it could not be read");
     out->excludes(list);
     cmd->add_flag("--json", o->json, "JSON output, one object per line");
-    cmd->callback([o, cmd] {
+    cmd->callback([o, cmd, unallocated] {
         if (o->out.empty() && !o->list) throw CLI::RequiredError("--out or --list");
+        if (o->unallocated && !o->volume && !o->startSector)
+            throw CLI::ValidationError(unallocated->get_name(), "needs a volume: --volume N, or --start-sector with --fs");
         (void)cmd;
     });
     return [o] { return runCarve(*o); };
