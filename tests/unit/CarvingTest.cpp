@@ -8,12 +8,15 @@
 #include "carving/CarvedAdapter.h"
 #include "carving/DefaultSignatures.h"
 #include "diskimage/FileReadSeek.h"
+#include "diskimage/MemoryReader.h"
 #include "unit/AdapterPaths.h"
 #include "unit/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace ondrel::test {
@@ -112,6 +115,33 @@ TEST(CarvingTest, StructureChecksEndEveryPlacedFileWhereItEnds) {
     EXPECT_EQ(adapter->name(0), "RAW RECOVERY ");
     EXPECT_EQ(adapter->name(1), "Pictures (16)");
     EXPECT_TRUE(paths.count("/Pictures (16)/3145216 .jpg")) << "the header in the last sector of a MiB";
+}
+
+// Bytes that are no file make no finds: seeded pseudo-random sectors (each
+// start signature turns up at a sector start about once per 64 MiB of them)
+// and compressed data (the xz of a fixture image).
+TEST(CarvingTest, RandomAndCompressedBytesGiveNoFinds) {
+    auto scanOf = [](const ByteVector& bytes) {
+        auto scanner = std::make_shared<myJpg>();
+        scanner->addSignatures(defaultSignatures());
+        EXPECT_TRUE(scanner->buildMatchTable());
+        MemoryReader reader(bytes);
+        WorkControl control;
+        EXPECT_TRUE(scanner->scan(reader, 0, static_cast<std::int64_t>(bytes.size()), silentObserver(), control));
+        std::string found;
+        for (const CarvedFile& f : scanner->files()) found += scanner->fileName(f) + " ";
+        return found;
+    };
+    ByteVector random(std::size_t(128) << 20);
+    std::mt19937_64 next(20261210);
+    for (std::size_t i = 0; i < random.size(); i += 8) {
+        const std::uint64_t v = next();
+        std::memcpy(random.data() + i, &v, 8);
+    }
+    EXPECT_EQ(scanOf(random), "") << "false finds in 128 MiB of random bytes";
+    const ByteVector packed = readFile(std::string(ONDREL_FIXTURE_SOURCE_DIR) + "/carve-fat32.img.xz");
+    ASSERT_GT(packed.size(), 1u << 20);
+    EXPECT_EQ(scanOf(packed), "") << "false finds in compressed bytes";
 }
 
 // Definitions whose extensions have no check keep the end-signature and

@@ -68,7 +68,9 @@ StructureResult checkMp3(CarveCursor& c) {
         for (const std::int64_t stop = pos + kMaxPadding; pos < stop && c.byte(pos) == 0;) ++pos;
     } else {
         std::uint8_t h[4];
-        if (!c.read(0, h, 4) || !frameAt(h)) return StructureResult::notMine();
+        if (!c.read(0, h, 4)) return StructureResult::notMine();
+        // A frame sync with a header no encoder writes is no MP3 at all.
+        if (!frameAt(h)) return h[0] == 0xFF && (h[1] & 0xE0) == 0xE0 ? StructureResult::notAFile() : StructureResult::notMine();
     }
     const std::int64_t audio = pos;
     std::optional<Frame> first;

@@ -40,6 +40,8 @@ public:
         const std::uint32_t fatCount = u32(0x2C), firstDirectory = u32(0x30);
         std::uint32_t difat = u32(0x44), difatCount = u32(0x48);
         if (fatCount == 0 || fatCount > kMaxFatSectors) return StructureResult::notAFile();
+        // The FAT sectors lie in the file: more than the find can hold is a file longer than its cap.
+        if (static_cast<std::int64_t>(fatCount) * sector_ > c_.limit()) return StructureResult::truncated(c_.limit());
         std::vector<std::uint32_t> fatSectors;
         for (int i = 0; i < 109 && fatSectors.size() < fatCount; ++i) {
             const std::uint32_t s = u32(0x4C + 4 * i);
