@@ -124,7 +124,8 @@ SaveOutcome CarvingJob::save(const std::vector<EntryId>& entries, const std::str
     walk.obey(control);
     if (entries.empty()) return walk.saveFolder(adapter_->rootEntry(), folder);
     for (EntryId e : entries) {
-        if (control.stopRequested()) {
+        // Blocks while paused, so Pause holds a save between two files.
+        if (control.poll()) {
             total.stopped = true;
             break;
         }

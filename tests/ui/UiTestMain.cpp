@@ -9,6 +9,7 @@
 int runWizardTest(int argc, char** argv);
 int runControlsTest(int argc, char** argv);
 int runAppPlumbingTest(int argc, char** argv);
+int runRawRecoveryTest(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -20,5 +21,6 @@ int main(int argc, char** argv) {
     if (which.isEmpty() || which == "AppPlumbingTest") failures += runAppPlumbingTest(n, rest.data());
     if (which.isEmpty() || which == "ControlsTest") failures += runControlsTest(n, rest.data());
     if (which.isEmpty() || which == "WizardTest") failures += runWizardTest(n, rest.data());
+    if (which.isEmpty() || which == "RawRecoveryTest") failures += runRawRecoveryTest(n, rest.data());
     return failures;
 }

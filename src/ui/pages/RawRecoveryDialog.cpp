@@ -1,9 +1,11 @@
 #include "ui/pages/RawRecoveryDialog.h"
 
 #include "carving/DefaultSignatures.h"
+#include "fs/FileSystemRegistry.h"
 #include "results/SaveWalk.h"
 #include "ui/app/GuiObserver.h"
 #include "ui/app/Prompter.h"
+#include "ui/controls/CCheckHeadCtrl.h"
 #include "ui/controls/CCheckListCtrl.h"
 #include "ui/controls/CXHtmlTree.h"
 #include "ui/pages/RawSettingDlg.h"
@@ -18,7 +20,10 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <set>
 
 namespace ondrel::ui {
 
@@ -47,6 +52,14 @@ RawRecoveryDialog::RawRecoveryDialog(QWidget* parentPage, const VolumeRecord& r)
     top->addWidget(settingsButton);
     top->addWidget(new QLabel(QStringLiteral("[Add new signatures in \n new/existing file]"), group));
     layout->addWidget(group);
+    // Carving what the file system marks free finds deleted files, not the live ones again.
+    freeSpaceFileSystem_ = CarvingJob::freeSpaceFileSystem(record);
+    const FileSystemEntry* known = findFileSystem(freeSpaceFileSystem_);
+    freeSpaceOnly = new QCheckBox(QStringLiteral("Carve only the free space of the %1 file system")
+                                      .arg(QString::fromStdString(known ? known->treatAsItem : freeSpaceFileSystem_)),
+                                  this);
+    freeSpaceOnly->setVisible(!freeSpaceFileSystem_.empty());
+    layout->addWidget(freeSpaceOnly);
 
     auto* split = new QSplitter(Qt::Horizontal, this);
     tree = new CXHtmlTree(split);
@@ -101,6 +114,16 @@ RawRecoveryDialog::RawRecoveryDialog(QWidget* parentPage, const VolumeRecord& r)
     connect(resumeButton, &QPushButton::clicked, this, &RawRecoveryDialog::resume);
     connect(stopButton, &QPushButton::clicked, this, &RawRecoveryDialog::stop);
     connect(tree, &CXHtmlTree::labelClicked, this, &RawRecoveryDialog::onLabelClicked);
+    // The file list's ticks are the tree's: Save writes what either shows ticked.
+    connect(fileList, &CCheckListCtrl::rowCheckChanged, this, [this](int row, bool) { syncListToTree(row); });
+    connect(fileList->headCtrl(), &CCheckHeadCtrl::checkClicked, this, [this] {
+        for (int row = 0; row < fileList->rowCount(); ++row) syncListToTree(row);
+    });
+    connect(tree, &CXHtmlTree::checkBoxClicked, this, &RawRecoveryDialog::syncTreeToList);
+    liveTimer_ = new QTimer(this);
+    liveTimer_->setInterval(200);
+    connect(liveTimer_, &QTimer::timeout, this, &RawRecoveryDialog::showLiveFinds);
+    job_.collectLiveFinds(true);
     connect(backButton, &QPushButton::clicked, this, [this] {
         if (refuseWhileRunning()) return;
         goBack();
@@ -133,6 +156,7 @@ void RawRecoveryDialog::setRunning(bool on) {
     for (auto* w : QList<QWidget*>{progress, pauseButton, resumeButton, stopButton}) w->setVisible(on);
     settingsButton->setEnabled(!on);
     loadDefault->setEnabled(!on);
+    freeSpaceOnly->setEnabled(!on);
     backButton->setEnabled(!on);
     saveButton->setEnabled(!on);
 }
@@ -175,36 +199,94 @@ void RawRecoveryDialog::onParse() {
         return;
     }
     adapter_ = nullptr;
-    tree->deleteAllItems();
     fileList->clearRows();
+    listRows_.clear();
     control_.reset();
     std::shared_ptr<const ByteSource> source = record.source;
     const std::int64_t diskOffset = record.startSector * 512;
+    const bool freeOnly = !freeSpaceFileSystem_.empty() && freeSpaceOnly->isChecked();
     GuiObserver* observer = observer_.get();
     worker_.join();
-    worker_.start([this, source, observer, diskOffset] {
-        job_.scan(source, *observer, control_, diskOffset);
-        observer->post([this] {
+    startLiveTree();
+    liveTimer_->start();
+    worker_.start([this, source, observer, diskOffset, freeOnly] {
+        const bool scanned = freeOnly ? job_.scanFreeSpace(record, *observer, control_, diskOffset)
+                                      : job_.scan(source, *observer, control_, diskOffset);
+        const QString failure = scanned ? QString() : QString::fromStdString(job_.message());
+        const QString unreadable = QString::fromStdString(job_.unreadableSummary());
+        observer->post([this, failure, unreadable] {
             worker_.join();
+            liveTimer_->stop();
+            showLiveFinds();
             showFinds();
             finishParse(QStringLiteral("Scanning processing done.Select save button to save the data"));
+            if (!failure.isEmpty()) prompter().information(this, failure);
+            if (!unreadable.isEmpty()) prompter().information(this, unreadable);
             prompter().information(this, QStringLiteral("done.."));
         });
     });
 }
 
+void RawRecoveryDialog::startLiveTree() {
+    tree->deleteAllItems();
+    findItems_.clear();
+    liveCategories_.clear();
+    QTreeWidgetItem* root = tree->insertItem(QStringLiteral("RAW RECOVERY "), icons_.folder(), nullptr, true);
+    // Every category at once, with no finds yet, as the definitions order them.
+    for (const std::string& c : job_.scanner().categories())
+        liveCategories_[c] = {tree->insertItem(QString::fromStdString(c + " (0)"), icons_.folder(), root, true), 0};
+    root->setExpanded(true);
+}
+
+void RawRecoveryDialog::showLiveFinds() {
+    std::vector<CarvingJob::LiveFind> found = job_.takeLiveFinds();
+    if (found.empty() || !tree->topLevelItem(0)) return;
+    tree->setUpdatesEnabled(false);
+    std::set<std::string> changed;
+    for (const CarvingJob::LiveFind& f : found) {
+        LiveCategory& c = liveCategories_[f.category];
+        if (!c.item) c.item = tree->insertItem(QString(), icons_.folder(), tree->topLevelItem(0), true);
+        const QString name = QString::fromStdString(f.name);
+        tree->insertItem(name, icons_.file(name), c.item, tree->getCheck(c.item));
+        ++c.count;
+        changed.insert(f.category);
+    }
+    for (const std::string& name : changed) {
+        const LiveCategory& c = liveCategories_[name];
+        c.item->setText(0, QStringLiteral("%1 (%2)").arg(QString::fromStdString(name)).arg(c.count));
+    }
+    tree->setUpdatesEnabled(true);
+}
+
 void RawRecoveryDialog::showFinds() {
     adapter_ = job_.finds();
+    // What the user ticked while the scan ran stays ticked (finds are named by their place).
+    std::set<QString> ticked;
+    bool rootTicked = true;
+    if (QTreeWidgetItem* live = tree->topLevelItem(0)) {
+        rootTicked = tree->getCheck(live);
+        for (int c = 0; c < live->childCount(); ++c)
+            for (int i = 0; i < live->child(c)->childCount(); ++i)
+                if (tree->getCheck(live->child(c)->child(i))) ticked.insert(live->child(c)->child(i)->text(0));
+    }
+    tree->deleteAllItems();
+    findItems_.clear();
+    liveCategories_.clear();
     if (!adapter_) return;
     tree->setUpdatesEnabled(false);
-    QTreeWidgetItem* root = tree->insertItem(QString::fromStdString(adapter_->name(0)), icons_.folder(), nullptr, true);
+    QTreeWidgetItem* root = tree->insertItem(QString::fromStdString(adapter_->name(0)), icons_.folder(), nullptr, rootTicked);
     root->setData(0, kEntryRole, QVariant::fromValue<qlonglong>(0));
     for (EntryId c : adapter_->children(0)) {
         QTreeWidgetItem* category = tree->insertItem(QString::fromStdString(adapter_->name(c)), icons_.folder(), root, true);
         category->setData(0, kEntryRole, QVariant::fromValue<qlonglong>(c));
         for (EntryId f : adapter_->children(c)) {
             QString name = QString::fromStdString(adapter_->name(f));
-            tree->insertItem(name, icons_.file(name), category, true)->setData(0, kEntryRole, QVariant::fromValue<qlonglong>(f));
+            QTreeWidgetItem* item = tree->insertItem(name, icons_.file(name), category, rootTicked || ticked.count(name));
+            item->setData(0, kEntryRole, QVariant::fromValue<qlonglong>(f));
+            findItems_[f] = item;
+            if (const CarvedFile* found = adapter_->find(f); found && (found->unreadable || found->how == CarveEnd::Truncated))
+                item->setToolTip(0, found->unreadable ? QStringLiteral("Some of its bytes could not be read.")
+                                                      : QStringLiteral("Only the start of this file was found (truncated)."));
         }
     }
     root->setExpanded(true);
@@ -214,13 +296,40 @@ void RawRecoveryDialog::showFinds() {
 void RawRecoveryDialog::onLabelClicked(QTreeWidgetItem* item) {
     if (!item || running_ || !adapter_) return;
     fileList->clearRows();
+    listRows_.clear();
     for (int i = 0; i < item->childCount(); ++i) {
         QTreeWidgetItem* child = item->child(i);
         EntryId e = child->data(0, kEntryRole).toLongLong();
         if (adapter_->isFolder(e)) continue;  // its finds, not sub-categories
-        fileList->appendRow({child->text(0)}, QVariant::fromValue<qlonglong>(e), tree->getCheck(child), icons_.file(child->text(0)));
+        listRows_[e] = fileList->appendRow({child->text(0)}, QVariant::fromValue<qlonglong>(e), tree->getCheck(child),
+                                           icons_.file(child->text(0)));
     }
     fileList->updateHeader();
+}
+
+void RawRecoveryDialog::syncListToTree(int row) {
+    auto* cell = fileList->item(row, 0);
+    if (!cell || syncing_) return;
+    auto it = findItems_.find(cell->data(Qt::UserRole).toLongLong());
+    if (it == findItems_.end()) return;
+    syncing_ = true;
+    tree->setCheck(it->second, fileList->rowChecked(row));
+    syncing_ = false;
+}
+
+void RawRecoveryDialog::syncTreeToList(QTreeWidgetItem* item, bool checked) {
+    if (!item || syncing_) return;
+    auto row = listRows_.find(item->data(0, kEntryRole).toLongLong());
+    if (row == listRows_.end()) return;
+    fileList->setRowChecked(row->second, checked);
+    fileList->updateHeader();
+}
+
+std::vector<EntryId> RawRecoveryDialog::tickedFinds() const {
+    std::vector<EntryId> ticked;
+    for (const auto& [entry, item] : findItems_)
+        if (tree->getCheck(item)) ticked.push_back(entry);
+    return ticked;
 }
 
 void RawRecoveryDialog::onSettings() {
@@ -240,14 +349,8 @@ void RawRecoveryDialog::onSave() {
         return;
     }
     if (refuseWhileRunning() || !adapter_) return;
-    // The ticked finds of every category.
-    std::vector<EntryId> ticked;
-    QTreeWidgetItem* root = tree->topLevelItem(0);
-    for (int c = 0; root && c < root->childCount(); ++c)
-        for (int i = 0; i < root->child(c)->childCount(); ++i) {
-            QTreeWidgetItem* item = root->child(c)->child(i);
-            if (tree->getCheck(item)) ticked.push_back(item->data(0, kEntryRole).toLongLong());
-        }
+    // The ticked finds of every category (the file list's ticks are the tree's).
+    const std::vector<EntryId> ticked = tickedFinds();
     setRunning(true);
     control_.reset();
     GuiObserver* observer = observer_.get();

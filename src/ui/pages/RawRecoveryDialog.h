@@ -9,9 +9,11 @@
 #include "ui/pages/WizardPage.h"
 #include "volumes/VolumeRecord.h"
 
+#include <map>
 #include <memory>
 
 class QCheckBox;
+class QTimer;
 class QLabel;
 class QLineEdit;
 class QTreeWidgetItem;
@@ -41,6 +43,8 @@ public:
     QLineEdit* outputBox = nullptr;
     QPushButton* browseButton = nullptr;
     QPushButton* saveButton = nullptr;
+    // Shown when the volume's file system is known: carve only what it marks free.
+    QCheckBox* freeSpaceOnly = nullptr;
 
     VolumeRecord record;
     QString defaultSettings;  // "FileSetting.txt" beside the program
@@ -48,6 +52,8 @@ public:
 
     bool running() const { return running_; }
     const CarvedAdapter* finds() const { return job_.finds(); }
+    // The finds ticked in the tree (every category), which Save writes.
+    std::vector<EntryId> tickedFinds() const;
 
     void onPick();
     void onParse();
@@ -67,9 +73,24 @@ private:
     void setRunning(bool on);
     void showFinds();
     void finishParse(const QString& status);
+    // While a scan runs: the categories at once, then each find as it is made.
+    void startLiveTree();
+    void showLiveFinds();
+    void syncListToTree(int row);
+    void syncTreeToList(QTreeWidgetItem* item, bool checked);
 
     CarvingJob job_;
+    std::string freeSpaceFileSystem_;  // "" when the volume's file system is not known
     bool definitionsStarted_ = false;
+    QTimer* liveTimer_ = nullptr;
+    struct LiveCategory {
+        QTreeWidgetItem* item = nullptr;
+        long long count = 0;
+    };
+    std::map<std::string, LiveCategory> liveCategories_;
+    std::map<EntryId, QTreeWidgetItem*> findItems_;
+    std::map<EntryId, int> listRows_;  // the finds the file list shows, by row
+    bool syncing_ = false;
     CarvedAdapter* adapter_ = nullptr;  // the job's finds, once shown
     std::unique_ptr<GuiObserver> observer_;
     WorkerThread worker_;
