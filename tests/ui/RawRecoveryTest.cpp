@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidgetItem>
 #include <QRegularExpression>
@@ -190,6 +191,18 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!raw.running(), 60000);
         QCOMPARE(filesIn(out.path()), finds);
         QCOMPARE(prompts_.messages.last(), QStringLiteral("work done"));
+    }
+
+    void aSettingsFileThatIsNoneIsRefusedAtOnce() {
+        RawRecoveryDialog raw(nullptr, slowVolume(fixture("structure.img"), "RAW", std::chrono::milliseconds(0)));
+        raw.loadDefault->setChecked(false);
+        for (const char* path : {"/dev/zero", ONDREL_FIXTURE_DIR "/structure.img"}) {
+            prompts_.reset();
+            raw.pathBox->setText(QString::fromUtf8(path));
+            QTest::mouseClick(raw.parseButton, Qt::LeftButton);
+            QVERIFY(!raw.running());
+            QCOMPARE(prompts_.messages.value(0), QStringLiteral("Please select a valid file.."));
+        }
     }
 
     void theFreeSpaceBoxCarvesOnlyWhatTheFileSystemMarksFree() {
