@@ -91,8 +91,15 @@ bool myJpg::buildMatchTable() {
         const SignatureEntry& e = entries_[i];
         // A signature of one byte would match everywhere; it never does.
         if (e.start.size() < 2 || e.startOffset + e.start.size() > kSector) continue;
-        if (e.startOffset == 0 && e.start[0] != kWildcard) byFirstByte_[e.start[0]].push_back(i);
-        else general_.push_back(i);
+        if (e.startOffset == 0 && e.start[0] != kWildcard) {
+            byFirstByte_[e.start[0]].push_back(i);
+            continue;
+        }
+        // The first byte it names decides most sectors at once (ISO media's "ftyp" after four any bytes).
+        std::size_t k = 0;
+        while (k < e.start.size() && e.start[k] == kWildcard) ++k;
+        if (k == e.start.size()) continue;  // nothing but "*": it would match everywhere
+        general_.push_back({i, e.startOffset + k, e.start[k]});
     }
     return !entries_.empty();
 }
@@ -106,10 +113,11 @@ int myJpg::matchStart(const std::uint8_t* sector) const {
             break;
         }
     }
-    for (std::size_t i : general_) {
-        if (i >= best) break;
-        if (matches(sector + entries_[i].startOffset, entries_[i].start)) {
-            best = i;
+    for (const General& g : general_) {
+        if (g.entry >= best) break;
+        if (sector[g.at] != g.byte) continue;
+        if (matches(sector + entries_[g.entry].startOffset, entries_[g.entry].start)) {
+            best = g.entry;
             break;
         }
     }
@@ -163,6 +171,7 @@ void myJpg::close(std::size_t entry, std::int64_t size, CarveEnd how) {
     Pending& p = pending_[entry];
     record(entry, p.start, std::min(size, cap(entries_[entry])), how);
     p.open = false;
+    --openCount_;
 }
 
 bool myJpg::scan(const ByteSource& source, std::int64_t begin, std::int64_t size, ScanObserver& observer,
@@ -177,6 +186,7 @@ bool myJpg::scan(const ByteSource& source, std::int64_t begin, std::int64_t size
     truncatedOpen_ = SIZE_MAX;
     for (auto& [category, n] : counts_) n = 0;
     pending_.assign(entries_.size(), {});
+    openCount_ = 0;
     std::size_t maxEnd = 0;
     for (const SignatureEntry& e : entries_) maxEnd = std::max(maxEnd, e.end.size());
     const std::int64_t end = begin + size;
@@ -187,11 +197,13 @@ bool myJpg::scan(const ByteSource& source, std::int64_t begin, std::int64_t size
     o.end = end;
     o.stride = kSector;
     o.window = static_cast<std::uint32_t>(kSector + maxEnd + 8);
-    o.chunkBytes = 1 << 20;
+    o.chunkBytes = 256 << 10;  // stays in the cache between the copy from the kernel and the scan
     observer.status("Processing.....");
     SweepOutcome outcome = sweepChunks(
         reader, o, observer, control,
         [&](const std::uint8_t* bytes, std::int64_t position, std::int64_t length) -> std::int64_t {
+            // The structure checks read what this chunk (and its margin) holds from it.
+            cursor_.offer(bytes, position, length + static_cast<std::int64_t>(o.window - o.stride));
             std::int64_t p = 0;
             while (p < length) {
                 const std::int64_t at = position + p;
@@ -210,6 +222,7 @@ bool myJpg::scan(const ByteSource& source, std::int64_t begin, std::int64_t size
                             // A new header of the same kind ends the one still open.
                             if (pending_[i].open) close(i, at - pending_[i].start, CarveEnd::NoEnd);
                             pending_[i] = {true, at, at + e.startOffset + static_cast<std::int64_t>(e.start.size())};
+                            ++openCount_;
                             if (e.sizeToSkip > 0) skipUntil = at + roundUp(e.sizeToSkip);
                         } else if (e.hasSizeField()) {
                             std::uint64_t value = 0;
@@ -228,8 +241,8 @@ bool myJpg::scan(const ByteSource& source, std::int64_t begin, std::int64_t size
                         }
                     }
                 }
-                // Ends of the open finds, at any byte of this sector.
-                for (std::size_t i = 0; i < pending_.size(); ++i) {
+                // Ends of the open finds, at any byte of this sector (most sectors have none open).
+                for (std::size_t i = 0; openCount_ > 0 && i < pending_.size(); ++i) {
                     Pending& pd = pending_[i];
                     if (!pd.open) continue;
                     const SignatureEntry& e = entries_[i];
@@ -258,6 +271,7 @@ bool myJpg::scan(const ByteSource& source, std::int64_t begin, std::int64_t size
             return p;
         },
         [](std::int64_t) {});
+    cursor_.offer(nullptr, 0, 0);
     // What is still open ends where the scan ended.
     const std::int64_t last = std::min(outcome.stopped ? reached : end, end);
     for (std::size_t i = 0; i < pending_.size(); ++i)

@@ -111,7 +111,12 @@ private:
 
     std::vector<SignatureEntry> entries_;
     std::vector<std::vector<std::size_t>> byFirstByte_;  // entries whose signature starts the sector with that byte
-    std::vector<std::size_t> general_;                  // the others (an offset, a "*" first)
+    struct General {
+        std::size_t entry;
+        std::size_t at;     // where in the sector the first named byte of its start lies
+        std::uint8_t byte;  // and what it is
+    };
+    std::vector<General> general_;                      // the others (an offset, a "*" first)
     std::vector<Pending> pending_;
     std::vector<CarvedFile> files_;
     std::vector<std::string> categoryOrder_;
@@ -119,6 +124,7 @@ private:
     std::int64_t diskOffset_ = 0;
     std::function<std::int64_t(std::int64_t)> placement_;
     CarveCursor cursor_;
+    std::size_t openCount_ = 0;  // how many of pending_ are open
     std::size_t truncatedOpen_ = SIZE_MAX;  // the latest truncated find: a start inside it ends it
     std::function<void(const CarvedFile&)> listener_;
     std::vector<UnreadableLog::Stretch> unreadable_;

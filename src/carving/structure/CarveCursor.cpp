@@ -13,7 +13,14 @@ namespace {
 constexpr std::int64_t kBehind = 4096;
 }  // namespace
 
-CarveCursor::CarveCursor() : buffer_(kBufferBytes) {}
+CarveCursor::CarveCursor() : buffer_(kBufferBytes), data_(buffer_.data()) {}
+
+void CarveCursor::offer(const std::uint8_t* bytes, std::int64_t position, std::int64_t length) {
+    offered_ = length > 0 ? bytes : nullptr;
+    offeredAt_ = position;
+    offeredLength_ = std::max<std::int64_t>(length, 0);
+    buffered_ = 0;  // what was taken from the bytes offered before is gone
+}
 
 void CarveCursor::reset(const ByteSource& source, std::int64_t start, std::int64_t limit, WorkControl* control) {
     source_ = &source;
@@ -22,6 +29,7 @@ void CarveCursor::reset(const ByteSource& source, std::int64_t start, std::int64
     limit_ = std::clamp<std::int64_t>(limit, 0, std::max<std::int64_t>(source.size() - start, 0));
     buffered_ = 0;
     bufferAt_ = 0;
+    nextFill_ = kMaxView + kBehind;
     unreadable_ = stopped_ = false;
 }
 
@@ -33,9 +41,22 @@ bool CarveCursor::fill(std::int64_t pos, std::size_t n) {
         stopped_ = true;
         return false;
     }
+    // The bytes the scan holds already, where they reach far enough: no read at all.
+    if (offered_ && start_ + pos >= offeredAt_ && start_ + pos + static_cast<std::int64_t>(n) <= offeredAt_ + offeredLength_) {
+        bufferAt_ = std::max(offeredAt_, start_) - start_;
+        data_ = offered_ + (start_ + bufferAt_ - offeredAt_);
+        buffered_ = static_cast<std::size_t>(std::min(offeredAt_ + offeredLength_ - start_, limit_) - bufferAt_);
+        return true;
+    }
     const std::int64_t from = pos > kBehind ? pos - kBehind : 0;
-    const std::size_t length = static_cast<std::size_t>(std::min<std::int64_t>(kBufferBytes, limit_ - from));
+    // Most finds are small: the first read is a view's worth, and each refill
+    // reads twice as much as the one before, so a small file costs little
+    // more than its own bytes and a large one is read in large pieces.
+    const std::size_t want = std::max<std::size_t>(nextFill_, static_cast<std::size_t>(pos - from) + n);
+    nextFill_ = std::min(kBufferBytes, nextFill_ * 2);
+    const std::size_t length = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(want), limit_ - from));
     if (!source_->readAt(start_ + from, buffer_.data(), length)) unreadable_ = true;
+    data_ = buffer_.data();
     bufferAt_ = from;
     buffered_ = length;
     return true;
@@ -45,19 +66,19 @@ std::span<const std::uint8_t> CarveCursor::view(std::int64_t pos) {
     if (pos < 0 || pos >= limit_) return {};
     if (!fill(pos, static_cast<std::size_t>(std::min<std::int64_t>(kMaxView, limit_ - pos)))) return {};
     const std::size_t at = static_cast<std::size_t>(pos - bufferAt_);
-    return {buffer_.data() + at, buffered_ - at};
+    return {data_ + at, buffered_ - at};
 }
 
 bool CarveCursor::read(std::int64_t pos, void* out, std::size_t n) {
     if (n == 0) return pos >= 0 && pos <= limit_;
     if (!fill(pos, n)) return false;
-    std::memcpy(out, buffer_.data() + (pos - bufferAt_), n);
+    std::memcpy(out, data_ + (pos - bufferAt_), n);
     return true;
 }
 
 int CarveCursor::byte(std::int64_t pos) {
     if (!fill(pos, 1)) return -1;
-    return buffer_[static_cast<std::size_t>(pos - bufferAt_)];
+    return data_[static_cast<std::size_t>(pos - bufferAt_)];
 }
 
 namespace {

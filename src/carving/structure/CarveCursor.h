@@ -24,6 +24,11 @@ public:
     // Starts on a new find: start is its offset in source, limit how far it may reach.
     void reset(const ByteSource& source, std::int64_t start, std::int64_t limit, WorkControl* control = nullptr);
 
+    // Bytes of the source the caller holds (position is the source's), used in
+    // place of reads while they last; null to take them back. They must stay
+    // valid until the next offer.
+    void offer(const std::uint8_t* bytes, std::int64_t position, std::int64_t length);
+
     std::int64_t limit() const { return limit_; }
     bool unreadable() const { return unreadable_; }
     // True once a stop was asked for: reads then fail as at the limit.
@@ -69,8 +74,12 @@ private:
     WorkControl* control_ = nullptr;
     std::int64_t start_ = 0, limit_ = 0;
     IoBuffer buffer_;
+    const std::uint8_t* data_ = nullptr;  // the buffered bytes: buffer_'s, or the offered ones
+    const std::uint8_t* offered_ = nullptr;
+    std::int64_t offeredAt_ = 0, offeredLength_ = 0;
     std::int64_t bufferAt_ = 0;
     std::size_t buffered_ = 0;
+    std::size_t nextFill_ = kBufferBytes;  // how much the next refill reads
     bool unreadable_ = false, stopped_ = false;
     std::function<bool(const std::uint8_t*)> probe_;
 };
