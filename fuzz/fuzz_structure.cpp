@@ -1,7 +1,8 @@
 // One structure check over the input as a find's bytes: the check is the one
 // of ONDREL_FUZZ_STRUCTURE (an extension). The first byte sets how far the
-// find may reach (a cap below the input's end, as a next find would), and
-// sectors that begin with that byte count as another file's start. What a
+// find may reach (a cap below the input's end, as a next find would), how
+// much of it is at hand as a scan's chunk, and sectors that begin with that
+// byte twice count as another file's start. What a
 // check says must stay inside what it may read.
 #include "carving/structure/StructureCheck.h"
 #include "diskimage/MemoryReader.h"
@@ -23,6 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int64_t limit = lead == 0 ? length : length * lead / 255;
     static ondrel::CarveCursor cursor;
     cursor.setStartProbe([lead](const std::uint8_t* sector) { return sector[0] == lead && sector[1] == lead; });
+    // An odd first byte: the first part of the find is at hand, as a scan's chunk holds it.
+    cursor.offer(lead & 1 ? data + 1 : nullptr, 0, lead & 1 ? length * (lead >> 1) / 127 : 0);
     cursor.reset(reader, 0, limit);
     const ondrel::StructureResult r = check(cursor);
     switch (r.verdict) {
