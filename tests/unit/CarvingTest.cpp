@@ -6,6 +6,7 @@
 // a skip of 1,000,000 bytes, a start signature at byte 300); the records the
 // definition dialog builds.
 #include "carving/CarvedAdapter.h"
+#include "carving/CarvingJob.h"
 #include "carving/DefaultSignatures.h"
 #include "diskimage/FileReadSeek.h"
 #include "diskimage/MemoryReader.h"
@@ -142,6 +143,47 @@ TEST(CarvingTest, RandomAndCompressedBytesGiveNoFinds) {
     const ByteVector packed = readFile(std::string(ONDREL_FIXTURE_SOURCE_DIR) + "/carve-fat32.img.xz");
     ASSERT_GT(packed.size(), 1u << 20);
     EXPECT_EQ(scanOf(packed), "") << "false finds in compressed bytes";
+}
+
+// A stretch of the disk that cannot be read (a bad sector run inside the
+// EXIF JPEG of structure.img): it is reported once, with the find over it
+// marked and its save a failure; the finds elsewhere are whole.
+TEST(CarvingTest, UnreadableStretchesAreReportedOnceAndTheFindsOverThemFail) {
+    if (fixture("structure.img").empty()) GTEST_SKIP();
+    struct BadStretch : ByteSource {
+        FileReadSeek file;
+        std::int64_t from = 80384, to = 84480;  // sectors inside 72192 + 21199
+        bool readAt(std::int64_t offset, void* buffer, std::size_t length) const override {
+            if (!file.readAt(offset, buffer, length)) return false;
+            const std::int64_t end = offset + static_cast<std::int64_t>(length);
+            if (end <= from || offset >= to) return true;
+            const std::int64_t a = std::max(offset, from), b = std::min(end, to);
+            std::memset(static_cast<std::uint8_t*>(buffer) + (a - offset), 0, static_cast<std::size_t>(b - a));
+            return false;
+        }
+        std::int64_t size() const override { return file.size(); }
+    };
+    auto disk = std::make_shared<BadStretch>();
+    ASSERT_TRUE(disk->file.open(fixture("structure.img")));
+    CarvingJob job;
+    job.resetDefinitions(true, "/nonexistent/FileSetting.txt");  // the built-in set
+    WorkControl control;
+    ASSERT_TRUE(job.scan(disk, silentObserver(), control));
+    const std::string summary = job.unreadableSummary();
+    EXPECT_NE(summary.find("1 stretch(es)"), std::string::npos) << summary;
+    // Located to the 4 KiB pieces that hold it: more may be marked unreadable, never less.
+    EXPECT_NE(summary.find("8192 bytes, the first at byte 77824"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("the 1 find(s)"), std::string::npos) << summary;
+    int marked = 0;
+    for (const CarvedFile& f : job.scanner().files()) {
+        EXPECT_EQ(f.unreadable, f.offset == 72192) << f.offset;
+        marked += f.unreadable;
+    }
+    EXPECT_EQ(marked, 1);
+    TempDir out;
+    SaveOutcome saved = job.save({}, out.path().string(), silentObserver(), control);
+    EXPECT_EQ(saved.failed, 1);
+    EXPECT_EQ(saved.saved, static_cast<std::int64_t>(job.scanner().files().size()) - 1);
 }
 
 // Definitions whose extensions have no check keep the end-signature and
