@@ -275,6 +275,16 @@ TEST(CarvingTest, TheDialogsRecordsRoundTripAndRefuseWhatCannotBeStored) {
     EXPECT_EQ(r.start, (std::vector<std::uint8_t>{0x89, 0x50, 0x4E, 0x47}));
     EXPECT_EQ(r.end, (std::vector<std::uint8_t>{0xFF, 0xD9}));
     EXPECT_EQ(r.sizeOffset, -1) << "an offset of 0 means no size field";
+    // A record another tool wrote with an offset of 0 (or below) reads the same way.
+    SignatureRecord stored = r;
+    stored.end.clear();
+    stored.sizeBytes = 4;
+    for (std::int32_t offset : {0, -5}) {
+        stored.sizeOffset = offset;
+        EXPECT_FALSE(SignatureEntry::from(stored).hasSizeField()) << offset;
+    }
+    stored.sizeOffset = 2;
+    EXPECT_TRUE(SignatureEntry::from(stored).hasSizeField());
     EXPECT_EQ(r.index, 300 % 256);
     SignatureRecord back = SignatureRecord::decode(r.encode().data());
     EXPECT_EQ(back.extension, u"jpeg");
