@@ -7,6 +7,7 @@
 #include "carving/structure/StructureCheck.h"
 #include "diskimage/MemoryReader.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #ifndef ONDREL_FUZZ_STRUCTURE
@@ -34,7 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case ondrel::StructureVerdict::Whole:
     case ondrel::StructureVerdict::Truncated:
         // A size past what could be read, or none at all, is a wrong end.
-        if (r.size <= 0 || r.size > limit) std::abort();
+        if (r.size <= 0 || r.size > limit) {
+            std::fprintf(stderr, "%s: %s of %lld bytes, the find may reach %lld\n", ONDREL_FUZZ_STRUCTURE,
+                         r.verdict == ondrel::StructureVerdict::Whole ? "whole" : "truncated", static_cast<long long>(r.size),
+                         static_cast<long long>(limit));
+            std::abort();
+        }
         break;
     }
     return 0;

@@ -154,7 +154,9 @@ std::int64_t myJpg::checkStructure(std::size_t entry, const ByteSource& reader, 
     case StructureVerdict::NotMine: return -1;
     case StructureVerdict::NotAFile: return 0;
     case StructureVerdict::Whole:
-    case StructureVerdict::Truncated: break;
+    case StructureVerdict::Truncated:
+        if (r.size <= 0) return 0;  // no valid byte: nothing to record
+        break;
     }
     const std::size_t owner = refined(entry, r.extension);
     const char* extension = r.extension && entries_[owner].extension != r.extension ? r.extension : nullptr;

@@ -80,11 +80,12 @@ public:
             if (auto whole = fromCentralDirectory(pos, false)) return *whole;
             broke = pos;
         }
-        if (c_.stopped()) return StructureResult::truncated(broke);
+        if (c_.stopped()) return broke > 0 ? StructureResult::truncated(broke) : StructureResult::notAFile();
         // The entries do not lead to a central directory: the end record may still hold one here.
         if (auto whole = fromEndRecord(broke)) return *whole;
         if (broke >= c_.limit() || c_.stopped()) return StructureResult::truncated(c_.limit());
-        return StructureResult::truncated(broke);
+        // A first entry that is already broken leaves no valid bytes: no zip at all.
+        return broke > 0 ? StructureResult::truncated(broke) : StructureResult::notAFile();
     }
 
 private:
