@@ -31,7 +31,7 @@ fi
 dictionary_for() {
   case "$1" in
     vhd | vhd_fixed | vdi | vmdk | vmdk_descriptor | qcow2 | vhdx) echo "$root/fuzz/dict/containers.dict" ;;
-    partitions) echo "$root/fuzz/dict/volumes.dict" ;;
+    partitions | lvm2) echo "$root/fuzz/dict/volumes.dict" ;;
     carving | structure_*) echo "$root/fuzz/dict/carving.dict" ;;
     *) cat "$root/fuzz/dict/volumes.dict" "$root/fuzz/dict/filesystems.dict" >"$work/fs.dict"; echo "$work/fs.dict" ;;
   esac

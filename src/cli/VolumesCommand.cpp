@@ -62,6 +62,7 @@ void printJson(const std::vector<VolumeRecord>& records) {
                        {"children", children},
                        {"kind", r.kind},
                        {"listedBy", r.listedBy},
+                       {"name", r.label},
                        {"claims", r.claims}});
     }
     std::printf("%s\n", out.dump(2).c_str());

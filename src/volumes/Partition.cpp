@@ -17,7 +17,15 @@ void Partition::scanPartitionTables(std::shared_ptr<const ByteSource> disk) {
     std::array<std::uint8_t, 1024> first{};
     bool ok = disk->readAt(0, first.data(), first.size());
     const VolumeSystem* system = findVolumeSystem(ok && gptMode ? "GPT" : "MBR");
-    if (system) run(*system, std::move(disk));
+    if (system) run(*system, disk);
+    // A disk with no table may be a volume system of its own (a physical
+    // volume of LVM2 over the whole disk).
+    if (!records_.empty()) return;
+    for (const VolumeSystem* other : nested)
+        if (other != system && other->name() != "MBR" && other->name() != "GPT" && other->recognises(*disk, probes_)) {
+            run(*other, disk);
+            return;
+        }
 }
 
 void Partition::sweepVolumes(std::shared_ptr<const ByteSource> disk) {
@@ -31,6 +39,7 @@ void Partition::run(const VolumeSystem& system, std::shared_ptr<const ByteSource
     context_->customStartSector = customStartSector;
     context_->customEndSector = customEndSector;
     context_->report = [this, disk](ListedVolume v) { add(std::move(v), -1, disk, 0, 0); };
+    context_->shared = disk;
     system.list(*disk, *context_);
     context_.reset();
 }
@@ -48,6 +57,7 @@ void Partition::add(ListedVolume listed, int parent, const std::shared_ptr<const
     r.lengthBytes = listed.source ? listed.source->size() : listed.lengthBytes;
     r.startSector = (parentStart + listed.startByte) / 512;
     r.listedBy = std::move(listed.listedBy);
+    if (!listed.label.empty()) r.label = std::move(listed.label);
     r.parent = parent;
     r.claims.clear();
     for (const FileSystemClaim& c : claimsOnVolume(*r.source, 0, probes_))
@@ -72,6 +82,7 @@ void Partition::explore(int index, int depth) {
         DiscoveryContext inner{probes_, observer_, control, {}};
         inner.ntfsCount = context_ ? context_->ntfsCount : 0;
         inner.topLevel = false;
+        inner.shared = source;
         inner.report = [&](ListedVolume v) { add(std::move(v), index, source, start, depth); };
         system->list(*source, inner);
         if (context_) context_->ntfsCount = inner.ntfsCount;

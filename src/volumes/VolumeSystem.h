@@ -22,7 +22,8 @@ struct ListedVolume {
     std::string sizeText;    // the list's VOLUME_SIZE text
     std::int64_t startByte = 0;  // in the source listed
     std::int64_t lengthBytes = 0;
-    std::string listedBy;    // "MBR", "GPT", "sweep", "disk"
+    std::string listedBy;    // "MBR", "GPT", "sweep", "disk", "LVM2"
+    std::string label;       // the volume's own name where its volume system gives one ("vg/lv")
     // The volume's bytes when they are not one stretch of the source listed
     // (an LVM2 logical volume); null: the window startByte, lengthBytes.
     std::shared_ptr<const ByteSource> source;
@@ -43,6 +44,9 @@ struct DiscoveryContext {
     std::int64_t customEndSector = 0;
     // Whether the source is the disk itself (a bare volume at its start counts).
     bool topLevel = true;
+    // The source being listed, for volumes whose bytes are built on it (an
+    // LVM2 logical volume holds its physical volume's source).
+    std::shared_ptr<const ByteSource> shared = nullptr;
 
     const FileSystemProbe* probe(const std::string& name) const {
         for (const FileSystemProbe& p : probes)

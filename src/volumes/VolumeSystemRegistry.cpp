@@ -6,9 +6,11 @@ namespace ondrel {
 const VolumeSystem& mbrVolumeSystem();
 const VolumeSystem& gptVolumeSystem();
 const VolumeSystem& sweepVolumeSystem();
+const VolumeSystem& lvm2VolumeSystem();
 
 const std::vector<const VolumeSystem*>& volumeSystems() {
-    static const std::vector<const VolumeSystem*> all{&gptVolumeSystem(), &mbrVolumeSystem(), &sweepVolumeSystem()};
+    static const std::vector<const VolumeSystem*> all{&gptVolumeSystem(), &mbrVolumeSystem(), &lvm2VolumeSystem(),
+                                                        &sweepVolumeSystem()};
     return all;
 }
 
