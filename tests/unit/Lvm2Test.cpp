@@ -13,6 +13,7 @@
 #include "volumes/lvm2/LvmLabel.h"
 #include "volumes/lvm2/LvmText.h"
 #include "volumes/lvm2/LvmVolumeGroup.h"
+#include "volumes/lvm2/LvmVolumeSource.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -213,6 +214,62 @@ TEST(Lvm2Test, SegmentsThatCannotBeReadMakeTheVolumeUnreadableWithTheReason) {
     // The PV is found by the label's UUID, without the dashes the text writes.
     EXPECT_EQ(group("").pvIndex("AAAAAABBBB"), 0);
     EXPECT_EQ(group("").pvIndex("AAAAAA"), -1);
+}
+
+// Stripes take turns every stripe size (chunk c in stripe c % N, row c / N);
+// segments follow each other whatever order the text lists them in; a gap
+// between segments and a missing physical volume read as zeros and fail.
+TEST(Lvm2Test, StripedAndSegmentedVolumesMapEveryByteToItsExtent) {
+    // Two "PVs" of 64 sectors' extents each: every 512-byte sector holds its own PV and number.
+    LvmVolumeGroup vg;
+    vg.extentSectors = 8;  // 4 KiB extents
+    vg.pvs = {{"pv0", "a", 2, 16}, {"pv1", "b", 2, 16}};
+    auto pvBytes = [](std::uint8_t pv) {
+        ByteVector b(static_cast<std::size_t>((2 + 16 * 8) * 512));
+        for (std::size_t s = 0; s < b.size() / 512; ++s) {
+            b[s * 512] = pv;
+            b[s * 512 + 1] = static_cast<std::uint8_t>(s);
+        }
+        return b;
+    };
+    auto pv0 = std::make_shared<MemoryReader>(pvBytes(0)), pv1 = std::make_shared<MemoryReader>(pvBytes(1));
+    LvmLogicalVolume lv;
+    // Extents 2..5 striped over pv0 (from extent 4) and pv1 (from extent 1), 2 sectors a stripe;
+    // extents 0..1 linear on pv1 from extent 10, listed after it.
+    lv.segments = {{2, 4, "striped", 2, {{0, 4}, {1, 1}}}, {0, 2, "striped", 0, {{1, 10}}}};
+    std::sort(lv.segments.begin(), lv.segments.end(), [](const LvmSegment& a, const LvmSegment& b) { return a.startExtent < b.startExtent; });
+    LvmVolumeSource source(vg, lv, {pv0, pv1});
+    ASSERT_EQ(source.size(), 6 * 4096);
+    auto sectorAt = [&](std::int64_t lvSector) {
+        std::uint8_t b[512];
+        EXPECT_TRUE(source.readAt(lvSector * 512, b, sizeof b));
+        return std::pair<int, int>(b[0], b[1]);
+    };
+    // Linear: LV sector 0 is pv1's sector 2 + 10 * 8.
+    EXPECT_EQ(sectorAt(0), std::make_pair(1, 82));
+    EXPECT_EQ(sectorAt(15), std::make_pair(1, 97));
+    // Striped, from LV sector 16: chunks of 2 sectors, pv0 then pv1.
+    EXPECT_EQ(sectorAt(16), std::make_pair(0, 2 + 32));
+    EXPECT_EQ(sectorAt(17), std::make_pair(0, 2 + 33));
+    EXPECT_EQ(sectorAt(18), std::make_pair(1, 2 + 8));
+    EXPECT_EQ(sectorAt(20), std::make_pair(0, 2 + 34));
+    EXPECT_EQ(sectorAt(47), std::make_pair(1, 2 + 8 + 15));
+    // One read across the segment boundary and many stripes is the sectors one by one.
+    ByteVector whole(static_cast<std::size_t>(source.size()));
+    ASSERT_TRUE(source.readAt(0, whole.data(), whole.size()));
+    for (std::int64_t s = 0; s < source.size() / 512; ++s) {
+        const auto one = sectorAt(s);
+        EXPECT_EQ(whole[static_cast<std::size_t>(s * 512)], one.first) << s;
+        EXPECT_EQ(whole[static_cast<std::size_t>(s * 512 + 1)], one.second) << s;
+    }
+    // Past the end, and with a physical volume missing: zeros, and a failed read.
+    std::uint8_t b[512];
+    EXPECT_FALSE(source.readAt(source.size(), b, sizeof b));
+    LvmVolumeSource missing(vg, lv, {pv0, nullptr});
+    std::fill(std::begin(b), std::end(b), 0xAA);
+    EXPECT_FALSE(missing.readAt(0, b, sizeof b));
+    EXPECT_EQ(b[0], 0);
+    EXPECT_TRUE(missing.readAt(16 * 512, b, sizeof b));  // the first stripe chunk is on pv0
 }
 
 }  // namespace ondrel::test
