@@ -56,10 +56,14 @@ std::uint64_t CarvedAdapter::size(EntryId entry) const {
 void CarvedAdapter::rename(EntryId entry, const std::string& newName) { renamed_[entry] = newName; }
 
 WriteResult CarvedAdapter::extract(const CarvedFile& f, DataSink& sink) {
-    std::vector<std::uint8_t> buffer(std::min<std::size_t>(kReadChunk, static_cast<std::size_t>(f.size)));
+    // One buffer for every find, grown to what the largest needed so far
+    // (a fresh one per find cost a clear of up to 4 MiB each).
+    IoBuffer& buffer = buffer_;
+    const std::size_t want = std::min<std::size_t>(kReadChunk, static_cast<std::size_t>(std::max<std::int64_t>(f.size, 1)));
+    if (buffer.size() < want) buffer.resize(want);
     bool complete = true;
     for (std::int64_t done = 0; done < f.size;) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(f.size - done, static_cast<std::int64_t>(buffer.size())));
+        const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(f.size - done, static_cast<std::int64_t>(want)));
         // What lies past the disk's end reads as zeros, and the find counts as failed.
         if (!reader_.readAt(f.offset + done, buffer.data(), static_cast<std::uint32_t>(n))) {
             std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n), 0);

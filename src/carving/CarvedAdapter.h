@@ -3,6 +3,7 @@
 // "RAW RECOVERY ", one folder per category ("Pictures (12)"), the finds as
 // files ("1048576 .jpg"). Writing a find copies its size bytes from its offset.
 #include "carving/myJpg.h"
+#include "common/IoBuffer.h"
 #include "fs/FileSystemAdapter.h"
 
 #include <memory>
@@ -39,12 +40,14 @@ public:
 
 private:
     EntryId categoryCount() const { return static_cast<EntryId>(scanner_->categories().size()); }
+    // Reads one find at a time (through buffer_).
     WriteResult extract(const CarvedFile& f, DataSink& sink);
 
     const ByteSource& reader_;
     std::shared_ptr<const myJpg> scanner_;
     std::vector<std::vector<EntryId>> byCategory_;
     std::map<EntryId, std::string> renamed_;
+    IoBuffer buffer_;
 };
 
 }  // namespace ondrel

@@ -125,6 +125,11 @@ int myJpg::matchStart(const std::uint8_t* sector) const {
 }
 
 void myJpg::record(std::size_t entry, std::int64_t offset, std::int64_t size, CarveEnd how, const char* extension) {
+    // No find reaches past the scanned range: a size field that says more is a file cut short.
+    if (scanEnd_ > offset && size > scanEnd_ - offset) {
+        size = scanEnd_ - offset;
+        if (how == CarveEnd::SizeField) how = CarveEnd::Truncated;
+    }
     // A truncated find is only as long as the next file lets it be.
     if (truncatedOpen_ < files_.size()) {
         CarvedFile& open = files_[truncatedOpen_];
@@ -192,6 +197,7 @@ bool myJpg::scan(const ByteSource& source, std::int64_t begin, std::int64_t size
     std::size_t maxEnd = 0;
     for (const SignatureEntry& e : entries_) maxEnd = std::max(maxEnd, e.end.size());
     const std::int64_t end = begin + size;
+    scanEnd_ = std::min(end, reader.size());
     std::int64_t skipUntil = 0;  // no start is looked for before this
     std::int64_t reached = begin;
     SweepOptions o;

@@ -125,6 +125,7 @@ private:
     std::function<std::int64_t(std::int64_t)> placement_;
     CarveCursor cursor_;
     std::size_t openCount_ = 0;  // how many of pending_ are open
+    std::int64_t scanEnd_ = 0;   // where the scan's range (and the source) ends
     std::size_t truncatedOpen_ = SIZE_MAX;  // the latest truncated find: a start inside it ends it
     std::function<void(const CarvedFile&)> listener_;
     std::vector<UnreadableLog::Stretch> unreadable_;

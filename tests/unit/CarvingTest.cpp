@@ -186,6 +186,46 @@ TEST(CarvingTest, UnreadableStretchesAreReportedOnceAndTheFindsOverThemFail) {
     EXPECT_EQ(saved.saved, static_cast<std::int64_t>(job.scanner().files().size()) - 1);
 }
 
+// A size field or a cap that reaches past the scanned range is cut at its
+// end: a stated size beyond it is a file cut short ("truncated"), and a cap
+// is no size at all (a fuzzed disk made every find a 2 GiB save).
+TEST(CarvingTest, FindsEndWithTheScannedRange) {
+    SignatureRecord sized;
+    sized.extension = u"szd";
+    sized.extensionLength = 3;
+    sized.start = {'S', 'Z', 'D', '!'};
+    sized.sizeOffset = 4;
+    sized.sizeBytes = 4;
+    sized.approximateSize = 64 << 20;
+    sized.category = u"Tests";
+    SignatureRecord capped = sized;
+    capped.extension = u"cap";
+    capped.start = {'C', 'A', 'P', '!'};
+    capped.sizeOffset = -1;
+    capped.sizeBytes = 0;
+    ByteVector disk(64 << 10, 0);
+    std::memcpy(disk.data() + 8192, "SZD!", 4);
+    putLe(disk, 8192 + 4, 1000, 4);  // fits
+    std::memcpy(disk.data() + 16384, "CAP!", 4);
+    std::memcpy(disk.data() + 32768, "SZD!", 4);
+    putLe(disk, 32768 + 4, 1 << 20, 4);  // says 1 MiB
+    auto scanner = std::make_shared<myJpg>();
+    scanner->addSignatures({sized, capped});
+    ASSERT_TRUE(scanner->buildMatchTable());
+    MemoryReader reader(disk);
+    WorkControl control;
+    ASSERT_TRUE(scanner->scan(reader, 0, static_cast<std::int64_t>(disk.size()), silentObserver(), control));
+    std::map<std::int64_t, const CarvedFile*> at;
+    for (const CarvedFile& f : scanner->files()) at[f.offset] = &f;
+    ASSERT_TRUE(at.count(32768) && at.count(8192) && at.count(16384));
+    EXPECT_EQ(at[32768]->size, std::int64_t(64 << 10) - 32768);
+    EXPECT_EQ(at[32768]->how, CarveEnd::Truncated);
+    EXPECT_EQ(at[8192]->size, 1000);
+    EXPECT_EQ(at[8192]->how, CarveEnd::SizeField);
+    EXPECT_EQ(at[16384]->size, std::int64_t(64 << 10) - 16384);
+    EXPECT_EQ(at[16384]->how, CarveEnd::Cap);
+}
+
 // Definitions whose extensions have no check keep the end-signature and
 // size-field rules: the same types under other names carve what such a
 // carver writes (the manifest's CARVED columns).
