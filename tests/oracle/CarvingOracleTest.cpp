@@ -16,20 +16,6 @@ namespace ondrel::test {
 
 namespace {
 
-// Tab-separated manifest lines of tests/fixtures/images/<file>, '#' lines left out.
-std::vector<std::vector<std::string>> manifestRows(const std::string& file) {
-    std::vector<std::vector<std::string>> rows;
-    std::ifstream in(std::string(ONDREL_FIXTURE_SOURCE_DIR) + "/" + file);
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> cells;
-        std::istringstream cellsIn(line);
-        for (std::string cell; std::getline(cellsIn, cell, '\t');) cells.push_back(cell);
-        rows.push_back(std::move(cells));
-    }
-    return rows;
-}
-
 // The SHA-256 of every file under folder.
 std::multiset<std::string> hashesUnder(const std::filesystem::path& folder) {
     std::string out;

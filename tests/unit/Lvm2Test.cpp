@@ -25,19 +25,6 @@ namespace ondrel::test {
 
 namespace {
 
-std::vector<std::vector<std::string>> rows(const std::string& file) {
-    std::vector<std::vector<std::string>> out;
-    std::ifstream in(std::string(ONDREL_FIXTURE_SOURCE_DIR) + "/" + file);
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> cells;
-        std::istringstream s(line);
-        for (std::string c; std::getline(s, c, '\t');) cells.push_back(c);
-        out.push_back(cells);
-    }
-    return out;
-}
-
 std::vector<VolumeRecord> listed(const std::string& image) {
     OpenedImage opened = openDiskImage(fixture(image), std::nullopt);
     std::shared_ptr<const ByteSource> disk(std::move(opened.reader));
@@ -80,7 +67,7 @@ TEST(Lvm2Test, LogicalVolumesAreListedByNameWithTheBytesDdAssembles) {
     if (fixture("lvm-bare.img").empty()) GTEST_SKIP() << "the LVM2 fixtures are missing";
     std::map<std::string, std::vector<VolumeRecord>> byImage;
     int compared = 0;
-    for (const auto& row : rows("lvm.expected")) {
+    for (const auto& row : manifestRows("lvm.expected")) {
         ASSERT_GE(row.size(), 5u);
         if (!byImage.count(row[0])) byImage[row[0]] = listed(row[0]);
         const VolumeRecord* lv = nullptr;
@@ -105,7 +92,7 @@ TEST(Lvm2Test, LogicalVolumesAreListedByNameWithTheBytesDdAssembles) {
 TEST(Lvm2Test, FilesInsideLogicalVolumesAreTheOnesTheSleuthKitReads) {
     if (fixture("lvm-bare.img").empty()) GTEST_SKIP() << "the LVM2 fixtures are missing";
     std::map<std::pair<std::string, std::string>, std::map<std::string, std::string>> want;
-    for (const auto& row : rows("lvm-files.manifest")) want[{row[0], row[1]}][row[4]] = row[3];
+    for (const auto& row : manifestRows("lvm-files.manifest")) want[{row[0], row[1]}][row[4]] = row[3];
     ASSERT_EQ(want.size(), 3u);
     for (const auto& [where, files] : want) {
         const auto records = listed(where.first);

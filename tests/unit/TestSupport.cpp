@@ -93,6 +93,19 @@ CliResult runCli(const std::string& args) {
     return r;
 }
 
+std::vector<std::vector<std::string>> manifestRows(const std::string& file) {
+    std::vector<std::vector<std::string>> rows;
+    std::ifstream in(std::string(ONDREL_FIXTURE_SOURCE_DIR) + "/" + file);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> cells;
+        std::istringstream cellsIn(line);
+        for (std::string cell; std::getline(cellsIn, cell, '\t');) cells.push_back(cell);
+        rows.push_back(std::move(cells));
+    }
+    return rows;
+}
+
 std::vector<ManifestLine> fixtureManifest(const std::string& manifestFile, const std::string& image) {
     std::vector<ManifestLine> out;
     std::ifstream f(std::string(ONDREL_FIXTURE_SOURCE_DIR) + "/" + manifestFile);

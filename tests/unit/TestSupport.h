@@ -57,6 +57,9 @@ inline std::string quoted(const std::string& s) { return "'" + s + "'"; }
 // Runs a command; returns its exit status and fills out with its stdout.
 int runCommand(const std::string& command, std::string* out = nullptr);
 
+// The tab-separated cells of each line of tests/fixtures/images/<file>, '#' lines left out.
+std::vector<std::vector<std::string>> manifestRows(const std::string& file);
+
 // One line of a fixture manifest (IMAGE, STATE, SIZE, SHA256, PATH).
 struct ManifestLine {
     std::string state, size, hash, path;
