@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
+#include <ctime>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -13,9 +15,24 @@ namespace ondrel::cli {
 std::atomic<bool> g_interrupted{false};
 
 namespace {
+std::atomic<std::int64_t> g_firstSignalNs{0};
+
+std::int64_t monotonicNs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);  // safe in a signal handler
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 void onInterrupt(int) {
-    // The second signal: the user wants out now, not after the stop.
-    if (g_interrupted.exchange(true)) ::_exit(130);
+    const std::int64_t now = monotonicNs();
+    if (!g_interrupted.exchange(true)) {
+        g_firstSignalNs.store(now);
+        return;
+    }
+    // The second signal: the user wants out now, not after the stop. One
+    // signal sent twice at once (timeout and kill signal the process and its
+    // group) is still the first.
+    if (now - g_firstSignalNs.load() > 200000000) ::_exit(130);
 }
 
 // The work controls of the observers alive; the watcher stops them all.
