@@ -54,12 +54,17 @@ int runCarve(CarveOptions& o) {
     }
     ImageKind kind{};
     auto reader = o.image.open(kind);
-    if (!reader) return kExitFailure;
+    std::vector<std::shared_ptr<readWriteInterface>> further;
+    if (!reader || !o.image.openFurther(further)) return kExitFailure;
+    if (!further.empty() && !o.volume) {
+        printError("with several images, choose the volume to carve with --volume N");
+        return kExitUsage;
+    }
     std::shared_ptr<const ByteSource> source = reader;
     std::int64_t diskOffset = 0;
     std::optional<VolumeRecord> volume;
     if (o.volume) {
-        volume = numberedVolume(reader, *o.volume, o.gpt, o.sweep);
+        volume = numberedVolume(disksOf(reader, further), *o.volume, o.gpt, o.sweep);
         if (!volume) return kExitFailure;
     } else if (o.startSector) {
         volume = placedVolume(reader, o.fs, *o.startSector, o.sizeMb, o.endSector);

@@ -6,6 +6,7 @@
 #include "volumes/DiskExport.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <unistd.h>
 
@@ -25,10 +26,20 @@ int runExport(ExportOptions& o) {
     ImageKind kind{};
     auto reader = o.image.open(kind);
     if (!reader) return kExitFailure;
+    if (!std::filesystem::is_directory(o.folder)) {
+        printError("OUTPUT_FOLDER: directory does not exist: " + o.folder);
+        return kExitUsage;
+    }
+    std::vector<std::shared_ptr<readWriteInterface>> further;
+    if (!o.image.openFurther(further)) return kExitFailure;
+    if (!further.empty() && !o.volume) {
+        printError("several images are exported one at a time; with several, choose a volume with --volume N");
+        return kExitUsage;
+    }
     std::shared_ptr<const ByteSource> source = reader;
     std::string name = o.image.image;
     if (o.volume) {
-        auto v = numberedVolume(reader, *o.volume, o.gpt, o.sweep);
+        auto v = numberedVolume(disksOf(reader, further), *o.volume, o.gpt, o.sweep);
         if (!v) return kExitFailure;
         source = v->source;
         name += ".volume" + std::to_string(*o.volume);
@@ -60,7 +71,7 @@ Runner addExportCommand(CLI::App& app) {
     auto o = std::make_shared<ExportOptions>();
     auto* cmd = app.add_subcommand("export", "Write the whole virtual disk into OUTPUT_FOLDER as a plain image");
     o->image.addTo(*cmd, true);
-    cmd->add_option("OUTPUT_FOLDER", o->folder, "Folder that receives the image")->required()->check(CLI::ExistingDirectory);
+    o->image.addTrailing(*cmd, "OUTPUT_FOLDER", o->folder, "Folder that receives the image");
     cmd->add_flag("--progress", o->progress, "Show progress on stderr even when it is not a terminal");
     cmd->add_option("--volume", o->volume, "Write only this volume (numbered as `ondrel-cli volumes` lists it)");
     cmd->add_flag("--gpt", o->gpt, "Number volumes from the GPT");

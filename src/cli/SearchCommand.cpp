@@ -33,7 +33,7 @@ Runner addSearchCommand(CLI::App& app) {
     auto o = std::make_shared<SearchOptions>();
     auto* cmd = app.add_subcommand("search", "Find recovered files by name (ECMAScript regular expression, any case)");
     o->volume.addTo(*cmd);
-    cmd->add_option("REGEX", o->pattern, "Pattern matched anywhere in the name, e.g. \"jpg|png\"")->required();
+    o->volume.image.addTrailing(*cmd, "REGEX", o->pattern, "Pattern matched anywhere in the name, e.g. \"jpg|png\"");
     return [o] { return runSearch(*o); };
 }
 

@@ -49,12 +49,20 @@ RecoveryMode modeFromName(const std::string& mode) {
 }
 }  // namespace
 
-std::optional<VolumeRecord> numberedVolume(std::shared_ptr<const ByteSource> disk, int number, bool gpt, bool sweep) {
+std::vector<std::shared_ptr<const ByteSource>> disksOf(const std::shared_ptr<readWriteInterface>& first,
+                                                       const std::vector<std::shared_ptr<readWriteInterface>>& further) {
+    std::vector<std::shared_ptr<const ByteSource>> disks{first};
+    disks.insert(disks.end(), further.begin(), further.end());
+    return disks;
+}
+
+std::optional<VolumeRecord> numberedVolume(const std::vector<std::shared_ptr<const ByteSource>>& disks, int number, bool gpt,
+                                          bool sweep) {
     std::vector<VolumeRecord> records;
     Partition partition(records, silentObserver(), fileSystemProbes());
     partition.gptMode = gpt;
-    if (sweep) partition.sweepVolumes(std::move(disk));
-    else partition.scanPartitionTables(std::move(disk));
+    if (sweep) partition.sweepVolumes(disks);
+    else partition.scanPartitionTables(disks);
     if (number < 0 || number >= static_cast<int>(records.size())) {
         printError("no volume " + std::to_string(number) + ": the image has " + std::to_string(records.size()) +
                    " (see `ondrel-cli volumes`)");
@@ -89,10 +97,14 @@ std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
     ScannedVolume v;
     ImageKind kind{};
     v.reader = o.image.open(kind);
-    if (!v.reader) return std::nullopt;
+    if (!v.reader || !o.image.openFurther(v.further)) return std::nullopt;
+    if (!v.further.empty() && !o.volume) {
+        printError("with several images, choose the volume with --volume N (see `ondrel-cli volumes`)");
+        return std::nullopt;
+    }
 
     if (o.volume) {
-        auto record = numberedVolume(v.reader, *o.volume, o.gpt, o.sweep);
+        auto record = numberedVolume(disksOf(v.reader, v.further), *o.volume, o.gpt, o.sweep);
         if (!record) return std::nullopt;
         v.record = *record;
     } else if (o.startSector) {

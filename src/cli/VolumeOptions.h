@@ -35,6 +35,7 @@ struct VolumeOptions {
 // An opened image, the chosen volume and its scanned file system.
 struct ScannedVolume {
     std::shared_ptr<readWriteInterface> reader;
+    std::vector<std::shared_ptr<readWriteInterface>> further;  // the images given after the first
     VolumeRecord record;
     std::unique_ptr<FileSystemAdapter> adapter;
     std::unique_ptr<TerminalObserver> observer;
@@ -44,7 +45,12 @@ struct ScannedVolume {
 
 // The volume numbered as `ondrel-cli volumes` lists it (from the GPT or the
 // sweep when asked); prints why and returns nullopt when there is none.
-std::optional<VolumeRecord> numberedVolume(std::shared_ptr<const ByteSource> disk, int number, bool gpt, bool sweep);
+std::optional<VolumeRecord> numberedVolume(const std::vector<std::shared_ptr<const ByteSource>>& disks, int number, bool gpt,
+                                          bool sweep);
+
+// The first image and the further ones, as discovery takes them.
+std::vector<std::shared_ptr<const ByteSource>> disksOf(const std::shared_ptr<readWriteInterface>& first,
+                                                       const std::vector<std::shared_ptr<readWriteInterface>>& further);
 
 // A volume the user places: from startSector, ending with endSector
 // (inclusive) or sizeMb MiB later, or at the disk's end. Prints why and

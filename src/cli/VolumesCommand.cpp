@@ -3,6 +3,7 @@
 #include "cli/Commands.h"
 #include "cli/ImageOptions.h"
 #include "cli/TerminalObserver.h"
+#include "cli/VolumeOptions.h"
 #include "fs/FileSystemRegistry.h"
 #include "volumes/Partition.h"
 
@@ -25,6 +26,7 @@ struct VolumesOptions {
     bool noSkip = false;
     bool json = false;
     bool progress = false;
+    bool lvmHistory = false;
 };
 
 // How deep a record sits in the tree (0: on the disk itself).
@@ -34,13 +36,23 @@ int depthOf(const std::vector<VolumeRecord>& records, const VolumeRecord& r) {
     return depth;
 }
 
-void printTable(const std::vector<VolumeRecord>& records) {
-    std::printf("%-8s %-28s %-14s %s\n", "VOLUME", "FILE_SYSTEM", "VOLUME_SIZE", "START_SECTOR");
+void printTable(const std::vector<VolumeRecord>& records, bool severalDisks) {
+    // A NAME column only where there is something to put in it.
+    bool named = severalDisks;
+    for (const auto& r : records) named = named || !r.label.empty();
+    std::printf("%-8s %-28s %-14s %s\n", "VOLUME", "FILE_SYSTEM", "VOLUME_SIZE", named ? "START_SECTOR  NAME" : "START_SECTOR");
     for (const auto& r : records) {
         // A volume inside another is indented under it.
         std::string fs = std::string(static_cast<std::size_t>(2 * depthOf(records, r)), ' ') + r.fileSystem;
-        std::printf("%-8s %-28s %-14s %lld\n", r.volumeName.c_str(), fs.c_str(), r.sizeText.c_str(),
-                    static_cast<long long>(r.startSector));
+        std::string name = r.label;
+        if (severalDisks) name += (name.empty() ? "" : " ") + std::string("[disk ") + std::to_string(r.disk + 1) + "]";
+        if (named) {
+            std::printf("%-8s %-28s %-14s %-13lld %s\n", r.volumeName.c_str(), fs.c_str(), r.sizeText.c_str(),
+                        static_cast<long long>(r.startSector), name.c_str());
+        } else {
+            std::printf("%-8s %-28s %-14s %lld\n", r.volumeName.c_str(), fs.c_str(), r.sizeText.c_str(),
+                        static_cast<long long>(r.startSector));
+        }
     }
 }
 
@@ -63,6 +75,8 @@ void printJson(const std::vector<VolumeRecord>& records) {
                        {"kind", r.kind},
                        {"listedBy", r.listedBy},
                        {"name", r.label},
+                       {"disk", r.disk},
+                       {"note", r.note},
                        {"claims", r.claims}});
     }
     std::printf("%s\n", out.dump(2).c_str());
@@ -79,11 +93,14 @@ bool hasProtectiveMbr(const ByteSource& reader) {
 int runVolumes(VolumesOptions& o) {
     ImageKind kind{};
     auto reader = o.image.open(kind);
-    if (!reader) return kExitFailure;
+    std::vector<std::shared_ptr<readWriteInterface>> further;
+    if (!reader || !o.image.openFurther(further)) return kExitFailure;
+    const auto disks = disksOf(reader, further);
 
     std::vector<VolumeRecord> records;
     TerminalObserver observer(o.image.verbose, o.progress || (o.sweep && isatty(STDERR_FILENO)));
     Partition partition(records, observer, fileSystemProbes());
+    partition.earlierLayouts = o.lvmHistory;
     observer.setControl(&partition.control);
     if (o.sweep) {
         partition.skipVolumeSize = !o.noSkip;
@@ -91,18 +108,20 @@ int runVolumes(VolumesOptions& o) {
             partition.customStartSector = o.startSector;
             partition.customEndSector = o.endSector;
         }
-        partition.sweepVolumes(reader);
+        partition.sweepVolumes(disks);
         if (partition.stopRequested()) printError("sweep stopped; the volumes found so far are listed");
     } else {
         partition.gptMode = o.gpt;
-        partition.scanPartitionTables(reader);
+        partition.scanPartitionTables(disks);
         if (!o.gpt && hasProtectiveMbr(*reader))
             printError("the disk has a GPT (protective MBR entry); run with --gpt to list its partitions");
     }
     if (o.json) printJson(records);
-    else printTable(records);
-    for (const VolumeRecord& r : records)
+    else printTable(records, disks.size() > 1);
+    for (const VolumeRecord& r : records) {
         if (std::string note = claimConflict(r); !note.empty()) printError("note: " + note);
+        if (!r.note.empty()) printError("note: volume " + r.volumeName + ": " + r.note);
+    }
     return o.image.hadWarnings ? kExitFailure : kExitOk;
 }
 
@@ -119,6 +138,8 @@ Runner addVolumesCommand(CLI::App& app) {
     cmd->add_flag("--no-skip", o->noSkip, "Sweep: also test the sectors inside volumes already found")->needs(sweep);
     cmd->add_flag("--progress", o->progress, "Show progress on stderr even when it is not a terminal");
     cmd->add_flag("--json", o->json, "Print a JSON array");
+    cmd->add_flag("--lvm-history", o->lvmHistory,
+                  "Also list the LVM2 logical volumes earlier copies of the metadata describe (removed or resized ones)");
     return [o] { return runVolumes(*o); };
 }
 

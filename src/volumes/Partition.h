@@ -34,6 +34,8 @@ public:
     std::function<void(const VolumeRecord&)> onRecordListed;
     // The volume systems a volume found is offered to (the registry's unless set).
     std::vector<const VolumeSystem*> nested = volumeSystems();
+    // List the layouts older volume-system metadata describes (LVM2's earlier copies).
+    bool earlierLayouts = false;
 
     // Stop and pause of the sweep.
     WorkControl control;
@@ -42,6 +44,10 @@ public:
     // The disk is shared with the records, whose sources are windows on it.
     void scanPartitionTables(std::shared_ptr<const ByteSource> disk);
     void sweepVolumes(std::shared_ptr<const ByteSource> disk);
+    // Several disks of one machine: each is scanned in turn, then what spans
+    // them (a volume group over physical volumes on several) is listed.
+    void scanPartitionTables(const std::vector<std::shared_ptr<const ByteSource>>& disks);
+    void sweepVolumes(const std::vector<std::shared_ptr<const ByteSource>>& disks);
     // For a disk the caller keeps alive as long as the records are used.
     void scanPartitionTables(const ByteSource& disk);
     void sweepVolumes(const ByteSource& disk);
@@ -52,10 +58,15 @@ public:
     static constexpr int kMaxDepth = 8;
 
 private:
+    void scanTables(std::shared_ptr<const ByteSource> disk);
     void run(const VolumeSystem& system, std::shared_ptr<const ByteSource> disk);
+    // Lets each volume system list what waited for every disk.
+    void finish();
+    DiscoveryContext contextFor(int parentRecord);
+    void reportUnder(ListedVolume listed, int parentRecord, int disk);
     // Appends a volume listed in parent's source (-1: the disk) and explores it.
     void add(ListedVolume listed, int parent, const std::shared_ptr<const ByteSource>& parentSource,
-             std::int64_t parentStart, int depth);
+             std::int64_t parentStart, int depth, int disk = -1);
     // Offers a volume to the volume systems; lists what one finds inside it.
     void explore(int index, int depth);
 
@@ -63,7 +74,10 @@ private:
     ScanObserver& observer_;
     std::vector<FileSystemProbe> probes_;
     std::unique_ptr<DiscoveryContext> context_;
+    std::vector<std::shared_ptr<const ByteSource>> disks_;
+    DiscoverySession session_;
     int volumeCount_ = 0;
+    int ntfsCount_ = 0;
 };
 
 }  // namespace ondrel

@@ -38,9 +38,15 @@ struct VolumeRecord {
     // Index of the enclosing volume in the list (-1: the disk itself), and of the ones inside it.
     int parent = -1;
     std::vector<int> children;
+    // Which disk of those given it lies on (0 with one disk); a volume over
+    // several disks counts as its parent's.
+    int disk = 0;
     // Every file system whose recognition test passes on the volume; more than
     // one is a conflict the front ends report.
     std::vector<std::string> claims;
+    // What its volume system says of it: a missing physical volume, the
+    // mirror leg read, an earlier layout whose extents are in use again.
+    std::string note;
 };
 
 // What the partition-table scan lists for a partition type it does not know.

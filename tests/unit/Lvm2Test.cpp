@@ -25,14 +25,42 @@ namespace ondrel::test {
 
 namespace {
 
-std::vector<VolumeRecord> listed(const std::string& image) {
-    OpenedImage opened = openDiskImage(fixture(image), std::nullopt);
-    std::shared_ptr<const ByteSource> disk(std::move(opened.reader));
+// What an observer was told to show the user.
+struct Notices : ScanObserver {
+    std::vector<std::string> messages;
+    void message(const std::string& text) override { messages.push_back(text); }
+};
+
+// The volumes of one disk, or of several given comma-separated as one
+// machine's, with the layouts older metadata describes.
+std::vector<VolumeRecord> listed(const std::string& images, ScanObserver& observer = silentObserver(), bool earlier = true) {
+    std::vector<std::shared_ptr<const ByteSource>> disks;
+    std::stringstream names(images);
+    for (std::string name; std::getline(names, name, ',');) {
+        OpenedImage opened = openDiskImage(fixture(name), std::nullopt);
+        if (!opened.reader) return {};
+        disks.emplace_back(std::move(opened.reader));
+    }
     std::vector<VolumeRecord> records;
-    if (!disk) return records;
-    Partition partition(records, silentObserver(), fileSystemProbes());
-    partition.scanPartitionTables(disk);
+    Partition partition(records, observer, fileSystemProbes());
+    partition.earlierLayouts = earlier;
+    partition.scanPartitionTables(disks);
     return records;
+}
+
+const VolumeRecord* named(const std::vector<VolumeRecord>& records, const std::string& label) {
+    for (const VolumeRecord& r : records)
+        if (r.label == label) return &r;
+    return nullptr;
+}
+
+// Reads every file of a volume; the saved files' hashes by path.
+std::map<std::string, std::string> filesOf(const VolumeRecord& volume) {
+    auto adapter = createAdapter(volume);
+    if (!adapter) return {};
+    ScanDriver driver(*adapter, silentObserver());
+    if (!driver.run(RecoveryMode::Standard)) return {};
+    return saveAllHashes(*adapter);
 }
 
 std::string sha256Of(const ByteSource& source) {
@@ -64,52 +92,156 @@ logical_volumes {
 }  // namespace
 
 TEST(Lvm2Test, LogicalVolumesAreListedByNameWithTheBytesDdAssembles) {
-    if (fixture("lvm-bare.img").empty()) GTEST_SKIP() << "the LVM2 fixtures are missing";
+    if (fixture("lvm-pair-a.img").empty()) GTEST_SKIP() << "the LVM2 fixtures are missing";
     std::map<std::string, std::vector<VolumeRecord>> byImage;
     int compared = 0;
     for (const auto& row : manifestRows("lvm.expected")) {
         ASSERT_GE(row.size(), 5u);
         if (!byImage.count(row[0])) byImage[row[0]] = listed(row[0]);
-        const VolumeRecord* lv = nullptr;
-        for (const VolumeRecord& r : byImage[row[0]])
-            if (r.label == row[1]) lv = &r;
+        const VolumeRecord* lv = named(byImage[row[0]], row[1]);
         ASSERT_NE(lv, nullptr) << row[1] << " is not listed in " << row[0];
-        EXPECT_EQ(lv->listedBy, "LVM2");
+        const bool earlier = row[1].find(" (seqno ") != std::string::npos;
+        EXPECT_EQ(lv->listedBy, earlier ? "LVM2 history" : "LVM2");
         EXPECT_EQ(lv->lengthBytes, std::stoll(row[2])) << row[1];
         EXPECT_EQ(sha256Of(*lv->source), row[3]) << row[1];
-        // Its first extent's place on the disk.
-        EXPECT_EQ(lv->startSector * 512, std::stoll(row[4].substr(0, row[4].find('+')))) << row[1];
+        // Its first extent's place on the disk that holds it.
+        std::string first = row[4].substr(0, row[4].find('+'));
+        int disk = 0;
+        if (const auto colon = first.find(':'); colon != std::string::npos) {
+            disk = std::stoi(first.substr(0, colon));
+            first = first.substr(colon + 1);
+        }
+        EXPECT_EQ(lv->disk, disk) << row[1];
+        EXPECT_EQ(lv->startSector * 512, std::stoll(first)) << row[1];
         ++compared;
     }
-    EXPECT_EQ(compared, 4);
+    EXPECT_EQ(compared, 12);
     // The partition holding the physical volume says so.
     for (const VolumeRecord& r : byImage["lvm-mbr.img"])
         if (r.listedBy == "MBR") {
             EXPECT_EQ(r.kind, "LVM2");
         }
+    // Mirror and RAID 1 say which leg is read.
+    const auto& pair = byImage["lvm-pair-a.img,lvm-pair-b.img"];
+    EXPECT_NE(named(pair, "vgpair/r1")->note.find("r1_rimage_0 is read"), std::string::npos);
+    EXPECT_NE(named(pair, "vgpair/mir")->note.find("mir_mimage_0 is read"), std::string::npos);
 }
 
 TEST(Lvm2Test, FilesInsideLogicalVolumesAreTheOnesTheSleuthKitReads) {
-    if (fixture("lvm-bare.img").empty()) GTEST_SKIP() << "the LVM2 fixtures are missing";
+    if (fixture("lvm-pair-a.img").empty()) GTEST_SKIP() << "the LVM2 fixtures are missing";
     std::map<std::pair<std::string, std::string>, std::map<std::string, std::string>> want;
     for (const auto& row : manifestRows("lvm-files.manifest")) want[{row[0], row[1]}][row[4]] = row[3];
-    ASSERT_EQ(want.size(), 3u);
+    // Linear, two segments, striped, RAID 0, RAID 1, mirror, over two disks, and one removed.
+    ASSERT_EQ(want.size(), 9u);
+    std::map<std::string, std::vector<VolumeRecord>> byImage;
     for (const auto& [where, files] : want) {
-        const auto records = listed(where.first);
-        const VolumeRecord* lv = nullptr;
-        for (const VolumeRecord& r : records)
-            if (r.label == where.second) lv = &r;
+        if (!byImage.count(where.first)) byImage[where.first] = listed(where.first);
+        const VolumeRecord* lv = named(byImage[where.first], where.second);
         ASSERT_NE(lv, nullptr) << where.second;
-        auto adapter = createAdapter(*lv);
-        ASSERT_TRUE(adapter) << where.second << " holds " << lv->fileSystem;
-        ScanDriver driver(*adapter, silentObserver());
-        ASSERT_TRUE(driver.run(RecoveryMode::Standard)) << where.second;
-        auto saved = saveAllHashes(*adapter);
+        auto saved = filesOf(*lv);
+        ASSERT_FALSE(saved.empty()) << where.second << " holds " << lv->fileSystem;
         for (const auto& [path, hash] : files) {
             ASSERT_TRUE(saved.count(path)) << where.second << path;
             EXPECT_EQ(saved[path], hash) << where.second << path;
         }
     }
+}
+
+// One disk of two: the missing physical volume is named, what lay on it
+// reads as zeros and fails, and a RAID 1 reads the leg that is at hand.
+TEST(Lvm2Test, AMissingPhysicalVolumeIsNamedAndTheWholeLegIsRead) {
+    if (fixture("lvm-pair-b.img").empty()) GTEST_SKIP() << "the LVM2 fixtures are missing";
+    Notices notices;
+    const auto records = listed("lvm-pair-b.img", notices, false);
+    bool named0 = false;
+    for (const std::string& m : notices.messages) named0 = named0 || m.find("misses its physical volume pv0 (") != std::string::npos;
+    EXPECT_TRUE(named0) << (notices.messages.empty() ? "" : notices.messages[0]);
+    const VolumeRecord* stripes = named(records, "vgpair/stripes");
+    ASSERT_NE(stripes, nullptr);
+    EXPECT_NE(stripes->note.find("missing physical volume"), std::string::npos) << stripes->note;
+    std::vector<std::uint8_t> chunk(65536, 0xAA);
+    EXPECT_FALSE(stripes->source->readAt(0, chunk.data(), chunk.size()));  // the first stripe lay on pv0
+    EXPECT_EQ(chunk[0], 0);
+    EXPECT_TRUE(stripes->source->readAt(65536, chunk.data(), chunk.size()));
+    const VolumeRecord* r1 = named(records, "vgpair/r1");
+    ASSERT_NE(r1, nullptr);
+    EXPECT_NE(r1->note.find("r1_rimage_1 is read"), std::string::npos) << r1->note;
+    std::map<std::string, std::string> want;
+    for (const auto& row : manifestRows("lvm-files.manifest"))
+        if (row[1] == "vgpair/r1") want[row[4]] = row[3];
+    auto saved = filesOf(*r1);
+    ASSERT_FALSE(want.empty());
+    for (const auto& [path, hash] : want) EXPECT_EQ(saved[path], hash) << path;
+    // Without the earlier layouts asked for, a removed volume is not listed.
+    EXPECT_EQ(named(records, "vgpair/scratch (seqno 14)"), nullptr);
+}
+
+// Older copies in the ring bring back removed volumes; one whose extents a
+// current volume took again is flagged with that volume's name.
+TEST(Lvm2Test, EarlierLayoutsNameTheCurrentVolumesTheyOverlap) {
+    if (fixture("lvm-pair-a.img").empty()) GTEST_SKIP() << "the LVM2 fixtures are missing";
+    Notices notices;
+    const auto records = listed("lvm-pair-a.img,lvm-pair-b.img", notices);
+    std::string gone, scratch;
+    for (const auto& row : manifestRows("lvm.expected")) {
+        if (row[1].rfind("vgpair/gone (", 0) == 0) gone = row[1];
+        if (row[1].rfind("vgpair/scratch (", 0) == 0) scratch = row[1];
+    }
+    const VolumeRecord* g = named(records, gone);
+    const VolumeRecord* s = named(records, scratch);
+    ASSERT_NE(g, nullptr) << gone;
+    ASSERT_NE(s, nullptr) << scratch;
+    EXPECT_NE(g->note.find("no longer lists"), std::string::npos) << g->note;
+    EXPECT_EQ(g->note.find("overlap"), std::string::npos) << g->note;
+    EXPECT_NE(s->note.find("overlap the current vgpair/reuse"), std::string::npos) << s->note;
+    // The span before it was extended onto the second disk is the same volume, resized.
+    bool resized = false;
+    for (const VolumeRecord& r : records)
+        resized = resized || (r.label.rfind("vgpair/span (seqno", 0) == 0 && r.note.find("the same volume") != std::string::npos);
+    EXPECT_TRUE(resized);
+    bool history = false;
+    for (const std::string& m : notices.messages) history = history || m.find("the current seqno") != std::string::npos;
+    EXPECT_TRUE(history);
+}
+
+// A segment type that is not read is listed with its type, and reading it fails
+// rather than giving zeros. The metadata text is changed in place (its
+// checksum then fails, which is said, and the text is read all the same).
+TEST(Lvm2Test, AnUnreadTypeIsListedWithItsTypeAndNeverReadsAsZeros) {
+    if (fixture("lvm-bare.img").empty()) GTEST_SKIP() << "the LVM2 fixtures are missing";
+    ByteVector disk = readFile(fixture("lvm-bare.img"));
+    LvmPhysicalVolumeLabel label;
+    LvmMetadataText text;
+    std::string message;
+    {
+        MemoryReader reader(disk);
+        ASSERT_TRUE(readPhysicalVolumeLabel(reader, label, message));
+        ASSERT_TRUE(readCurrentMetadata(reader, label.metadataAreas[0], text, message));
+    }
+    const std::size_t pad = text.text.find("\npad {");
+    ASSERT_NE(pad, std::string::npos);
+    const std::size_t type = text.text.find("type = \"striped\"", pad);
+    ASSERT_NE(type, std::string::npos);
+    const std::size_t at = static_cast<std::size_t>(label.metadataAreas[0].offset + text.offset + type);
+    const std::string raid5 = "type = \"raid5\"  ";
+    std::copy(raid5.begin(), raid5.end(), disk.begin() + static_cast<std::ptrdiff_t>(at));
+    auto reader = std::make_shared<MemoryReader>(disk);
+    std::vector<VolumeRecord> records;
+    Notices notices;
+    Partition partition(records, notices, fileSystemProbes());
+    partition.scanPartitionTables(reader);
+    const VolumeRecord* lv = named(records, "vgbare/pad");
+    ASSERT_NE(lv, nullptr);
+    EXPECT_EQ(lv->fileSystem, "LVM2 raid5");
+    EXPECT_EQ(lv->lengthBytes, 2 << 20);
+    EXPECT_NE(lv->note.find("\"raid5\" are not read"), std::string::npos) << lv->note;
+    std::uint8_t b[512];
+    EXPECT_FALSE(lv->source->readAt(0, b, sizeof b));
+    EXPECT_FALSE(createAdapter(*lv));
+    bool said = false;
+    for (const std::string& m : notices.messages) said = said || m.find("fails its checksum") != std::string::npos;
+    EXPECT_TRUE(said);
+    ASSERT_NE(named(records, "vgbare/root"), nullptr);  // the others are read as before
 }
 
 TEST(Lvm2Test, DamagedLabelsAndMetadataAreRefusedWithTheirReason) {
@@ -223,7 +355,7 @@ TEST(Lvm2Test, StripedAndSegmentedVolumesMapEveryByteToItsExtent) {
     LvmLogicalVolume lv;
     // Extents 2..5 striped over pv0 (from extent 4) and pv1 (from extent 1), 2 sectors a stripe;
     // extents 0..1 linear on pv1 from extent 10, listed after it.
-    lv.segments = {{2, 4, "striped", 2, {{0, 4}, {1, 1}}}, {0, 2, "striped", 0, {{1, 10}}}};
+    lv.segments = {{2, 4, "striped", 2, {{0, 4, false, {}}, {1, 1, false, {}}}}, {0, 2, "striped", 0, {{1, 10, false, {}}}}};
     std::sort(lv.segments.begin(), lv.segments.end(), [](const LvmSegment& a, const LvmSegment& b) { return a.startExtent < b.startExtent; });
     LvmVolumeSource source(vg, lv, {pv0, pv1});
     ASSERT_EQ(source.size(), 6 * 4096);

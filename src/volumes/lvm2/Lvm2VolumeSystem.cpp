@@ -1,14 +1,22 @@
 #include "volumes/lvm2/Lvm2VolumeSystem.h"
 
 #include "volumes/ByteWindow.h"
-#include "volumes/TableSector.h"
-#include "volumes/VolumeRecord.h"
+#include "volumes/lvm2/LvmGroupListing.h"
 #include "volumes/lvm2/LvmLabel.h"
-#include "volumes/lvm2/LvmVolumeSource.h"
 
 namespace ondrel {
 
 namespace {
+// The volume group of a metadata text; false with the reason.
+bool groupOf(const std::string& text, LvmVolumeGroup& vg, std::string& message) {
+    LvmNode root;
+    if (!parseLvmText(text, root, message)) {
+        message = "The metadata text cannot be read: " + message + ".";
+        return false;
+    }
+    return readVolumeGroup(root, vg, message);
+}
+
 // The volume group on a physical volume, from the first metadata area whose
 // current text reads; false with the reason.
 bool readGroup(const ByteSource& source, const LvmPhysicalVolumeLabel& label, LvmVolumeGroup& vg, std::string& message) {
@@ -18,16 +26,24 @@ bool readGroup(const ByteSource& source, const LvmPhysicalVolumeLabel& label, Lv
     }
     for (const LvmArea& area : label.metadataAreas) {
         LvmMetadataText text;
-        LvmNode root;
         if (!readCurrentMetadata(source, area, text, message)) continue;
-        if (!text.checksumMatches) message = "The metadata text fails its checksum.";
-        if (!parseLvmText(text.text, root, message)) {
-            message = "The metadata text cannot be read: " + message + ".";
-            continue;
+        if (groupOf(text.text, vg, message)) {
+            if (!text.checksumMatches) message = "The metadata text of " + vg.name + " fails its checksum.";
+            return true;
         }
-        if (readVolumeGroup(root, vg, message)) return true;
     }
     return false;
+}
+
+// The older copies of the group's metadata the PV's rings still hold.
+void readEarlier(const ByteSource& source, const LvmPhysicalVolumeLabel& label, LvmSeenGroup& group) {
+    for (const LvmArea& area : label.metadataAreas)
+        for (const LvmMetadataText& copy : readMetadataCopies(source, area)) {
+            LvmVolumeGroup vg;
+            std::string message;
+            if (!groupOf(copy.text, vg, message) || vg.id != group.vg.id || vg.seqno >= group.vg.seqno) continue;
+            group.earlier.emplace(vg.seqno, std::move(vg));
+        }
 }
 }  // namespace
 
@@ -38,48 +54,49 @@ bool Lvm2VolumeSystem::recognises(const ByteSource& source, const std::vector<Fi
 }
 
 void Lvm2VolumeSystem::list(const ByteSource& source, DiscoveryContext& c) const {
+    DiscoverySession lone;  // a caller outside a discovery lists this PV alone
+    LvmDiscoveryState& state = (c.session ? *c.session : lone).state<LvmDiscoveryState>(*this);
     LvmPhysicalVolumeLabel label;
-    LvmVolumeGroup vg;
     std::string message;
-    if (!readPhysicalVolumeLabel(source, label, message) || !readGroup(source, label, vg, message)) {
+    if (!readPhysicalVolumeLabel(source, label, message)) {
         c.observer.status("LVM2: " + message);
         return;
     }
-    const int self = vg.pvIndex(label.uuid);
-    if (self < 0) {
-        c.observer.status("LVM2: the volume group " + vg.name + " does not list this physical volume.");
+    if (state.pvs.count(label.uuid)) {
+        c.observer.message("LVM2: the physical volume " + label.uuid +
+                           " is found twice (the same disk given twice, or a copy of it); the first one found is read.");
         return;
     }
-    std::shared_ptr<const ByteSource> pv = c.shared ? c.shared : borrowSource(source);
-    for (const LvmLogicalVolume& lv : vg.lvs) {
-        if (!lv.visible) continue;
-        if (!lv.unreadable.empty()) {
-            c.observer.status("LVM2: " + vg.name + "/" + lv.name + " is not read: " + lv.unreadable + ".");
-            continue;
+    state.pvs[label.uuid] = {c.shared ? c.shared : borrowSource(source), c.parentRecord, c.disk, label.deviceSize};
+    LvmVolumeGroup vg;
+    if (readGroup(source, label, vg, message)) {
+        if (!message.empty()) c.observer.message("LVM2: " + message);
+        if (vg.pvIndex(label.uuid) < 0) {
+            c.observer.message("LVM2: the volume group " + vg.name + " does not list the physical volume " + label.uuid + ".");
+        } else {
+            LvmSeenGroup& group = state.groups[vg.id];
+            if (group.vg.name.empty() || vg.seqno > group.vg.seqno) {
+                if (!group.vg.name.empty()) group.earlier.emplace(group.vg.seqno, group.vg);
+                group.vg = std::move(vg);
+            }
+            if (c.earlierLayouts) readEarlier(source, label, group);
         }
-        std::vector<std::shared_ptr<const ByteSource>> pvs(vg.pvs.size());
-        pvs[static_cast<std::size_t>(self)] = pv;
-        bool here = true;
-        for (const LvmSegment& s : lv.segments)
-            for (const LvmStripe& st : s.stripes) here = here && st.pv == static_cast<std::size_t>(self);
-        if (!here) {
-            c.observer.status("LVM2: " + vg.name + "/" + lv.name + " lies partly on another physical volume.");
-            continue;
-        }
-        ListedVolume v;
-        v.source = std::make_shared<LvmVolumeSource>(vg, lv, std::move(pvs));
-        v.lengthBytes = v.source->size();
-        v.listedBy = "LVM2";
-        v.label = vg.name + "/" + lv.name;
-        // Where its first extent lies on the physical volume.
-        const LvmStripe& first = lv.segments.front().stripes.front();
-        v.startByte = static_cast<std::int64_t>((vg.pvs[first.pv].peStartSectors + first.startExtent * vg.extentSectors) * 512);
-        std::vector<FileSystemClaim> claims = claimsOnVolume(*v.source, 0, c.probes);
-        v.fileSystem = !claims.empty() && claims.front().probe->listed ? claims.front().probe->name : kUnknownFileSystem;
-        v.sizeText = listText("%lld  MB", bytesToMegabytes(v.lengthBytes));
-        c.observer.status("found " + vg.name + "/" + lv.name + "...");
-        c.report(std::move(v));
+    } else {
+        c.observer.status("LVM2: " + message);
     }
+    // Every group this PV completes is listed now; the others wait for finish.
+    for (auto& [id, group] : state.groups)
+        if (!group.listed && groupComplete(state, group)) listGroup(state, group, c);
+    if (!c.session)
+        for (auto& [id, group] : state.groups)
+            if (!group.listed) listGroup(state, group, c);
+}
+
+void Lvm2VolumeSystem::finish(DiscoveryContext& c) const {
+    if (!c.session) return;
+    LvmDiscoveryState& state = c.session->state<LvmDiscoveryState>(*this);
+    for (auto& [id, group] : state.groups)
+        if (!group.listed) listGroup(state, group, c);
 }
 
 const VolumeSystem& lvm2VolumeSystem() {

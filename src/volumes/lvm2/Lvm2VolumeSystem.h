@@ -1,7 +1,9 @@
 #pragma once
-// LVM2: a physical volume (its label in the first sectors) lists the logical
-// volumes of its volume group that lie on it, each a volume whose bytes the
-// segments map onto the physical volume.
+// LVM2: each physical volume (its label in the first sectors) found on any
+// disk of a discovery is kept by UUID; once every physical volume of a volume
+// group is at hand, or once all disks are listed, the group's logical
+// volumes are listed, each a volume whose bytes its segments map onto the
+// physical volumes (a missing one reads as zeros and is named).
 #include "volumes/VolumeSystem.h"
 
 namespace ondrel {
@@ -11,6 +13,7 @@ public:
     std::string name() const override { return "LVM2"; }
     bool recognises(const ByteSource& source, const std::vector<FileSystemProbe>& probes) const override;
     void list(const ByteSource& source, DiscoveryContext& context) const override;
+    void finish(DiscoveryContext& context) const override;
 };
 
 }  // namespace ondrel

@@ -119,4 +119,31 @@ bool readCurrentMetadata(const ByteSource& source, const LvmArea& area, LvmMetad
     return true;
 }
 
+std::vector<LvmMetadataText> readMetadataCopies(const ByteSource& source, const LvmArea& area) {
+    std::vector<LvmMetadataText> copies;
+    if (area.size <= kMdaHeader || area.size - kMdaHeader > kMaxMetadataText) return copies;
+    const std::size_t ring = static_cast<std::size_t>(area.size - kMdaHeader);
+    // The ring twice over, so a copy that wraps past the end reads as one.
+    std::string bytes(2 * ring, '\0');
+    if (!source.readAt(static_cast<std::int64_t>(area.offset + kMdaHeader), bytes.data(), ring)) return copies;
+    std::memcpy(bytes.data() + ring, bytes.data(), ring);
+    auto nameChar = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+               c == '+' || c == '.';
+    };
+    for (std::size_t at = 0; at < ring; at += kSector) {
+        // A copy begins with the group's name, " {" and a line end.
+        std::size_t k = at;
+        while (k < at + 128 && nameChar(bytes[k])) ++k;
+        if (k == at || k == at + 128 || bytes.compare(k, 3, " {\n") != 0) continue;
+        const std::size_t end = bytes.find('\0', at);
+        if (end == std::string::npos || end - at > ring) continue;
+        LvmMetadataText copy;
+        copy.offset = kMdaHeader + at;
+        copy.text = bytes.substr(at, end - at);
+        copies.push_back(std::move(copy));
+    }
+    return copies;
+}
+
 }  // namespace ondrel

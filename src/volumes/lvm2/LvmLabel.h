@@ -40,4 +40,10 @@ struct LvmMetadataText {
 // header lists), its ring buffer read with the wrap-around past its end.
 bool readCurrentMetadata(const ByteSource& source, const LvmArea& area, LvmMetadataText& out, std::string& message);
 
+// Every copy of the metadata text the ring buffer still holds, current and
+// earlier ones (LVM writes each new copy after the last, 512-byte aligned,
+// and leaves the old ones until the ring wraps over them). A copy overwritten
+// in part does not end where it should and is left out.
+std::vector<LvmMetadataText> readMetadataCopies(const ByteSource& source, const LvmArea& area);
+
 }  // namespace ondrel

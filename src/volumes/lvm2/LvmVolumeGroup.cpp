@@ -24,10 +24,61 @@ std::string noDashes(const std::string& id) {
     return out;
 }
 
+// A stripe on a physical volume: its name and first extent.
+bool pvStripe(const LvmNode& name, const LvmNode& first, const LvmVolumeGroup& vg, std::uint64_t perStripe,
+              LvmStripe& stripe, std::string& why) {
+    if (name.kind != LvmNode::Kind::String || first.kind != LvmNode::Kind::Number || first.number < 0) {
+        why = "a stripe is not a physical volume and an extent";
+        return false;
+    }
+    auto pv = std::find_if(vg.pvs.begin(), vg.pvs.end(), [&](const LvmPhysicalVolumeEntry& p) { return p.key == name.text; });
+    if (pv == vg.pvs.end()) {
+        why = "a stripe names the physical volume \"" + name.text + "\", which the group does not list";
+        return false;
+    }
+    stripe = {static_cast<std::size_t>(pv - vg.pvs.begin()), static_cast<std::uint64_t>(first.number), false, {}};
+    if (stripe.startExtent > pv->peCount || perStripe > pv->peCount - stripe.startExtent) {
+        why = "a segment reaches past the extents of " + pv->key;
+        return false;
+    }
+    return true;
+}
+
+// The named hidden LVs of a mirror or RAID segment: every step-th item of
+// key's array from first, each with the extent after it (withExtents) or at
+// extent.
+bool lvStripes(const LvmNode& s, const char* key, std::size_t count, std::size_t step, std::size_t first,
+               bool withExtents, std::uint64_t extent, LvmSegment& seg, std::string& why) {
+    const LvmNode* list = s.child(key);
+    if (count < 1 || count > kMaxStripes || !list || list->kind != LvmNode::Kind::Array || list->items.size() != count * step) {
+        why = std::string("a segment's ") + key + " are not stated as its count says";
+        return false;
+    }
+    for (std::size_t k = first; k < list->items.size(); k += step) {
+        const LvmNode& name = list->items[k];
+        LvmStripe stripe{0, extent, true, name.text};
+        if (withExtents) {
+            const LvmNode& at = list->items[k + 1];
+            if (at.kind != LvmNode::Kind::Number || at.number < 0) {
+                why = "a mirror leg has no extent";
+                return false;
+            }
+            stripe.startExtent = static_cast<std::uint64_t>(at.number);
+        }
+        if (name.kind != LvmNode::Kind::String || name.text.empty()) {
+            why = std::string("an entry of ") + key + " names no logical volume";
+            return false;
+        }
+        seg.stripes.push_back(std::move(stripe));
+    }
+    return true;
+}
+
 // One segment; false with why it cannot be read (the LV is then listed as unreadable).
-bool readSegment(const LvmNode& s, const LvmVolumeGroup& vg, LvmSegment& seg, std::string& why) {
+bool readSegment(const LvmNode& s, const LvmVolumeGroup& vg, LvmSegment& seg, std::string& why, bool& typeNotRead) {
     const std::int64_t start = s.numberOf("start_extent", -1), count = s.numberOf("extent_count", -1);
     seg.type = s.stringOf("type");
+    typeNotRead = false;
     if (start < 0 || count <= 0 || static_cast<std::uint64_t>(start) > kMaxSectors / vg.extentSectors ||
         static_cast<std::uint64_t>(count) > kMaxSectors / vg.extentSectors) {
         why = "a segment has no extents it can hold";
@@ -35,15 +86,22 @@ bool readSegment(const LvmNode& s, const LvmVolumeGroup& vg, LvmSegment& seg, st
     }
     seg.startExtent = static_cast<std::uint64_t>(start);
     seg.extentCount = static_cast<std::uint64_t>(count);
-    if (seg.type != "striped") {
+    const bool raid0 = seg.type == "raid0" || seg.type == "raid0_meta";
+    if (seg.type == "mirror")
+        return lvStripes(s, "mirrors", static_cast<std::size_t>(std::max<std::int64_t>(s.numberOf("mirror_count", 0), 0)), 2,
+                         0, true, 0, seg, why);
+    if (seg.type == "raid1")
+        // Each image holds the LV's extents at their own numbers.
+        return lvStripes(s, "raids", static_cast<std::size_t>(std::max<std::int64_t>(s.numberOf("device_count", 0), 0)), 2,
+                         1, false, seg.startExtent, seg, why);
+    if (seg.type != "striped" && !raid0) {
         why = "segments of type \"" + seg.type + "\" are not read";
+        typeNotRead = true;
         return false;
     }
-    const std::int64_t stripes = s.numberOf("stripe_count", -1);
-    const LvmNode* list = s.child("stripes");
-    if (stripes < 1 || static_cast<std::size_t>(stripes) > kMaxStripes || !list || list->kind != LvmNode::Kind::Array ||
-        list->items.size() != static_cast<std::size_t>(stripes) * 2) {
-        why = "a segment's stripes are not stated as its stripe count says";
+    const std::int64_t stripes = s.numberOf(raid0 ? "device_count" : "stripe_count", raid0 ? s.numberOf("stripe_count", -1) : -1);
+    if (stripes < 1 || static_cast<std::size_t>(stripes) > kMaxStripes) {
+        why = "a segment states no stripe count it can hold";
         return false;
     }
     seg.stripeSectors = stripes > 1 ? static_cast<std::uint64_t>(std::max<std::int64_t>(s.numberOf("stripe_size", 0), 0)) : 0;
@@ -51,27 +109,48 @@ bool readSegment(const LvmNode& s, const LvmVolumeGroup& vg, LvmSegment& seg, st
         why = "a striped segment has no stripe size, or extents that do not divide among its stripes";
         return false;
     }
+    const std::uint64_t perStripe = seg.extentCount / static_cast<std::uint64_t>(stripes);
+    if (raid0) {
+        // Each image holds its share of the segment, from its share of the
+        // segment's start; raid0 lists the images alone, raid0_meta pairs them.
+        const bool meta = seg.type == "raid0_meta";
+        return lvStripes(s, meta ? "raids" : "raid0_lvs", static_cast<std::size_t>(stripes), meta ? 2 : 1, meta ? 1 : 0, false,
+                         seg.startExtent / static_cast<std::uint64_t>(stripes), seg, why);
+    }
+    const LvmNode* list = s.child("stripes");
+    if (!list || list->kind != LvmNode::Kind::Array || list->items.size() != static_cast<std::size_t>(stripes) * 2) {
+        why = "a segment's stripes are not stated as its stripe count says";
+        return false;
+    }
     for (std::size_t k = 0; k < list->items.size(); k += 2) {
-        const LvmNode& name = list->items[k];
-        const LvmNode& first = list->items[k + 1];
-        if (name.kind != LvmNode::Kind::String || first.kind != LvmNode::Kind::Number || first.number < 0) {
-            why = "a stripe is not a physical volume and an extent";
-            return false;
-        }
-        auto pv = std::find_if(vg.pvs.begin(), vg.pvs.end(), [&](const LvmPhysicalVolumeEntry& p) { return p.key == name.text; });
-        if (pv == vg.pvs.end()) {
-            why = "a stripe names the physical volume \"" + name.text + "\", which the group does not list";
-            return false;
-        }
-        LvmStripe stripe{static_cast<std::size_t>(pv - vg.pvs.begin()), static_cast<std::uint64_t>(first.number)};
-        const std::uint64_t perStripe = seg.extentCount / static_cast<std::uint64_t>(stripes);
-        if (stripe.startExtent > pv->peCount || perStripe > pv->peCount - stripe.startExtent) {
-            why = "a segment reaches past the extents of " + pv->key;
-            return false;
-        }
+        LvmStripe stripe;
+        if (!pvStripe(list->items[k], list->items[k + 1], vg, perStripe, stripe, why)) return false;
         seg.stripes.push_back(stripe);
     }
     return true;
+}
+
+// Hidden LVs named by segments are found by name once all are read; a
+// snapshot's copy-on-write store is not its origin's data and is marked so.
+void resolveNames(LvmVolumeGroup& vg, const std::vector<std::pair<std::string, std::string>>& snapshots) {
+    for (LvmLogicalVolume& lv : vg.lvs)
+        for (LvmSegment& seg : lv.segments)
+            for (LvmStripe& st : seg.stripes) {
+                if (!st.onLv) continue;
+                const int at = vg.lvIndex(st.lvName);
+                if (at < 0 || vg.lvs[static_cast<std::size_t>(at)].name == lv.name) {
+                    if (lv.unreadable.empty()) lv.unreadable = "a segment names the logical volume \"" + st.lvName + "\", which the group does not list";
+                    continue;
+                }
+                st.pv = static_cast<std::size_t>(at);
+            }
+    for (const auto& [cow, origin] : snapshots) {
+        const int at = vg.lvIndex(cow);
+        if (at < 0) continue;
+        LvmLogicalVolume& lv = vg.lvs[static_cast<std::size_t>(at)];
+        lv.unreadable = "it is a snapshot of " + origin + "; its copy-on-write store is not read";
+        lv.unreadType = "snapshot";
+    }
 }
 }  // namespace
 
@@ -86,6 +165,14 @@ int LvmVolumeGroup::pvIndex(const std::string& uuid) const {
         if (noDashes(pvs[i].id) == uuid) return static_cast<int>(i);
     return -1;
 }
+
+int LvmVolumeGroup::lvIndex(const std::string& name) const {
+    for (std::size_t i = 0; i < lvs.size(); ++i)
+        if (lvs[i].name == name) return static_cast<int>(i);
+    return -1;
+}
+
+std::string lvmUuidWithoutDashes(const std::string& id) { return noDashes(id); }
 
 bool readVolumeGroup(const LvmNode& root, LvmVolumeGroup& vg, std::string& message) {
     vg = {};
@@ -118,6 +205,7 @@ bool readVolumeGroup(const LvmNode& root, LvmVolumeGroup& vg, std::string& messa
         e.peCount = static_cast<std::uint64_t>(peCount);
         vg.pvs.push_back(std::move(e));
     }
+    std::vector<std::pair<std::string, std::string>> snapshots;  // copy-on-write store, origin
     if (const LvmNode* lvs = group->child("logical_volumes")) {
         for (const LvmNode& l : lvs->items) {
             if (l.kind != LvmNode::Kind::Section) continue;
@@ -129,8 +217,16 @@ bool readVolumeGroup(const LvmNode& root, LvmVolumeGroup& vg, std::string& messa
                 if (s.kind != LvmNode::Kind::Section || s.name.rfind("segment", 0) != 0) continue;
                 LvmSegment seg;
                 std::string why;
-                if (!readSegment(s, vg, seg, why)) {
-                    if (lv.unreadable.empty()) lv.unreadable = why;
+                bool typeNotRead = false;
+                if (seg.type = s.stringOf("type"); seg.type == "snapshot")
+                    snapshots.emplace_back(s.stringOf("cow_store"), s.stringOf("origin"));
+                const bool ok = readSegment(s, vg, seg, why, typeNotRead);
+                if (seg.extentCount > 0) lv.statedExtents = std::max(lv.statedExtents, seg.startExtent + seg.extentCount);
+                if (!ok) {
+                    if (lv.unreadable.empty()) {
+                        lv.unreadable = why;
+                        if (typeNotRead) lv.unreadType = seg.type;
+                    }
                     continue;
                 }
                 lv.segments.push_back(std::move(seg));
@@ -144,6 +240,7 @@ bool readVolumeGroup(const LvmNode& root, LvmVolumeGroup& vg, std::string& messa
             vg.lvs.push_back(std::move(lv));
         }
     }
+    resolveNames(vg, snapshots);
     return true;
 }
 

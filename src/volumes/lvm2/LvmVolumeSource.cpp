@@ -5,27 +5,84 @@
 
 namespace ondrel {
 
+namespace {
+// Hidden volumes inside hidden volumes: LVM nests two deep; a loop in the
+// text stops here.
+constexpr int kMaxNesting = 4;
+}  // namespace
+
 LvmVolumeSource::LvmVolumeSource(const LvmVolumeGroup& vg, const LvmLogicalVolume& lv,
-                                 std::vector<std::shared_ptr<const ByteSource>> pvs)
-    : pvs_(std::move(pvs)) {
+                                 std::vector<std::shared_ptr<const ByteSource>> pvs) {
+    Built built(vg.lvs.size());
+    *this = LvmVolumeSource(vg, lv, pvs, 0, built);
+}
+
+LvmVolumeSource::LvmVolumeSource(const LvmVolumeGroup& vg, const LvmLogicalVolume& lv,
+                                 const std::vector<std::shared_ptr<const ByteSource>>& pvs, int depth, Built& built) {
     const std::int64_t extentBytes = static_cast<std::int64_t>(vg.extentSectors) * 512;
+    // The source of one stripe's area and the byte where its extents count from.
+    auto area = [&](const LvmStripe& st, std::shared_ptr<const ByteSource>& source, bool& whole) {
+        whole = false;
+        if (!st.onLv) {
+            source = st.pv < pvs.size() ? pvs[st.pv] : nullptr;
+            whole = source != nullptr;
+            return static_cast<std::int64_t>(vg.pvs[st.pv].peStartSectors) * 512;
+        }
+        source = nullptr;
+        if (depth < kMaxNesting && st.pv < vg.lvs.size() && vg.lvs[st.pv].unreadable.empty()) {
+            if (!built[st.pv]) built[st.pv] = std::make_shared<LvmVolumeSource>(vg, vg.lvs[st.pv], pvs, depth + 1, built);
+            whole = built[st.pv]->whole();
+            source = built[st.pv];
+        }
+        return std::int64_t{0};
+    };
     for (const LvmSegment& s : lv.segments) {
         Segment seg;
         seg.start = static_cast<std::int64_t>(s.startExtent) * extentBytes;
         seg.length = static_cast<std::int64_t>(s.extentCount) * extentBytes;
-        seg.stripeBytes = s.stripes.size() > 1 ? static_cast<std::int64_t>(s.stripeSectors) * 512 : 0;
-        for (const LvmStripe& st : s.stripes)
-            seg.stripes.emplace_back(st.pv, static_cast<std::int64_t>(vg.pvs[st.pv].peStartSectors) * 512 +
-                                                static_cast<std::int64_t>(st.startExtent) * extentBytes);
+        if (s.legs()) {
+            // The first whole leg; the first leg when none is.
+            std::size_t chosen = s.stripes.size();
+            std::vector<std::pair<std::shared_ptr<const ByteSource>, std::int64_t>> legs;
+            for (std::size_t k = 0; k < s.stripes.size(); ++k) {
+                std::shared_ptr<const ByteSource> source;
+                bool whole = false;
+                const std::int64_t base = area(s.stripes[k], source, whole);
+                legs.emplace_back(source, base + static_cast<std::int64_t>(s.stripes[k].startExtent) * extentBytes);
+                if (whole && chosen == s.stripes.size()) chosen = k;
+            }
+            if (chosen == s.stripes.size()) {
+                chosen = 0;
+                whole_ = false;
+            }
+            if (!legs.empty()) seg.stripes.push_back(legs[chosen]);
+            const LvmStripe& leg = s.stripes[chosen];
+            std::string name = leg.onLv && leg.pv < vg.lvs.size() ? vg.lvs[leg.pv].name : "leg " + std::to_string(chosen);
+            if (legsRead_.find(name) == std::string::npos) legsRead_ += (legsRead_.empty() ? "" : ", ") + name;
+        } else {
+            seg.stripeBytes = s.stripes.size() > 1 ? static_cast<std::int64_t>(s.stripeSectors) * 512 : 0;
+            for (const LvmStripe& st : s.stripes) {
+                std::shared_ptr<const ByteSource> source;
+                bool whole = false;
+                const std::int64_t base = area(st, source, whole);
+                whole_ = whole_ && whole;
+                seg.stripes.emplace_back(std::move(source), base + static_cast<std::int64_t>(st.startExtent) * extentBytes);
+            }
+        }
+        if (seg.stripes.empty()) whole_ = false;
         size_ = std::max(size_, seg.start + seg.length);
         segments_.push_back(std::move(seg));
     }
 }
 
 bool LvmVolumeSource::readSegment(const Segment& s, std::int64_t offset, std::uint8_t* out, std::size_t length) const {
+    if (s.stripes.empty()) {
+        std::memset(out, 0, length);
+        return false;
+    }
     bool ok = true;
     while (length > 0) {
-        std::size_t pv = s.stripes[0].first;
+        const ByteSource* source = s.stripes[0].first.get();
         std::int64_t at = s.stripes[0].second + offset;
         std::size_t n = length;
         if (s.stripeBytes > 0) {
@@ -33,11 +90,10 @@ bool LvmVolumeSource::readSegment(const Segment& s, std::int64_t offset, std::ui
             const std::int64_t chunk = offset / s.stripeBytes, within = offset % s.stripeBytes;
             const auto stripes = static_cast<std::int64_t>(s.stripes.size());
             const auto& stripe = s.stripes[static_cast<std::size_t>(chunk % stripes)];
-            pv = stripe.first;
+            source = stripe.first.get();
             at = stripe.second + (chunk / stripes) * s.stripeBytes + within;
             n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(length), s.stripeBytes - within));
         }
-        const std::shared_ptr<const ByteSource>& source = pv < pvs_.size() ? pvs_[pv] : nullptr;
         if (!source || !source->readAt(at, out, n)) {
             if (!source) std::memset(out, 0, n);
             ok = false;
