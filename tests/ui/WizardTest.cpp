@@ -353,6 +353,51 @@ private slots:
         saveAndCompare(results, "HFS+", "docs");
     }
 
+    // A volume group over two disks: the second is added on the image page,
+    // the logical volumes are listed by name with their disk, the earlier
+    // layouts check box brings back a removed one, and a volume spanning both
+    // disks is read to its files.
+    void furtherDisksAssembleAVolumeGroup() {
+        auto* page = openImagePage(&VhdInputDialog::fixedDisk, fixture("lvm-pair-a.img"));
+        prompts_.file = fixture("lvm-pair-b.img");
+        QTest::mouseClick(page->addDiskButton, Qt::LeftButton);
+        QCOMPARE(page->furtherValue->text(), QStringLiteral("lvm-pair-b.img"));
+        QTest::mouseClick(page->addDiskButton, Qt::LeftButton);  // the same again is refused
+        QCOMPARE(page->furtherPaths.size(), 1);
+        auto* list = toVolumeList(toScanMode(page));
+        QVERIFY(list);
+        const QStringList shown = columnTexts(list->volumeList, 1);
+        int span = -1;
+        for (int r = 0; r < shown.size(); ++r)
+            if (shown[r].contains("FAT16  vgpair/span  [disk 1]")) span = r;
+        QVERIFY2(span >= 0, qPrintable(shown.join(" | ")));
+        QVERIFY(!shown.join("|").contains("vgpair/gone"));
+        bool legNoted = false;
+        for (int r = 0; r < list->volumeList->rowCount(); ++r)
+            legNoted = legNoted || list->volumeList->item(r, 1)->toolTip().contains("r1_rimage_0 is read");
+        QVERIFY(legNoted);
+        list->earlierLayouts->click();
+        QVERIFY(columnTexts(list->volumeList, 1).join("|").contains("vgpair/gone (seqno"));
+        span = -1;
+        const QStringList again = columnTexts(list->volumeList, 1);
+        for (int r = 0; r < again.size(); ++r)
+            if (again[r].contains("vgpair/span  [disk 1]")) span = r;
+        QVERIFY(span >= 0);
+        auto* modePage = toRecoveryMode(list, span);
+        QVERIFY(modePage);
+        QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
+        auto* results = scanned(modePage);
+        QVERIFY(results);
+        QCOMPARE(results->statusLine->text(), QString::fromUtf8(kScanDoneText));
+        QTreeWidgetItem* docs = childNamed(results->tree->topLevelItem(0), "DOCS");
+        if (!docs) docs = childNamed(results->tree->topLevelItem(0), "docs");
+        QVERIFY(docs);
+        docs->setExpanded(true);  // the folder's entries are filled in when it opens
+        QStringList names;
+        for (int i = 0; i < docs->childCount(); ++i) names << docs->child(i)->text(0);
+        QVERIFY2(names.contains("blob.bin", Qt::CaseInsensitive), qPrintable(names.join(" | ")));
+    }
+
     // "RAW" on the volume list: the signature page scans the carving image,
     // lists the finds by category and saves the ticked ones.
     void rawRecoveryFindsListsAndSaves() {

@@ -60,6 +60,11 @@ PopulateDriveDlg::PopulateDriveDlg(QWidget* parentPage, const Settings& s) : Wiz
     listLayout->addLayout(listButtons);
     layout->addWidget(listGroup, 1);
 
+    earlierLayouts = new QCheckBox(QStringLiteral("Show Earlier LVM2 Layouts (removed or resized volumes)"), this);
+    earlierLayouts->setToolTip(QStringLiteral(
+        "Older copies of the LVM2 metadata still describe volumes the current one does not; their data is there "
+        "unless other volumes took their extents (the volume's tooltip says so)."));
+    layout->addWidget(earlierLayouts);
     customSettings = new QCheckBox(QStringLiteral("Custom Settings For Selected Volume "), this);
     layout->addWidget(customSettings);
     auto* customGroup = new QGroupBox(this);
@@ -121,6 +126,10 @@ PopulateDriveDlg::PopulateDriveDlg(QWidget* parentPage, const Settings& s) : Wiz
         if (!rows.isEmpty()) selectRow(rows.first().row());
     });
     connect(customSettings, &QCheckBox::toggled, this, &PopulateDriveDlg::enableCustomControls);
+    connect(earlierLayouts, &QCheckBox::toggled, this, [this] {
+        // The table scan runs again with or without them; a sweep is not repeated.
+        if (disk && !sweeping_ && settings.mode == 1) standardScan();
+    });
     connect(addCustomButton, &QPushButton::clicked, this, &PopulateDriveDlg::addCustomVolume);
     connect(filterButton, &QPushButton::clicked, this, &PopulateDriveDlg::filterEntries);
     connect(stopButton, &QPushButton::clicked, this, [this] {
@@ -155,6 +164,7 @@ void PopulateDriveDlg::stopWorkers() {
 
 void PopulateDriveDlg::start() {
     disk.reset();
+    furtherDisks.clear();
     auto* imagePage = ancestor<VhdInputDialog>();
     auto* modePage = ancestor<DriveParsingModes>();
     QString openFailure;
@@ -162,6 +172,10 @@ void PopulateDriveDlg::start() {
         OpenedImage opened = imagePage->openChosenImage(modePage ? modePage->openOptions() : OpenOptions{});
         if (opened.reader) disk = std::move(opened.reader);
         else openFailure = QString::fromStdString(opened.message);
+        for (OpenedImage& further : imagePage->openFurtherImages()) {
+            if (further.reader) furtherDisks.emplace_back(std::move(further.reader));
+            else if (disk) prompter().information(this, QString::fromStdString("A further disk is left out: " + further.message));
+        }
     }
     observer_ = std::make_unique<GuiObserver>(this);
     observer_->showOn(this, statusLine, progress);
@@ -193,13 +207,27 @@ void PopulateDriveDlg::insertRow(int row, std::size_t index, const VolumeRecord&
     int depth = 0;
     for (int p = r.parent; p >= 0 && p < static_cast<int>(records.size()) && depth < 16; p = records[static_cast<std::size_t>(p)].parent)
         ++depth;
-    auto* fs = new QTableWidgetItem(QString(2 * depth, QLatin1Char(' ')) + QString::fromStdString(r.fileSystem));
+    // A volume its volume system names (an LVM2 "vg/lv") shows the name, and on which disk it lies when there are several.
+    QString shown = QString(2 * depth, QLatin1Char(' ')) + QString::fromStdString(r.fileSystem);
+    if (!r.label.empty()) shown += QStringLiteral("  ") + QString::fromStdString(r.label);
+    if (!furtherDisks.empty()) shown += QStringLiteral("  [disk %1]").arg(r.disk + 1);
+    auto* fs = new QTableWidgetItem(shown);
     fs->setData(Qt::UserRole, QString::fromStdString(r.fileSystem));
-    // Two file systems claim the volume: the row says so (Treat file system as: chooses).
-    if (std::string note = claimConflict(r); !note.empty()) fs->setToolTip(QString::fromStdString(note));
+    // Two file systems claim the volume, or its volume system has something to
+    // say of it: the tooltip says so (Treat file system as: chooses).
+    QStringList notes;
+    if (std::string note = claimConflict(r); !note.empty()) notes << QString::fromStdString(note);
+    if (!r.note.empty()) notes << QString::fromStdString(r.note);
+    if (!notes.isEmpty()) fs->setToolTip(notes.join(QLatin1Char('\n')));
     volumeList->setItem(row, 1, fs);
     volumeList->setItem(row, 2, new QTableWidgetItem(QString::fromStdString(r.sizeText)));
     volumeList->setItem(row, 3, new QTableWidgetItem(QString::number(r.startSector)));
+}
+
+std::vector<std::shared_ptr<const ByteSource>> PopulateDriveDlg::allDisks() const {
+    std::vector<std::shared_ptr<const ByteSource>> disks{disk};
+    disks.insert(disks.end(), furtherDisks.begin(), furtherDisks.end());
+    return disks;
 }
 
 void PopulateDriveDlg::standardScan() {
@@ -208,7 +236,8 @@ void PopulateDriveDlg::standardScan() {
     records.clear();
     scanner_ = std::make_unique<Partition>(records, *observer_, fileSystemProbes());
     scanner_->gptMode = settings.gptMode;
-    scanner_->scanPartitionTables(disk);
+    scanner_->earlierLayouts = earlierLayouts->isChecked();
+    scanner_->scanPartitionTables(allDisks());
     progress->setLongValue(1000);
     for (std::size_t i = records.size(); i-- > 0;) {
         records[i].volumeName = std::to_string(i);
@@ -228,6 +257,7 @@ void PopulateDriveDlg::standardScan() {
 void PopulateDriveDlg::advancedSweep() {
     scanner_ = std::make_unique<Partition>(records, *observer_, fileSystemProbes());
     scanner_->skipVolumeSize = !settings.doNotSkip;
+    scanner_->earlierLayouts = earlierLayouts->isChecked();
     if (settings.customEndSector >= 0) {
         scanner_->customStartSector = settings.customStartSector;
         scanner_->customEndSector = settings.customEndSector;
@@ -247,10 +277,9 @@ void PopulateDriveDlg::advancedSweep() {
         std::size_t index = records.size() - 1;
         observer->post([this, index, found] { insertRow(0, index, found); });
     };
-    std::shared_ptr<const ByteSource> source = disk;
     sweeping_ = true;
-    worker_.start([this, source, observer] {
-        scanner_->sweepVolumes(source);
+    worker_.start([this, disks = allDisks(), observer] {
+        scanner_->sweepVolumes(disks);
         observer->post([this] { sweepFinished(); });
     });
 }

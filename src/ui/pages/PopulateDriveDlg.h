@@ -52,10 +52,14 @@ public:
     LongProgressBar* progress = nullptr;
     QLabel* statusLine = nullptr;
     QPushButton* stopButton = nullptr;
+    // Lists the layouts older LVM2 metadata describes (removed or resized volumes).
+    QCheckBox* earlierLayouts = nullptr;
 
     Settings settings;
     // The disk, while the page lives; the records' sources are windows on it.
     std::shared_ptr<readWriteInterface> disk;
+    // The further disks the image page names, listed with the first.
+    std::vector<std::shared_ptr<readWriteInterface>> furtherDisks;
     std::vector<VolumeRecord> records;
     VolumeRecord chosenRecord;
     bool treatedAsRaw = false;
@@ -71,6 +75,7 @@ protected:
     void stopWorkers() override;
 
 private:
+    std::vector<std::shared_ptr<const ByteSource>> allDisks() const;
     void standardScan();
     void advancedSweep();
     void sweepFinished();

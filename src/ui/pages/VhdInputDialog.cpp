@@ -52,6 +52,27 @@ VhdInputDialog::VhdInputDialog(QWidget* parent) : WizardPage(parent) {
     connect(browseButton, &QPushButton::clicked, this, &VhdInputDialog::browse);
     layout->addWidget(pathGroup);
 
+    auto* furtherGroup = new QGroupBox(QStringLiteral("Further Disks Of The Same Machine:"), this);
+    auto* furtherRow = new QHBoxLayout(furtherGroup);
+    furtherValue = new QLabel(QStringLiteral("none"), furtherGroup);
+    furtherValue->setWordWrap(true);
+    furtherValue->setToolTip(
+        QStringLiteral("Disks whose volumes belong with the first one's: an LVM2 volume group over several disks"));
+    addDiskButton = new QPushButton(QStringLiteral("Add Disk..."), furtherGroup);
+    clearDisksButton = new QPushButton(QStringLiteral("Clear"), furtherGroup);
+    for (auto* b : {addDiskButton, clearDisksButton}) b->setAutoDefault(false);
+    furtherRow->addWidget(furtherValue, 1);
+    furtherRow->addWidget(addDiskButton);
+    furtherRow->addWidget(clearDisksButton);
+    connect(addDiskButton, &QPushButton::clicked, this, [this] {
+        addFurtherDisk(prompter().openFile(this, QStringLiteral("Disk images (*)")));
+    });
+    connect(clearDisksButton, &QPushButton::clicked, this, [this] {
+        furtherPaths.clear();
+        furtherValue->setText(QStringLiteral("none"));
+    });
+    layout->addWidget(furtherGroup);
+
     infoGroup = new QGroupBox(QStringLiteral("File Information:"), this);
     auto* grid = new QGridLayout(infoGroup);
     auto addRow = [&](int row, const char* caption, QLabel*& value) {
@@ -175,6 +196,31 @@ void VhdInputDialog::takeImage(const QString& path) {
     chainValue->setText(QString::fromStdString(chainText(info.chain)));
     showInformation(true);
     screenshot(this, QStringLiteral("1-image-page"));
+}
+
+void VhdInputDialog::addFurtherDisk(const QString& given) {
+    if (given.isEmpty()) return;
+    const QString path = QFileInfo(given).absoluteFilePath();
+    if (path == QFileInfo(pathBox->text()).absoluteFilePath() || furtherPaths.contains(path)) {
+        prompter().information(this, QStringLiteral("This disk is already chosen."));
+        return;
+    }
+    furtherPaths << path;
+    QStringList names;
+    for (const QString& p : furtherPaths) names << QFileInfo(p).fileName();
+    furtherValue->setText(names.join(QStringLiteral(", ")));
+    furtherValue->setToolTip(furtherPaths.join(QLatin1Char('\n')));
+}
+
+std::vector<OpenedImage> VhdInputDialog::openFurtherImages() const {
+    std::vector<OpenedImage> out;
+    for (const QString& p : furtherPaths) {
+        OpenOptions options;
+        options.allowedReferences = allowedReferences;
+        out.push_back(openDiskImage(p.toStdString(), std::nullopt, options));
+        if (!out.back().reader && out.back().message.empty()) out.back().message = "cannot open " + p.toStdString();
+    }
+    return out;
 }
 
 void VhdInputDialog::preset(const QString& given) {

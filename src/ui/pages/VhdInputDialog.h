@@ -34,6 +34,11 @@ public:
     QLineEdit* sizeBox = nullptr;
     QLineEdit* tableBox = nullptr;
     QLabel* chainValue = nullptr;  // the files behind the disk, child first
+    // Further disks of the same machine (an LVM2 volume group over several).
+    QPushButton* addDiskButton = nullptr;
+    QPushButton* clearDisksButton = nullptr;
+    QLabel* furtherValue = nullptr;
+    QStringList furtherPaths;
 
     // 0 none yet, 1 dynamic VHD, 2 VDI, 3 VMDK, 4 qcow2, 5 VHDX; a fixed disk
     // leaves it as it was.
@@ -50,6 +55,10 @@ public:
     // Opens the chosen image with the reader of its type, honouring the
     // corrections in options (a dynamic VHD must be named *.vhd).
     OpenedImage openChosenImage(const OpenOptions& options = {}) const;
+    // Each further disk, its kind found from its content; a failure carries its message.
+    std::vector<OpenedImage> openFurtherImages() const;
+    // Adds a further disk (from the file dialog, or given directly).
+    void addFurtherDisk(const QString& path);
 
     // Files outside the image's folder that the user allowed it to name (as
     // parent or extent), asked for by name when the image was taken.
