@@ -30,7 +30,9 @@ private:
 
 // The PV and extent an LV's data starts on, through the hidden LVs it names.
 bool firstExtent(const LvmVolumeGroup& vg, const LvmLogicalVolume& lv, std::size_t& pv, std::uint64_t& extent, int depth = 0) {
-    if (depth > kMaxNesting || lv.segments.empty() || lv.segments.front().stripes.empty()) return false;
+    // A thin volume's blocks lie anywhere in its pool: it has no first extent to show.
+    if (depth > kMaxNesting || lv.segments.empty() || lv.segments.front().stripes.empty() || lv.segments.front().type == "thin")
+        return false;
     const LvmStripe& st = lv.segments.front().stripes.front();
     if (!st.onLv) {
         pv = st.pv;
@@ -115,6 +117,8 @@ void report(const LvmDiscoveryState& state, const LvmVolumeGroup& vg, const LvmL
         auto source = std::make_shared<LvmVolumeSource>(vg, lv, pvs);
         if (!source->legsRead().empty())
             note += (note.empty() ? "" : " ") + std::string("Of its mirrored legs, ") + source->legsRead() + " is read.";
+        if (!source->problem().empty())
+            note += (note.empty() ? "" : " ") + source->problem();
         if (!source->whole())
             note += (note.empty() ? "" : " ") +
                     std::string("Part of it lies on a missing physical volume; that part reads as zeros and counts as damage.");

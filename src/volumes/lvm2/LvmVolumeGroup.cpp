@@ -94,6 +94,25 @@ bool readSegment(const LvmNode& s, const LvmVolumeGroup& vg, LvmSegment& seg, st
         // Each image holds the LV's extents at their own numbers.
         return lvStripes(s, "raids", static_cast<std::size_t>(std::max<std::int64_t>(s.numberOf("device_count", 0), 0)), 2,
                          1, false, seg.startExtent, seg, why);
+    if (seg.type == "thin-pool" || seg.type == "thin") {
+        const bool pool = seg.type == "thin-pool";
+        static const std::vector<const char*> poolKeys{"metadata", "pool"}, thinKeys{"thin_pool"};
+        for (const char* key : pool ? poolKeys : thinKeys) {
+            const std::string name = s.stringOf(key);
+            if (name.empty()) {
+                why = "a " + seg.type + " segment names no " + key;
+                return false;
+            }
+            seg.stripes.push_back({0, 0, true, name});
+        }
+        const std::int64_t device = s.numberOf("device_id", -1);
+        if (!pool && device < 0) {
+            why = "a thin segment names no device";
+            return false;
+        }
+        seg.deviceId = static_cast<std::uint64_t>(std::max<std::int64_t>(device, 0));
+        return true;
+    }
     if (seg.type != "striped" && !raid0) {
         why = "segments of type \"" + seg.type + "\" are not read";
         typeNotRead = true;
@@ -144,6 +163,12 @@ void resolveNames(LvmVolumeGroup& vg, const std::vector<std::pair<std::string, s
                 }
                 st.pv = static_cast<std::size_t>(at);
             }
+    // A thin pool is the store its thin volumes are read from, not a volume of its own.
+    for (LvmLogicalVolume& lv : vg.lvs)
+        if (!lv.segments.empty() && lv.segments.front().type == "thin-pool" && lv.unreadable.empty()) {
+            lv.unreadable = "it is a thin pool; its thin volumes are listed each on its own";
+            lv.unreadType = "thin-pool";
+        }
     for (const auto& [cow, origin] : snapshots) {
         const int at = vg.lvIndex(cow);
         if (at < 0) continue;

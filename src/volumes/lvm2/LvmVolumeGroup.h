@@ -26,7 +26,9 @@ struct LvmSegment {
     std::uint64_t stripeSectors = 0;
     // Striped and raid0: the stripes in turn. Mirror and raid1: one entry per
     // leg, each holding the whole segment (one is read).
+    // Thin-pool: [its metadata LV, its data LV]. Thin: [its pool LV].
     std::vector<LvmStripe> stripes;
+    std::uint64_t deviceId = 0;  // thin: the device in the pool's metadata
     bool legs() const { return type == "mirror" || type == "raid1"; }
 };
 

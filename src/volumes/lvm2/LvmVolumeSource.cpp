@@ -1,5 +1,7 @@
 #include "volumes/lvm2/LvmVolumeSource.h"
 
+#include "volumes/lvm2/LvmThinMapping.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -40,7 +42,31 @@ LvmVolumeSource::LvmVolumeSource(const LvmVolumeGroup& vg, const LvmLogicalVolum
         Segment seg;
         seg.start = static_cast<std::int64_t>(s.startExtent) * extentBytes;
         seg.length = static_cast<std::int64_t>(s.extentCount) * extentBytes;
-        if (s.legs()) {
+        if (s.type == "thin") {
+            // The pool's metadata LV maps the thin device's blocks onto its data LV.
+            const LvmStripe& poolRef = s.stripes.front();
+            const LvmLogicalVolume* pool = poolRef.pv < vg.lvs.size() ? &vg.lvs[poolRef.pv] : nullptr;
+            if (!pool || pool->segments.empty() || pool->segments.front().type != "thin-pool" ||
+                pool->segments.front().stripes.size() != 2) {
+                problem_ = "Its thin pool " + poolRef.lvName + " is not one the metadata describes.";
+            } else {
+                std::shared_ptr<const ByteSource> meta, data;
+                bool metaWhole = false, dataWhole = false;
+                area(pool->segments.front().stripes[0], meta, metaWhole);
+                area(pool->segments.front().stripes[1], data, dataWhole);
+                ThinMapping mapping;
+                std::string why;
+                if (!meta || !data) {
+                    problem_ = "Its thin pool's metadata or data cannot be read.";
+                } else if (!readThinMapping(*meta, s.deviceId, mapping, why)) {
+                    problem_ = why;
+                } else {
+                    whole_ = whole_ && metaWhole && dataWhole;
+                    seg.stripes.emplace_back(std::make_shared<ThinVolumeSource>(data, std::move(mapping), seg.start + seg.length),
+                                             seg.start);
+                }
+            }
+        } else if (s.legs()) {
             // The first whole leg; the first leg when none is.
             std::size_t chosen = s.stripes.size();
             std::vector<std::pair<std::shared_ptr<const ByteSource>, std::int64_t>> legs;

@@ -3,7 +3,8 @@
 // physical volumes that hold them (one stripe is linear; several take turns
 // every stripe size), or in the hidden logical volumes a mirror or RAID
 // segment names (a RAID 0 takes turns over its images; of a mirror's or a
-// RAID 1's legs, the first that is whole is read). What no segment covers,
+// RAID 1's legs, the first that is whole is read; a thin volume through its
+// pool's mapping, blocks never written as zeros). What no segment covers,
 // or lies on a physical volume that is not at hand, reads as zeros and the
 // read reports failure.
 #include "diskimage/ByteSource.h"
@@ -31,6 +32,8 @@ public:
     bool whole() const { return whole_; }
     // Which leg of each mirror or RAID 1 segment is read ("" when none has legs).
     const std::string& legsRead() const { return legsRead_; }
+    // Why part of it cannot be read beyond a missing PV (a thin pool's damaged metadata); "" when nothing.
+    const std::string& problem() const { return problem_; }
 
 private:
     // One stripe's extents as one run of a source: a segment of n stripes is n runs.
@@ -45,6 +48,7 @@ private:
     std::int64_t size_ = 0;
     bool whole_ = true;
     std::string legsRead_;
+    std::string problem_;
 };
 
 }  // namespace ondrel
