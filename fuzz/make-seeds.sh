@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 s="$work/seeds"
-mkdir -p "$s"/{vhd,vhd_fixed,vdi,vmdk,vmdk_descriptor,qcow2,vhdx,partitions,decoders,fs_ntfs,fs_fat16,fs_fat32,fs_exfat,fs_ext,fs_hfsplus,carving,split,hfs_compressed,lvm2}
+mkdir -p "$s"/{vhd,vhd_fixed,vdi,vmdk,vmdk_descriptor,qcow2,vhdx,partitions,decoders,fs_ntfs,fs_fat16,fs_fat32,fs_exfat,fs_ext,fs_hfsplus,carving,split,hfs_compressed,lvm2,lvm_thin}
 ft=()
 command -v faketime >/dev/null && ft=(faketime -f '2024-03-05 12:00:00')
 export TZ=UTC SOURCE_DATE_EPOCH=1709640000
@@ -168,6 +168,19 @@ fi
 if [ -f "$root/tests/fixtures/images/lvm-bare.img.xz" ]; then
   xz -dc "$root/tests/fixtures/images/lvm-bare.img.xz" >"$work/lvm-bare.img"
   head -c 65536 "$work/lvm-bare.img" >"$s/lvm2/whole-disk-pv"
+fi
+# A thin pool's metadata as thin_restore wrote it (pool_tmeta, the first extent
+# after the PV's 1 MiB data start), cut after its last written block; the
+# first byte chooses the device (1).
+if [ -f "$root/tests/fixtures/images/lvm-thin.img.xz" ]; then
+  mkdir -p "$s/lvm_thin"
+  xz -dc "$root/tests/fixtures/images/lvm-thin.img.xz" >"$work/lvm-thin.img"
+  python3 - "$work/lvm-thin.img" "$s/lvm_thin/thin-restore" <<'PY'
+import sys
+meta = open(sys.argv[1], "rb").read()[1 << 20:5 << 20]
+last = max(b for b in range(len(meta) // 4096) if meta[b * 4096:(b + 1) * 4096].strip(b"\0"))
+open(sys.argv[2], "wb").write(b"\x01" + meta[:(last + 1) * 4096])
+PY
 fi
 
 tar -C "$s" --sort=name --owner=0 --group=0 --numeric-owner --mtime='2024-03-05' -cf - . | xz -9 >"$root/fuzz/seeds.tar.xz"
