@@ -11,7 +11,7 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1) return 0;
+    if (size < 2) return 0;
     const std::uint64_t device = data[0] % 4;
     std::vector<std::uint8_t> meta(((size - 1 + 4095) / 4096) * 4096);
     std::memcpy(meta.data(), data + 1, size - 1);

@@ -91,7 +91,8 @@ bool readThinMapping(const ByteSource& metadata, std::uint64_t deviceId, ThinMap
     const std::uint64_t root = le64(s, 320);
     out.blockSectors = le32(s, 336);
     const std::uint64_t blocks = std::min<std::uint64_t>(le64(s, 344), static_cast<std::uint64_t>(metadata.size()) / kBlock);
-    if (out.blockSectors == 0 || le32(s, 340) != kBlock / 512) {
+    // Data blocks are 64 KiB to 1 GiB, a multiple of 64 KiB.
+    if (out.blockSectors < 128 || out.blockSectors > (1u << 21) || out.blockSectors % 128 != 0 || le32(s, 340) != kBlock / 512) {
         message = "The thin pool's metadata states no block sizes it can hold.";
         return false;
     }
@@ -136,7 +137,25 @@ bool readThinMapping(const ByteSource& metadata, std::uint64_t deviceId, ThinMap
 
 ThinVolumeSource::ThinVolumeSource(std::shared_ptr<const ByteSource> data, ThinMapping mapping, std::int64_t size)
     : data_(std::move(data)), mapping_(std::move(mapping)), blockBytes_(static_cast<std::int64_t>(mapping_.blockSectors) * 512),
-      size_(size) {}
+      size_(size) {
+    if (blockBytes_ <= 0) return;
+    // Only blocks inside the volume count, and only data blocks whose bytes a
+    // 63-bit offset can name (a hostile key or value would overflow).
+    const auto inVolume = static_cast<std::uint64_t>((size_ + blockBytes_ - 1) / blockBytes_);
+    const auto addressable = static_cast<std::uint64_t>(INT64_MAX / blockBytes_);
+    std::vector<ThinRun> kept;
+    for (ThinRun r : mapping_.runs) {
+        if (r.virtualBlock >= inVolume) break;
+        r.count = std::min(r.count, inVolume - r.virtualBlock);
+        if (r.dataBlock >= addressable) {
+            r.dataBlock = addressable - 1;  // beyond any pool: reads there fail
+            r.count = 1;
+        }
+        r.count = std::min(r.count, addressable - r.dataBlock);
+        kept.push_back(r);
+    }
+    mapping_.runs = std::move(kept);
+}
 
 bool ThinVolumeSource::readAt(std::int64_t offset, void* buffer, std::size_t length) const {
     auto* out = static_cast<std::uint8_t*>(buffer);
