@@ -13,8 +13,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     const std::uint64_t device = data[0] % 4;
-    std::vector<std::uint8_t> meta(((size - 1 + 4095) / 4096) * 4096);
-    std::memcpy(meta.data(), data + 1, size - 1);
+    std::vector<std::uint8_t> meta(data + 1, data + size);
+    meta.resize((meta.size() + 4095) / 4096 * 4096);
     for (std::size_t at = 0; at < meta.size(); at += 4096) {
         const std::uint32_t csum = ~ondrel::crc32c(meta.data() + at + 4, 4092) ^ (at == 0 ? 160774u : 121107u);
         std::memcpy(meta.data() + at, &csum, 4);  // little-endian, as the format keeps it
