@@ -42,6 +42,7 @@ int runExport(ExportOptions& o) {
         auto v = numberedVolume(disksOf(reader, further), *o.volume, o.gpt, o.sweep);
         if (!v) return kExitFailure;
         source = v->source;
+        if (v->incomplete) printError("warning: volume " + v->volumeName + ": " + v->note);
         name += ".volume" + std::to_string(*o.volume);
     }
     WorkControl control;

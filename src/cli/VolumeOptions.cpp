@@ -117,6 +117,11 @@ std::optional<ScannedVolume> scanVolume(VolumeOptions& o) {
         return std::nullopt;
     }
 
+    // A volume missing part of its bytes is read as far as it goes; the exit status says so.
+    if (v.record.incomplete) {
+        printError("warning: volume " + v.record.volumeName + ": " + v.record.note);
+        o.image.hadWarnings = true;
+    }
     v.adapter = createAdapter(v.record);
     if (!v.adapter) {
         printError("not a valid drive. (file system \"" + v.record.fileSystem + "\" cannot be read)");

@@ -77,6 +77,7 @@ void printJson(const std::vector<VolumeRecord>& records) {
                        {"name", r.label},
                        {"disk", r.disk},
                        {"note", r.note},
+                       {"incomplete", r.incomplete},
                        {"claims", r.claims}});
     }
     std::printf("%s\n", out.dump(2).c_str());
@@ -118,10 +119,14 @@ int runVolumes(VolumesOptions& o) {
     }
     if (o.json) printJson(records);
     else printTable(records, disks.size() > 1);
+    bool incomplete = false;
     for (const VolumeRecord& r : records) {
         if (std::string note = claimConflict(r); !note.empty()) printError("note: " + note);
         if (!r.note.empty()) printError("note: volume " + r.volumeName + ": " + r.note);
+        incomplete = incomplete || r.incomplete;
     }
+    // A volume missing part of its bytes makes the listing partial: the exit status says so.
+    if (incomplete) return kExitFailure;
     return o.image.hadWarnings ? kExitFailure : kExitOk;
 }
 

@@ -118,6 +118,7 @@ void Partition::add(ListedVolume listed, int parent, const std::shared_ptr<const
     r.listedBy = std::move(listed.listedBy);
     if (!listed.label.empty()) r.label = std::move(listed.label);
     r.note = std::move(listed.note);
+    r.incomplete = listed.incomplete;
     r.parent = parent;
     r.disk = parent >= 0 ? records_[static_cast<std::size_t>(parent)].disk
                         : disk >= 0 ? disk : static_cast<int>(disks_.size()) - 1;

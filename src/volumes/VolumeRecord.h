@@ -47,6 +47,8 @@ struct VolumeRecord {
     // What its volume system says of it: a missing physical volume, the
     // mirror leg read, an earlier layout whose extents are in use again.
     std::string note;
+    // Part of its bytes cannot be read: its listing is partial, and says so.
+    bool incomplete = false;
 };
 
 // What the partition-table scan lists for a partition type it does not know.

@@ -28,6 +28,7 @@ struct ListedVolume {
     std::string listedBy;    // "MBR", "GPT", "sweep", "disk", "LVM2"
     std::string label;       // the volume's own name where its volume system gives one ("vg/lv")
     std::string note;        // what the user should know of it (a missing part, which mirror leg is read)
+    bool incomplete = false; // part of its bytes cannot be read (a disk that holds them is missing)
     // The volume's bytes when they are not one stretch of the source listed
     // (an LVM2 logical volume); null: the window startByte, lengthBytes.
     std::shared_ptr<const ByteSource> source;

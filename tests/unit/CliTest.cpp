@@ -142,4 +142,29 @@ TEST(CliTest, VolumeChoiceAndAdvancedModeCandidates) {
     EXPECT_NE(deep.out.find("/ORPHAN_ENTRY/"), std::string::npos);
 }
 
+// Further images follow the first, before a trailing OUTPUT_FOLDER or REGEX;
+// a volume group missing a disk is listed, and the exit status says it is partial.
+TEST(CliTest, SeveralImagesAreOneMachineAndAMissingDiskIsAFailure) {
+    const std::string a = quoted(fixture("lvm-pair-a.img")), b = quoted(fixture("lvm-pair-b.img"));
+    CliResult both = runCli("volumes " + a + " " + b);
+    ASSERT_EQ(both.status, 0) << both.out;
+    EXPECT_NE(both.out.find("vgpair/span [disk 1]"), std::string::npos) << both.out;
+    CliResult alone = runCli("volumes " + b);
+    EXPECT_EQ(alone.status, 1) << alone.out;
+    EXPECT_NE(alone.out.find("misses its physical volume pv0"), std::string::npos) << alone.out;
+    TempDir out;
+    CliResult json = runCli("volumes --json " + a + " " + b + " 2>/dev/null");
+    const std::size_t span = json.out.find("\"vgpair/span\"");
+    ASSERT_NE(span, std::string::npos);
+    const std::size_t at = json.out.rfind("\"volume\": \"", span);
+    const std::string number = json.out.substr(at + 11, json.out.find('"', at + 11) - at - 11);
+    CliResult exported = runCli("export --volume " + number + " " + a + " " + b + " " + quoted(out.path().string()));
+    ASSERT_EQ(exported.status, 0) << exported.out;
+    EXPECT_NE(exported.out.find(".volume" + number), std::string::npos) << exported.out;
+    CliResult found = runCli("search --volume " + number + " " + a + " " + b + " blob");
+    ASSERT_EQ(found.status, 0) << found.out;
+    EXPECT_NE(found.out.find("blob.bin"), std::string::npos) << found.out;
+    EXPECT_NE(runCli("export " + a).status, 0);  // no OUTPUT_FOLDER
+}
+
 }  // namespace ondrel::test

@@ -163,6 +163,7 @@ TEST(Lvm2Test, AMissingPhysicalVolumeIsNamedAndTheWholeLegIsRead) {
     const VolumeRecord* stripes = named(records, "vgpair/stripes");
     ASSERT_NE(stripes, nullptr);
     EXPECT_NE(stripes->note.find("missing physical volume"), std::string::npos) << stripes->note;
+    EXPECT_TRUE(stripes->incomplete);
     std::vector<std::uint8_t> chunk(65536, 0xAA);
     EXPECT_FALSE(stripes->source->readAt(0, chunk.data(), chunk.size()));  // the first stripe lay on pv0
     EXPECT_EQ(chunk[0], 0);
@@ -170,6 +171,7 @@ TEST(Lvm2Test, AMissingPhysicalVolumeIsNamedAndTheWholeLegIsRead) {
     const VolumeRecord* r1 = named(records, "vgpair/r1");
     ASSERT_NE(r1, nullptr);
     EXPECT_NE(r1->note.find("r1_rimage_1 is read"), std::string::npos) << r1->note;
+    EXPECT_FALSE(r1->incomplete);
     std::map<std::string, std::string> want;
     for (const auto& row : manifestRows("lvm-files.manifest"))
         if (row[1] == "vgpair/r1") want[row[4]] = row[3];

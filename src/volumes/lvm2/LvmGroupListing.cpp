@@ -119,6 +119,7 @@ void report(const LvmDiscoveryState& state, const LvmVolumeGroup& vg, const LvmL
             note += (note.empty() ? "" : " ") + std::string("Of its mirrored legs, ") + source->legsRead() + " is read.";
         if (!source->problem().empty())
             note += (note.empty() ? "" : " ") + source->problem();
+        v.incomplete = !source->whole() || !source->problem().empty();
         if (!source->whole())
             note += (note.empty() ? "" : " ") +
                     std::string("Part of it lies on a missing physical volume; that part reads as zeros and counts as damage.");
