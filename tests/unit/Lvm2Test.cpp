@@ -370,6 +370,26 @@ TEST(Lvm2Test, SegmentsThatCannotBeReadMakeTheVolumeUnreadableWithTheReason) {
     EXPECT_NE(why("segment1 { start_extent = 0 extent_count = 99999999999999999 " + linear + "0] }").find("extents"),
               std::string::npos);
     EXPECT_EQ(why(""), "it has no segments");
+    // Hidden volumes that name each other: built a bounded number of times, reads fail, nothing hangs.
+    {
+        LvmVolumeGroup loop = group(
+            "a { status = [\"VISIBLE\"] segment1 { start_extent = 0 extent_count = 2 type = \"raid1\" device_count = 2 "
+            "raids = [\"m\", \"b\", \"m\", \"a\"] } }\n"
+            "b { segment1 { start_extent = 0 extent_count = 2 type = \"mirror\" mirror_count = 1 mirrors = [\"a\", 0] } }\n");
+        ASSERT_EQ(loop.lvs.size(), 2u);
+        EXPECT_NE(loop.lvs[0].unreadable.find("\"a\""), std::string::npos) << loop.lvs[0].unreadable;  // it names itself
+        loop.lvs[0].unreadable.clear();  // read it anyway: the nesting bound must hold
+        LvmVolumeSource source(loop, loop.lvs[0], {nullptr});
+        std::uint8_t b[512];
+        EXPECT_FALSE(source.readAt(0, b, sizeof b));
+        EXPECT_FALSE(source.whole());
+    }
+    // A leg count beyond what the text lists, or beyond the bound.
+    EXPECT_NE(why("segment1 { start_extent = 0 extent_count = 4 type = \"mirror\" mirror_count = 3 mirrors = [\"x\", 0] }")
+                  .find("count"),
+              std::string::npos);
+    EXPECT_NE(why("segment1 { start_extent = 0 extent_count = 4 type = \"raid1\" device_count = 100000 raids = [] }").find("count"),
+              std::string::npos);
     // The PV is found by the label's UUID, without the dashes the text writes.
     EXPECT_EQ(group("").pvIndex("AAAAAABBBB"), 0);
     EXPECT_EQ(group("").pvIndex("AAAAAA"), -1);
