@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 s="$work/seeds"
-mkdir -p "$s"/{vhd,vhd_fixed,vdi,vmdk,vmdk_descriptor,qcow2,vhdx,partitions,decoders,fs_ntfs,fs_fat16,fs_fat32,fs_exfat,fs_ext,fs_hfsplus,carving,split,hfs_compressed,lvm2,lvm_thin}
+mkdir -p "$s"/{vhd,vhd_fixed,vdi,vmdk,vmdk_descriptor,qcow2,vhdx,partitions,decoders,fs_ntfs,fs_fat16,fs_fat32,fs_exfat,fs_ext,fs_hfsplus,carving,split,hfs_compressed,lvm2,lvm_thin,lvm_snapshot}
 ft=()
 command -v faketime >/dev/null && ft=(faketime -f '2024-03-05 12:00:00')
 export TZ=UTC SOURCE_DATE_EPOCH=1709640000
@@ -181,6 +181,13 @@ meta = open(sys.argv[1], "rb").read()[1 << 20:5 << 20]
 last = max(b for b in range(len(meta) // 4096) if meta[b * 4096:(b + 1) * 4096].strip(b"\0"))
 open(sys.argv[2], "wb").write(b"\x01" + meta[:(last + 1) * 4096])
 PY
+fi
+# A snapshot's copy-on-write store as the fixture lays it out (the LV "before",
+# 16 MiB into the PV's data): the header, the first area's table and two of
+# its data chunks; the first byte makes the origin 16 MiB.
+if [ -f "$root/tests/fixtures/images/lvm-snap.img.xz" ]; then
+  xz -dc "$root/tests/fixtures/images/lvm-snap.img.xz" >"$work/lvm-snap.img"
+  { printf '\377'; tail -c +$(((17 << 20) + 1)) "$work/lvm-snap.img" | head -c 16384; } >"$s/lvm_snapshot/cow-store"
 fi
 
 tar -C "$s" --sort=name --owner=0 --group=0 --numeric-owner --mtime='2024-03-05' -cf - . | xz -9 >"$root/fuzz/seeds.tar.xz"

@@ -16,6 +16,7 @@
 #include "volumes/lvm2/LvmVolumeSource.h"
 
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -119,7 +120,7 @@ TEST(Lvm2Test, LogicalVolumesAreListedByNameWithTheBytesDdAssembles) {
         EXPECT_EQ(lv->startSector * 512, std::stoll(first)) << row[1];
         ++compared;
     }
-    EXPECT_EQ(compared, 13);
+    EXPECT_EQ(compared, 16);
     // The partition holding the physical volume says so.
     for (const VolumeRecord& r : byImage["lvm-mbr.img"])
         if (r.listedBy == "MBR") {
@@ -135,8 +136,8 @@ TEST(Lvm2Test, FilesInsideLogicalVolumesAreTheOnesTheSleuthKitReads) {
     if (fixture("lvm-pair-a.img").empty()) GTEST_SKIP() << "the LVM2 fixtures are missing";
     std::map<std::pair<std::string, std::string>, std::map<std::string, std::string>> want;
     for (const auto& row : manifestRows("lvm-files.manifest")) want[{row[0], row[1]}][row[4]] = row[3];
-    // Linear, two segments, striped, RAID 0, RAID 1, mirror, over two disks, one removed, and thin.
-    ASSERT_EQ(want.size(), 10u);
+    // Linear, two segments, striped, RAID 0, RAID 1, mirror, over two disks, one removed, thin, and snapshots.
+    ASSERT_EQ(want.size(), 13u);
     std::map<std::string, std::vector<VolumeRecord>> byImage;
     for (const auto& [where, files] : want) {
         if (!byImage.count(where.first)) byImage[where.first] = listed(where.first);
@@ -242,6 +243,60 @@ TEST(Lvm2Test, ThinVolumesReadThroughThePoolMappingAndADamagedNodeIsSaid) {
     EXPECT_NE(broken->note.find("checksum"), std::string::npos) << broken->note;
     std::uint8_t b[512];
     EXPECT_FALSE(broken->source->readAt(0, b, sizeof b));
+}
+
+// A classic snapshot reads as its origin was when it was taken: the chunks
+// the origin changed since come from the copy-on-write store (its table in
+// two areas); a store never written reads as the origin is. A damaged header
+// or table is said and the volume marked incomplete, and a table that never
+// ends stops with the store.
+TEST(Lvm2Test, SnapshotsReadAsTheirOriginWasAndADamagedStoreIsSaid) {
+    if (fixture("lvm-snap.img").empty()) GTEST_SKIP() << "the LVM2 fixtures are missing";
+    const auto records = listed("lvm-snap.img");
+    EXPECT_EQ(named(records, "vgsnap/snapshot0"), nullptr);  // what ties a snapshot to its origin is no volume
+    const VolumeRecord* before = named(records, "vgsnap/before");
+    ASSERT_NE(before, nullptr);
+    EXPECT_FALSE(before->incomplete);
+    EXPECT_NE(before->note.find("A snapshot of data: "), std::string::npos) << before->note;
+    EXPECT_EQ(before->fileSystem, "extX");
+    const VolumeRecord* fresh = named(records, "vgsnap/fresh");
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_NE(fresh->note.find("never written"), std::string::npos) << fresh->note;
+
+    // The store is the LV "before", extents 16 to 23 of the only PV.
+    const ByteVector disk = readFile(fixture("lvm-snap.img"));
+    LvmPhysicalVolumeLabel label;
+    std::string message;
+    MemoryReader reader(disk);
+    ASSERT_TRUE(readPhysicalVolumeLabel(reader, label, message));
+    ASSERT_FALSE(label.dataAreas.empty());
+    const std::size_t store = static_cast<std::size_t>(label.dataAreas[0].offset) + (16u << 20);
+    ASSERT_EQ(std::string(reinterpret_cast<const char*>(disk.data() + store), 4), "SnAp");
+    auto relisted = [&](const std::function<void(ByteVector&)>& damage) {
+        ByteVector copy = disk;
+        damage(copy);
+        std::vector<VolumeRecord> again;
+        Partition partition(again, silentObserver(), fileSystemProbes());
+        partition.scanPartitionTables(std::make_shared<MemoryReader>(copy));
+        const VolumeRecord* r = named(again, "vgsnap/before");
+        return r ? std::make_pair(r->note, r->incomplete) : std::make_pair(std::string("not listed"), false);
+    };
+    const auto [badMagic, badMagicIncomplete] = relisted([&](ByteVector& d) { d[store] = 'X'; });
+    EXPECT_TRUE(badMagicIncomplete);
+    EXPECT_NE(badMagic.find("does not begin with a snapshot header"), std::string::npos) << badMagic;
+    const auto [invalid, invalidIncomplete] = relisted([&](ByteVector& d) { std::fill_n(d.begin() + static_cast<std::ptrdiff_t>(store) + 4, 4, 0); });
+    EXPECT_TRUE(invalidIncomplete);
+    EXPECT_NE(invalid.find("marked invalid"), std::string::npos) << invalid;
+    // The first exception's store chunk far past the 8 MiB store.
+    const auto [past, pastIncomplete] = relisted([&](ByteVector& d) { d[store + 4096 + 8 + 6] = 0x7f; });
+    EXPECT_TRUE(pastIncomplete);
+    EXPECT_NE(past.find("beyond its origin or beyond the store"), std::string::npos) << past;
+    // Every table entry used, in every area, to the end of the store.
+    const auto [endless, endlessIncomplete] = relisted([&](ByteVector& d) {
+        std::fill_n(d.begin() + static_cast<std::ptrdiff_t>(store) + 4096, (8u << 20) - 4096, std::uint8_t{0xff});
+    });
+    EXPECT_TRUE(endlessIncomplete);
+    EXPECT_NE(endless.find("beyond its origin or beyond the store"), std::string::npos) << endless;
 }
 
 // A segment type that is not read is listed with its type, and reading it fails

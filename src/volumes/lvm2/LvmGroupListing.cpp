@@ -117,6 +117,7 @@ void report(const LvmDiscoveryState& state, const LvmVolumeGroup& vg, const LvmL
         auto source = std::make_shared<LvmVolumeSource>(vg, lv, pvs);
         if (!source->legsRead().empty())
             note += (note.empty() ? "" : " ") + std::string("Of its mirrored legs, ") + source->legsRead() + " is read.";
+        if (!source->note().empty()) note += (note.empty() ? "" : " ") + source->note();
         if (!source->problem().empty())
             note += (note.empty() ? "" : " ") + source->problem();
         v.incomplete = !source->whole() || !source->problem().empty();

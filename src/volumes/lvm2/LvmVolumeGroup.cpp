@@ -149,9 +149,14 @@ bool readSegment(const LvmNode& s, const LvmVolumeGroup& vg, LvmSegment& seg, st
     return true;
 }
 
-// Hidden LVs named by segments are found by name once all are read; a
-// snapshot's copy-on-write store is not its origin's data and is marked so.
-void resolveNames(LvmVolumeGroup& vg, const std::vector<std::pair<std::string, std::string>>& snapshots) {
+// A classic snapshot as its "snapshotN" LV states it.
+struct SnapshotTie {
+    std::string cow, origin;
+    std::uint64_t extents = 0, chunkSectors = 0;
+};
+
+// Hidden LVs named by segments are found by name once all are read.
+void resolveNames(LvmVolumeGroup& vg, const std::vector<SnapshotTie>& snapshots) {
     for (LvmLogicalVolume& lv : vg.lvs)
         for (LvmSegment& seg : lv.segments)
             for (LvmStripe& st : seg.stripes) {
@@ -169,12 +174,23 @@ void resolveNames(LvmVolumeGroup& vg, const std::vector<std::pair<std::string, s
             lv.unreadable = "it is a thin pool; its thin volumes are listed each on its own";
             lv.unreadType = "thin-pool";
         }
-    for (const auto& [cow, origin] : snapshots) {
-        const int at = vg.lvIndex(cow);
+    // The store of a snapshot is listed under its own name (LVM hides it in
+    // the text and shows it by that name); the "snapshotN" LV that ties it
+    // to its origin is not a volume of its own.
+    for (const SnapshotTie& tie : snapshots) {
+        const int at = vg.lvIndex(tie.cow), origin = vg.lvIndex(tie.origin);
         if (at < 0) continue;
         LvmLogicalVolume& lv = vg.lvs[static_cast<std::size_t>(at)];
-        lv.unreadable = "it is a snapshot of " + origin + "; its copy-on-write store is not read";
-        lv.unreadType = "snapshot";
+        lv.visible = true;
+        if (!lv.unreadable.empty()) continue;
+        if (origin < 0 || origin == at || vg.lvs[static_cast<std::size_t>(origin)].snapshotOrigin >= 0) {
+            lv.unreadable = "it is a snapshot of \"" + tie.origin + "\", which the group does not list as a volume it can read";
+            lv.unreadType = "snapshot";
+            continue;
+        }
+        lv.snapshotOrigin = origin;
+        lv.snapshotExtents = tie.extents;
+        lv.chunkSectors = tie.chunkSectors;
     }
 }
 }  // namespace
@@ -230,7 +246,7 @@ bool readVolumeGroup(const LvmNode& root, LvmVolumeGroup& vg, std::string& messa
         e.peCount = static_cast<std::uint64_t>(peCount);
         vg.pvs.push_back(std::move(e));
     }
-    std::vector<std::pair<std::string, std::string>> snapshots;  // copy-on-write store, origin
+    std::vector<SnapshotTie> snapshots;
     if (const LvmNode* lvs = group->child("logical_volumes")) {
         for (const LvmNode& l : lvs->items) {
             if (l.kind != LvmNode::Kind::Section) continue;
@@ -243,8 +259,16 @@ bool readVolumeGroup(const LvmNode& root, LvmVolumeGroup& vg, std::string& messa
                 LvmSegment seg;
                 std::string why;
                 bool typeNotRead = false;
-                if (seg.type = s.stringOf("type"); seg.type == "snapshot")
-                    snapshots.emplace_back(s.stringOf("cow_store"), s.stringOf("origin"));
+                if (seg.type = s.stringOf("type"); seg.type == "snapshot") {
+                    const std::int64_t count = s.numberOf("extent_count", 0), chunk = s.numberOf("chunk_size", 0);
+                    snapshots.push_back({s.stringOf("cow_store"), s.stringOf("origin"),
+                                         count > 0 && static_cast<std::uint64_t>(count) <= kMaxSectors / vg.extentSectors
+                                             ? static_cast<std::uint64_t>(count)
+                                             : 0,
+                                         chunk > 0 ? static_cast<std::uint64_t>(chunk) : 0});
+                    lv.visible = false;
+                    continue;
+                }
                 const bool ok = readSegment(s, vg, seg, why, typeNotRead);
                 if (seg.extentCount > 0) lv.statedExtents = std::max(lv.statedExtents, seg.startExtent + seg.extentCount);
                 if (!ok) {

@@ -42,6 +42,11 @@ struct LvmLogicalVolume {
     std::string unreadType;
     // Extents the text states, read or not (an unread LV's size).
     std::uint64_t statedExtents = 0;
+    // A classic snapshot is its copy-on-write store's LV (the name lvs
+    // shows): its segments are the store's, its bytes the origin's as they
+    // were, over snapshotExtents (the origin's size when it was taken).
+    int snapshotOrigin = -1;  // index in LvmVolumeGroup::lvs
+    std::uint64_t snapshotExtents = 0, chunkSectors = 0;
     std::uint64_t extents() const;
 };
 

@@ -1,5 +1,6 @@
 #include "volumes/lvm2/LvmVolumeSource.h"
 
+#include "volumes/lvm2/LvmSnapshotStore.h"
 #include "volumes/lvm2/LvmThinMapping.h"
 
 #include <algorithm>
@@ -99,6 +100,42 @@ LvmVolumeSource::LvmVolumeSource(const LvmVolumeGroup& vg, const LvmLogicalVolum
         size_ = std::max(size_, seg.start + seg.length);
         segments_.push_back(std::move(seg));
     }
+    if (lv.snapshotOrigin >= 0) asSnapshot(vg, lv, area);
+}
+
+template <typename Area>
+void LvmVolumeSource::asSnapshot(const LvmVolumeGroup& vg, const LvmLogicalVolume& lv, Area& area) {
+    // What was built so far is the store; the volume becomes the origin as it was.
+    auto store = std::make_shared<LvmVolumeSource>(*this);
+    const LvmLogicalVolume& origin = vg.lvs[static_cast<std::size_t>(lv.snapshotOrigin)];
+    std::shared_ptr<const ByteSource> originSource;
+    bool originWhole = false;
+    area(LvmStripe{static_cast<std::size_t>(lv.snapshotOrigin), 0, true, origin.name}, originSource, originWhole);
+    const std::int64_t extentBytes = static_cast<std::int64_t>(vg.extentSectors) * 512;
+    const std::int64_t size = static_cast<std::int64_t>(lv.snapshotExtents ? lv.snapshotExtents : origin.extents()) * extentBytes;
+    SnapshotExceptions exceptions;
+    std::string why;
+    const bool read = readSnapshotExceptions(*store, lv.chunkSectors, size, exceptions, why);
+    if (!originSource) {
+        problem_ = "Its origin " + origin.name + " cannot be read.";
+    } else if (!read) {
+        problem_ = why;
+    } else if (exceptions.invalid) {
+        problem_ = "The snapshot was marked invalid (its copy-on-write store filled up): chunks changed after that read as the origin holds them now.";
+    }
+    whole_ = whole_ && originWhole;
+    if (!exceptions.used && read)
+        note_ = "Its copy-on-write store was never written: it reads as its origin " + origin.name + ".";
+    else if (read)
+        note_ = "A snapshot of " + origin.name + ": " + std::to_string(exceptions.map.size()) +
+                " chunks changed since it was taken are read from its copy-on-write store.";
+    if (exceptions.chunkSectors == 0) exceptions.chunkSectors = 8;
+    segments_.clear();
+    Segment seg;
+    seg.length = size;
+    seg.stripes.emplace_back(std::make_shared<SnapshotSource>(originSource, store, std::move(exceptions), size), 0);
+    segments_.push_back(std::move(seg));
+    size_ = size;
 }
 
 bool LvmVolumeSource::readSegment(const Segment& s, std::int64_t offset, std::uint8_t* out, std::size_t length) const {

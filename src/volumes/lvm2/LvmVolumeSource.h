@@ -4,7 +4,8 @@
 // every stripe size), or in the hidden logical volumes a mirror or RAID
 // segment names (a RAID 0 takes turns over its images; of a mirror's or a
 // RAID 1's legs, the first that is whole is read; a thin volume through its
-// pool's mapping, blocks never written as zeros). What no segment covers,
+// pool's mapping, blocks never written as zeros; a classic snapshot as its
+// origin with the chunks its copy-on-write store kept). What no segment covers,
 // or lies on a physical volume that is not at hand, reads as zeros and the
 // read reports failure.
 #include "diskimage/ByteSource.h"
@@ -34,6 +35,8 @@ public:
     const std::string& legsRead() const { return legsRead_; }
     // Why part of it cannot be read beyond a missing PV (a thin pool's damaged metadata); "" when nothing.
     const std::string& problem() const { return problem_; }
+    // What the user should know that is no damage (what a snapshot is read from); "" when nothing.
+    const std::string& note() const { return note_; }
 
 private:
     // One stripe's extents as one run of a source: a segment of n stripes is n runs.
@@ -42,6 +45,9 @@ private:
         std::int64_t stripeBytes = 0;        // 0: one stripe
         std::vector<std::pair<std::shared_ptr<const ByteSource>, std::int64_t>> stripes;  // source (null: missing), byte offset in it
     };
+    // Turns the store built from lv's own segments into the snapshot it keeps.
+    template <typename Area>
+    void asSnapshot(const LvmVolumeGroup& vg, const LvmLogicalVolume& lv, Area& area);
     bool readSegment(const Segment& s, std::int64_t offset, std::uint8_t* out, std::size_t length) const;
 
     std::vector<Segment> segments_;
@@ -49,6 +55,7 @@ private:
     bool whole_ = true;
     std::string legsRead_;
     std::string problem_;
+    std::string note_;
 };
 
 }  // namespace ondrel
