@@ -5,13 +5,30 @@
 #include "volumes/lvm2/LvmSnapshotStore.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
+
+namespace {
+// An origin of one byte repeated, with no memory of its size.
+class PatternSource : public ondrel::ByteSource {
+public:
+    explicit PatternSource(std::int64_t size) : size_(size) {}
+    bool readAt(std::int64_t offset, void* buffer, std::size_t length) const override {
+        std::memset(buffer, 0x5a, length);
+        return offset >= 0 && offset <= size_ && static_cast<std::int64_t>(length) <= size_ - offset;
+    }
+    std::int64_t size() const override { return size_; }
+
+private:
+    std::int64_t size_;
+};
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     const std::int64_t originBytes = (std::int64_t(data[0]) + 1) << 16;
     auto store = std::make_shared<ondrel::MemoryReader>(std::vector<std::uint8_t>(data + 1, data + size));
-    auto origin = std::make_shared<ondrel::MemoryReader>(std::vector<std::uint8_t>(static_cast<std::size_t>(originBytes), 0x5a));
+    auto origin = std::make_shared<PatternSource>(originBytes);
     ondrel::SnapshotExceptions exceptions;
     std::string message;
     ondrel::readSnapshotExceptions(*store, 8, originBytes, exceptions, message);

@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 s="$work/seeds"
-mkdir -p "$s"/{vhd,vhd_fixed,vdi,vmdk,vmdk_descriptor,qcow2,vhdx,partitions,decoders,fs_ntfs,fs_fat16,fs_fat32,fs_exfat,fs_ext,fs_hfsplus,carving,split,hfs_compressed,lvm2,lvm_thin,lvm_snapshot}
+mkdir -p "$s"/{vhd,vhd_fixed,vdi,vmdk,vmdk_descriptor,qcow2,vhdx,partitions,decoders,fs_ntfs,fs_fat16,fs_fat32,fs_exfat,fs_ext,fs_hfsplus,fs_xfs,carving,split,hfs_compressed,lvm2,lvm_thin,lvm_snapshot}
 ft=()
 command -v faketime >/dev/null && ft=(faketime -f '2024-03-05 12:00:00')
 export TZ=UTC SOURCE_DATE_EPOCH=1709640000
@@ -39,6 +39,20 @@ truncate -s 4M "$work/ext.img"
 mke2fs -q -F -t ext4 -b 1024 -E root_owner=0:0 -U 11111111-2222-3333-4444-555555555555 "$work/ext.img"
 debugfs -w -R "write $work/a.txt a.txt" "$work/ext.img" >/dev/null 2>&1
 prefix "$work/ext.img" "$s/fs_ext/ext"
+# XFS v5 and v4 from a protofile (a short-form folder, a block-form folder of
+# 40 names, a file and a symlink), in one allocation group of 1 KiB blocks,
+# cut after the internal log, the inodes and the folders (4 MiB).
+{
+  printf 'boot\n0 0\nd--755 0 0\na.txt ---644 0 0 %s\nln l--777 0 0 a.txt\nmany d--755 0 0\n' "$work/a.txt"
+  for i in $(seq 1 40); do printf 'name-of-some-length-%02d ---644 0 0 %s\n' "$i" "$work/a.txt"; done
+  printf '$\n$\n'
+} >"$work/xfs.proto"
+for v in 5 4; do
+  truncate -s 16M "$work/xfs$v.img"
+  crc=$([ "$v" = 5 ] && echo 1 || echo 0)
+  TEST_DIR=1 TEST_DEV=1 QA_CHECK_FS=1 mkfs.xfs -q -f -b size=1024 -d agcount=1 -m crc=$crc -p "$work/xfs.proto" "$work/xfs$v.img" >/dev/null 2>&1
+  { printf '\0'; head -c $((4 << 20)) "$work/xfs$v.img"; } >"$s/fs_xfs/xfs-v$v"
+done
 mkdir -p "$work/hfs"
 cp "$work/a.txt" "$work/b.txt" "$work/hfs/"
 xorriso -as mkisofs -quiet -hfsplus -hfsplus-block-size 512 -o "$work/hfs.iso" "$work/hfs" 2>/dev/null || true

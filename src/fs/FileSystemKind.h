@@ -2,7 +2,7 @@
 // The file systems Ondrel knows and the recovery modes a scan can run in.
 namespace ondrel {
 
-enum class FileSystemKind { Ext, ExFat, Fat32, Fat16, Ntfs, HfsPlus, Raw };  // Raw: finds of a signature scan
+enum class FileSystemKind { Ext, ExFat, Fat32, Fat16, Ntfs, HfsPlus, Xfs, Raw };  // Raw: finds of a signature scan
 
 enum class RecoveryMode { Standard = 1, Advanced = 2, Deep = 3 };
 

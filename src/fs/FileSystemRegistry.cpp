@@ -12,6 +12,7 @@ const FileSystemEntry& fat32FileSystem();
 const FileSystemEntry& fat16FileSystem();
 const FileSystemEntry& ntfsFileSystem();
 const FileSystemEntry& hfsPlusFileSystem();
+const FileSystemEntry& xfsFileSystem();
 
 namespace {
 std::string folded(std::string_view s) {
@@ -25,7 +26,8 @@ std::string folded(std::string_view s) {
 
 const std::vector<const FileSystemEntry*>& fileSystems() {
     static const std::vector<const FileSystemEntry*> all{&extFileSystem(),  &exfatFileSystem(), &fat32FileSystem(),
-                                                         &fat16FileSystem(), &ntfsFileSystem(), &hfsPlusFileSystem()};
+                                                         &fat16FileSystem(), &ntfsFileSystem(), &hfsPlusFileSystem(),
+                                                         &xfsFileSystem()};
     return all;
 }
 

@@ -1,0 +1,107 @@
+#include "fs/xfs/XfsAdapter.h"
+
+#include "fs/DataSink.h"
+#include "fs/DisplayFormat.h"
+
+namespace ondrel {
+
+XfsAdapter::XfsAdapter(const ByteSource& reader, const VolumeRecord& volume)
+    : volume_(std::make_unique<XfsVolume>(reader, volume)) {}
+
+bool XfsAdapter::scan(RecoveryMode, ScanObserver& observer, WorkControl& control, std::string& failure) {
+    volume_->reportTo(observer, control);
+    return volume_->scanStandard(failure);
+}
+
+const XfsRecord* XfsAdapter::record(EntryId id) const {
+    if (id < 0 || id >= static_cast<EntryId>(volume_->records().size())) return nullptr;
+    return &volume_->records()[static_cast<std::size_t>(id)];
+}
+
+std::vector<EntryId> XfsAdapter::children(EntryId folder) const {
+    if (!record(folder)) return {};
+    return volume_->tree().children(folder);
+}
+
+bool XfsAdapter::isFolder(EntryId id) const {
+    const XfsRecord* r = record(id);
+    return r && r->isDirectory();
+}
+
+bool XfsAdapter::isLink(EntryId id) const {
+    const XfsRecord* r = record(id);
+    return r && r->isSymlink();
+}
+
+bool XfsAdapter::hasChildren(EntryId id) const { return record(id) && volume_->tree().hasChildren(id); }
+
+bool XfsAdapter::isDeleted(EntryId id) const {
+    const XfsRecord* r = record(id);
+    return r && r->deleted;
+}
+
+std::string XfsAdapter::name(EntryId id) const {
+    const XfsRecord* r = record(id);
+    return r ? r->name : std::string();
+}
+
+std::uint64_t XfsAdapter::size(EntryId id) const {
+    const XfsRecord* r = record(id);
+    return r && !r->isDirectory() ? r->size : 0;
+}
+
+EntryTimes XfsAdapter::times(EntryId id) const {
+    EntryTimes t;
+    const XfsRecord* r = record(id);
+    if (!r || id == 0 || !r->readable) return t;
+    // UTC instants; version 5 keeps the creation time, older inodes only the change time.
+    const XfsTime& created = r->hasCrtime ? r->crtime : r->ctime;
+    t.created = toUtcCivil(created.seconds);
+    t.accessed = toUtcCivil(r->atime.seconds);
+    t.modified = toUtcCivil(r->mtime.seconds);
+    t.accessInstant = UnixTime{r->atime.seconds, r->atime.nanoseconds / 100};
+    t.modifiedInstant = UnixTime{r->mtime.seconds, r->mtime.nanoseconds / 100};
+    return t;
+}
+
+DisplayTexts XfsAdapter::displayTexts(EntryId id) const {
+    DisplayTexts d;
+    const XfsRecord* r = record(id);
+    if (!r || id == 0 || !r->readable) return d;
+    d.creation = formatTime(toLocalCivil((r->hasCrtime ? r->crtime : r->ctime).seconds));
+    d.access = formatTime(toLocalCivil(r->atime.seconds));
+    d.modification = formatTime(toLocalCivil(r->mtime.seconds));
+    d.attributes = attributeText(id);
+    return d;
+}
+
+std::string XfsAdapter::attributeText(EntryId id) const {
+    const XfsRecord* r = record(id);
+    std::string out;
+    if (!r || id == 0) return out;
+    static const std::pair<std::uint16_t, const char*> bits[] = {
+        {0x001, "-OE"}, {0x002, "-OW"}, {0x004, "-OR"}, {0x008, "-GE"}, {0x010, "-GW"},
+        {0x020, "-GR"}, {0x040, "-UE"}, {0x080, "-UW"}, {0x100, "-UR"}};
+    for (const auto& [bit, text] : bits)
+        if (r->mode & bit) out += text;
+    return out;
+}
+
+WriteResult XfsAdapter::writeInto(EntryId id, OutputFile& file) {
+    const XfsRecord* r = record(id);
+    if (!r || r->isDirectory()) return WriteResult::NotAFile;
+    // A device, pipe or socket has no data: no empty file is left.
+    if (!r->readable) return WriteResult::ReadFailed;
+    if (!r->isRegular() && !r->isSymlink()) return WriteResult::NoData;
+    return writeThrough(id, file, [&](DataSink& sink) { return volume_->extract(id, sink); });
+}
+
+bool XfsAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::size_t limit) {
+    out.clear();
+    const XfsRecord* r = record(id);
+    if (!r || r->isDirectory()) return false;
+    readThrough(out, limit, [&](DataSink& sink) { return volume_->extract(id, sink); });
+    return true;
+}
+
+}  // namespace ondrel

@@ -1,0 +1,264 @@
+#include "fs/xfs/XfsVolume.h"
+
+#include "fs/xfs/XfsDirectory.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace ondrel {
+
+namespace {
+// Bounds for hostile volumes: entries listed, and bytes of one folder read.
+constexpr std::size_t kMaxRecords = std::size_t(1) << 25;
+constexpr std::uint64_t kMaxFolderBytes = std::uint64_t(1) << 32;
+constexpr std::uint32_t kSymlinkMagic = 0x58534c4d;  // "XSLM"
+constexpr std::size_t kMaxSymlink = 1024;
+}  // namespace
+
+XfsVolume::XfsVolume(const ByteSource& r, VolumeRecord v)
+    : observer_(&silentObserver()), control_(&ownControl_), reader_(r), volume_(std::move(v)) {}
+
+void XfsVolume::note(std::string text) {
+    if (damage_.size() < 1000 && std::find(damage_.begin(), damage_.end(), text) == damage_.end()) damage_.push_back(std::move(text));
+}
+
+bool XfsVolume::readSuperblock(std::string& failure) {
+    std::vector<std::uint8_t> sector(32768);
+    std::string why;
+    if (reader_.readAt(0, sector.data(), sector.size()) && decodeXfsSuperblock(sector, sb_, why)) {
+        if (!sb_.checksumOk) note("The XFS superblock's checksum does not match; its fields are read all the same.");
+        return true;
+    }
+    // The first allocation group's copy is gone: the second one's stands in. Its
+    // place comes from the geometry, which the damaged primary may still give.
+    std::uint64_t at = 0;
+    XfsSuperblock guess;
+    std::string ignored;
+    if (decodeXfsSuperblock(sector, guess, ignored)) at = std::uint64_t(guess.agBlocks) * guess.blockSize;
+    const std::uint32_t agBlocks = be32(sector, 84), blockSize = be32(sector, 4);
+    if (!at && agBlocks && blockSize >= 512 && blockSize <= 65536) at = std::uint64_t(agBlocks) * blockSize;
+    if (at && reader_.readAt(static_cast<std::int64_t>(at), sector.data(), sector.size()) && decodeXfsSuperblock(sector, sb_, why)) {
+        note("The primary XFS superblock is damaged; the copy at byte " + std::to_string(at) + " is read.");
+        return true;
+    }
+    failure = "The XFS superblock cannot be read (" + why + ").";
+    return false;
+}
+
+bool XfsVolume::readBlock(std::uint64_t fsBlock, std::vector<std::uint8_t>& out) {
+    out.assign(sb_.blockSize, 0);
+    const std::int64_t at = sb_.blockByte(fsBlock);
+    return at >= 0 && reader_.readAt(at, out.data(), out.size());
+}
+
+bool XfsVolume::readInode(std::uint64_t number, XfsInode& out, std::string& why) {
+    const std::int64_t at = sb_.inodeByte(number);
+    if (at < 0) {
+        why = "inode " + std::to_string(number) + " lies outside the volume";
+        return false;
+    }
+    std::vector<std::uint8_t> raw(sb_.inodeSize);
+    if (!reader_.readAt(at, raw.data(), raw.size())) {
+        why = "inode " + std::to_string(number) + " cannot be read";
+        return false;
+    }
+    if (!decodeXfsInode(raw, sb_, number, out, why)) return false;
+    if (!out.checksumOk) note("The checksum of inode " + std::to_string(number) + " does not match.");
+    return true;
+}
+
+bool XfsVolume::readFileBlocks(const std::vector<XfsExtent>& map, std::uint64_t first, std::uint64_t count,
+                               std::vector<std::uint8_t>& out) {
+    out.assign(static_cast<std::size_t>(count) * sb_.blockSize, 0);
+    bool ok = true;
+    auto e = std::upper_bound(map.begin(), map.end(), first, [](std::uint64_t b, const XfsExtent& x) { return b < x.fileBlock; });
+    if (e != map.begin()) --e;
+    for (; e != map.end() && e->fileBlock < first + count; ++e) {
+        const std::uint64_t from = std::max(first, e->fileBlock), to = std::min(first + count, e->fileBlock + e->count);
+        if (from >= to || e->unwritten) continue;
+        for (std::uint64_t b = from; b < to;) {
+            // Runs of blocks contiguous in the volume are read at once.
+            const std::int64_t byte = sb_.blockByte(e->fsBlock + (b - e->fileBlock));
+            std::uint64_t run = 1;
+            while (b + run < to && sb_.blockByte(e->fsBlock + (b + run - e->fileBlock)) == byte + static_cast<std::int64_t>(run * sb_.blockSize))
+                ++run;
+            std::uint8_t* dst = out.data() + (b - first) * sb_.blockSize;
+            if (byte < 0 || !reader_.readAt(byte, dst, static_cast<std::size_t>(run * sb_.blockSize))) {
+                std::memset(dst, 0, static_cast<std::size_t>(run * sb_.blockSize));
+                ok = false;
+            }
+            b += run;
+        }
+    }
+    return ok;
+}
+
+void XfsVolume::addEntry(std::size_t parent, std::string name, std::uint64_t inode, std::vector<std::size_t>& queue) {
+    if (records_.size() >= kMaxRecords) {
+        note("The volume lists more entries than are read; the rest are left out.");
+        return;
+    }
+    XfsRecord r;
+    r.name = std::move(name);
+    r.inode = inode;
+    r.parentIndex = static_cast<std::int64_t>(parent);
+    XfsInode n;
+    std::string why;
+    if (readInode(inode, n, why)) {
+        r.mode = n.mode;
+        r.size = n.size;
+        r.links = n.links;
+        r.atime = n.atime;
+        r.mtime = n.mtime;
+        r.ctime = n.ctime;
+        r.crtime = n.crtime;
+        r.hasCrtime = n.hasCrtime;
+    } else {
+        r.readable = false;
+        note("The entry " + r.name + " names an inode that cannot be read: " + why + ".");
+    }
+    records_.push_back(std::move(r));
+    if (records_.back().isDirectory()) queue.push_back(records_.size() - 1);
+}
+
+void XfsVolume::readFolder(std::size_t index, const XfsInode& n, std::vector<std::size_t>& queue) {
+    std::vector<XfsDirEntry> entries;
+    std::string message;
+    if (n.format == XfsFork::Local) {
+        std::uint64_t parent = 0;
+        const std::size_t used = static_cast<std::size_t>(std::min<std::uint64_t>(n.size, n.dataFork.size()));
+        xfsShortFormEntries(Bytes(n.dataFork).first(used), sb_.hasFtype(), entries, parent, message);
+    } else if (n.format == XfsFork::Extents || n.format == XfsFork::Btree) {
+        std::vector<XfsExtent> map;
+        if (!xfsForkExtents(n, sb_, [this](std::uint64_t b, std::vector<std::uint8_t>& out) { return readBlock(b, out); }, map, message))
+            note("Folder " + records_[index].name + " (inode " + std::to_string(n.number) + "): " + message + ".");
+        message.clear();
+        const std::uint64_t perDirBlock = std::uint64_t(1) << sb_.dirBlockLog;
+        const std::uint64_t leafBlock = kXfsDirLeafOffset / sb_.blockSize;
+        std::uint64_t readBytes = 0;
+        std::vector<std::uint8_t> block;
+        // Each directory block below the leaf offset that the map holds, in order.
+        std::uint64_t next = 0;
+        for (const XfsExtent& e : map) {
+            for (std::uint64_t b = std::max(e.fileBlock, next) / perDirBlock * perDirBlock;
+                 b < e.fileBlock + e.count && b < leafBlock; b += perDirBlock) {
+                if (b < next) continue;
+                next = b + perDirBlock;
+                if ((readBytes += sb_.dirBlockSize()) > kMaxFolderBytes || control_->poll()) return;
+                if (!readFileBlocks(map, b, perDirBlock, block))
+                    note("A block of folder " + records_[index].name + " cannot be read.");
+                bool crcOk = true;
+                std::string why;
+                if (!xfsDataBlockEntries(block, sb_, entries, crcOk, why))
+                    note("Folder " + records_[index].name + " (inode " + std::to_string(n.number) + "): " + why + " (directory block " +
+                         std::to_string(b) + ").");
+                if (!crcOk) note("The checksum of directory block " + std::to_string(b) + " of folder " + records_[index].name + " does not match.");
+            }
+        }
+    } else {
+        note("Folder " + records_[index].name + " (inode " + std::to_string(n.number) + ") keeps its entries in no form a folder has.");
+    }
+    if (!message.empty()) note("Folder " + records_[index].name + " (inode " + std::to_string(n.number) + "): " + message + ".");
+    for (XfsDirEntry& e : entries) addEntry(index, std::move(e.name), e.inode, queue);
+}
+
+bool XfsVolume::scanStandard(std::string& failure) {
+    records_.clear();
+    damage_.clear();
+    folderInodes_.clear();
+    if (!readSuperblock(failure)) return false;
+    if (const std::string unknown = sb_.unknownIncompat(); !unknown.empty())
+        observer_->message("This XFS volume uses features that are not read (" + unknown +
+                           "); its folders and files are read as far as they are understood.");
+    XfsInode root;
+    std::string why;
+    if (!readInode(sb_.rootInode, root, why) || !root.isDirectory()) {
+        failure = "The root folder (inode " + std::to_string(sb_.rootInode) + ") of this XFS volume cannot be read.";
+        return false;
+    }
+    XfsRecord r;
+    r.name = "ROOT";
+    r.inode = sb_.rootInode;
+    r.mode = root.mode;
+    r.atime = root.atime;
+    r.mtime = root.mtime;
+    r.ctime = root.ctime;
+    r.crtime = root.crtime;
+    r.hasCrtime = root.hasCrtime;
+    r.links = root.links;
+    records_.push_back(r);
+    observer_->status("reading the XFS folders....");
+    const std::int64_t total = static_cast<std::int64_t>(sb_.inodeCount > sb_.freeInodes ? sb_.inodeCount - sb_.freeInodes : 1);
+    observer_->progressRange(0, total);
+    std::vector<std::size_t> queue{0};
+    for (std::size_t q = 0; q < queue.size(); ++q) {
+        if (control_->poll()) break;
+        const std::size_t index = queue[q];
+        if (!folderInodes_.insert(records_[index].inode).second) continue;  // a folder named twice is read once
+        XfsInode n;
+        if (!readInode(records_[index].inode, n, why)) continue;
+        readFolder(index, n, queue);
+        observer_->progressPosition(std::min<std::int64_t>(total, static_cast<std::int64_t>(records_.size())));
+    }
+    observer_->status("Maintaining Parent Child....");
+    std::vector<EntryTree::Index> parentOf(records_.size(), EntryTree::kOutside);
+    for (std::size_t i = 1; i < records_.size(); ++i) parentOf[i] = records_[i].parentIndex;
+    tree_.build(parentOf, 0, EntryTree::kNone);
+    observer_->progressPosition(total);
+    return true;
+}
+
+WriteResult XfsVolume::extract(std::int64_t index, DataSink& sink) {
+    if (index < 0 || index >= static_cast<std::int64_t>(records_.size())) return WriteResult::NotAFile;
+    const XfsRecord& r = records_[static_cast<std::size_t>(index)];
+    XfsInode n;
+    std::string why;
+    if (!readInode(r.inode, n, why)) return WriteResult::ReadFailed;
+    if (!n.isRegular() && !n.isSymlink()) return WriteResult::NotAFile;
+    if (n.format == XfsFork::Local) {
+        const std::size_t used = static_cast<std::size_t>(std::min<std::uint64_t>(n.size, n.dataFork.size()));
+        if (used < n.size) return WriteResult::ReadFailed;
+        return used == 0 || sink.write(n.dataFork.data(), used) ? WriteResult::Written : WriteResult::WriteFailed;
+    }
+    if (n.format != XfsFork::Extents && n.format != XfsFork::Btree) return WriteResult::ReadFailed;
+    std::vector<XfsExtent> map;
+    std::string message;
+    const bool mapped = xfsForkExtents(n, sb_, [this](std::uint64_t b, std::vector<std::uint8_t>& out) { return readBlock(b, out); }, map, message);
+    bool ok = mapped;
+    std::vector<std::uint8_t> buf;
+    if (n.isSymlink()) {
+        // A remote target: version 5 keeps a header in each of its blocks.
+        const std::uint64_t blocks = (std::min<std::uint64_t>(n.size, kMaxSymlink) + sb_.blockSize - 1) / sb_.blockSize + 1;
+        readFileBlocks(map, 0, blocks, buf);
+        std::string target;
+        for (std::uint64_t b = 0; b < blocks && target.size() < n.size; ++b) {
+            const Bytes blk = Bytes(buf).subspan(b * sb_.blockSize, sb_.blockSize);
+            const std::size_t skip = sb_.crc() && be32(blk, 0) == kSymlinkMagic ? 56 : 0;
+            const std::size_t take = std::min<std::size_t>(blk.size() - skip, n.size - target.size());
+            target.append(reinterpret_cast<const char*>(blk.data() + skip), take);
+        }
+        if (target.size() < n.size) return WriteResult::ReadFailed;
+        return sink.write(reinterpret_cast<const std::uint8_t*>(target.data()), target.size()) ? WriteResult::Written
+                                                                                              : WriteResult::WriteFailed;
+    }
+    // Holes and unwritten extents read as zeros; the data in runs of up to 1 MiB.
+    const std::uint64_t runBlocks = std::max<std::uint64_t>(1, (1u << 20) / sb_.blockSize);
+    const std::uint64_t blocks = (n.size + sb_.blockSize - 1) / sb_.blockSize;
+    std::uint64_t left = n.size;
+    for (std::uint64_t b = 0; b < blocks; b += runBlocks) {
+        if (control_->poll()) return WriteResult::ReadFailed;
+        const std::uint64_t count = std::min(runBlocks, blocks - b);
+        ok = readFileBlocks(map, b, count, buf) && ok;
+        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(left, buf.size()));
+        if (!sink.write(buf.data(), take)) return WriteResult::WriteFailed;
+        left -= take;
+    }
+    if (!message.empty()) note("File " + r.name + " (inode " + std::to_string(r.inode) + "): " + message + ".");
+    return ok ? WriteResult::Written : WriteResult::ReadFailed;
+}
+
+void XfsVolume::rename(std::int64_t index, const std::string& name) {
+    if (index >= 0 && index < static_cast<std::int64_t>(records_.size())) records_[static_cast<std::size_t>(index)].name = name;
+}
+
+}  // namespace ondrel

@@ -1,0 +1,85 @@
+#pragma once
+// The XFS parser: the superblock (or the copy at the start of the second
+// allocation group), then the folder tree from the root inode, each folder
+// read in whatever form it is kept, and the saving of a file's data through
+// its block map. Checksum failures of version 5 metadata are damage, not a
+// stop; a folder met twice is listed but not descended into again.
+#include "common/ScanObserver.h"
+#include "common/WorkControl.h"
+#include "diskimage/ByteSource.h"
+#include "fs/DataSink.h"
+#include "fs/EntryTree.h"
+#include "fs/FileSystemAdapter.h"
+#include "fs/xfs/XfsBlockMap.h"
+#include "fs/xfs/XfsInode.h"
+#include "volumes/VolumeRecord.h"
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace ondrel {
+
+struct XfsRecord {
+    std::string name;
+    std::uint64_t inode = 0;
+    std::int64_t parentIndex = -1;
+    std::uint16_t mode = 0;
+    std::uint64_t size = 0;
+    std::uint32_t links = 0;
+    XfsTime atime, mtime, ctime, crtime;
+    bool hasCrtime = false;
+    bool readable = true;  // its inode could be read
+    bool deleted = false;
+    bool isDirectory() const { return (mode & 0170000) == 0040000; }
+    bool isSymlink() const { return (mode & 0170000) == 0120000; }
+    bool isRegular() const { return (mode & 0170000) == 0100000; }
+};
+
+class XfsVolume {
+public:
+    XfsVolume(const ByteSource& reader, VolumeRecord volume);
+
+    void reportTo(ScanObserver& observer, WorkControl& control) {
+        observer_ = &observer;
+        control_ = &control;
+    }
+
+    // Reads the superblock and walks the tree from the root. False with the
+    // reason when neither superblock nor the root folder can be used.
+    bool scanStandard(std::string& failure);
+
+    // Writes a file's data (a symlink's target).
+    WriteResult extract(std::int64_t index, DataSink& sink);
+
+    const std::vector<XfsRecord>& records() const { return records_; }
+    const EntryTree& tree() const { return tree_; }
+    const XfsSuperblock& superblock() const { return sb_; }
+    const std::vector<std::string>& damage() const { return damage_; }
+    void rename(std::int64_t index, const std::string& name);
+
+    bool readInode(std::uint64_t number, XfsInode& out, std::string& why);
+
+private:
+    bool readSuperblock(std::string& failure);
+    bool readBlock(std::uint64_t fsBlock, std::vector<std::uint8_t>& out);
+    // The bytes of a fork's file blocks [first, first + count): unmapped,
+    // unwritten or unreadable blocks are zeros (unreadable ones make it false).
+    bool readFileBlocks(const std::vector<XfsExtent>& map, std::uint64_t first, std::uint64_t count, std::vector<std::uint8_t>& out);
+    void readFolder(std::size_t index, const XfsInode& inode, std::vector<std::size_t>& queue);
+    void addEntry(std::size_t parent, std::string name, std::uint64_t inode, std::vector<std::size_t>& queue);
+    void note(std::string text);
+
+    ScanObserver* observer_;
+    WorkControl* control_;
+    WorkControl ownControl_;
+    const ByteSource& reader_;
+    VolumeRecord volume_;
+    XfsSuperblock sb_;
+    std::vector<XfsRecord> records_;
+    EntryTree tree_;
+    std::vector<std::string> damage_;
+    std::unordered_set<std::uint64_t> folderInodes_;  // folders read, so none is read twice
+};
+
+}  // namespace ondrel
