@@ -180,6 +180,7 @@ bool XfsVolume::scanStandard(std::string& failure) {
     r.name = "ROOT";
     r.inode = sb_.rootInode;
     r.mode = root.mode;
+    r.size = root.size;
     r.atime = root.atime;
     r.mtime = root.mtime;
     r.ctime = root.ctime;
@@ -245,8 +246,8 @@ WriteResult XfsVolume::extract(std::int64_t index, DataSink& sink) {
     const std::uint64_t runBlocks = std::max<std::uint64_t>(1, (1u << 20) / sb_.blockSize);
     const std::uint64_t blocks = (n.size + sb_.blockSize - 1) / sb_.blockSize;
     std::uint64_t left = n.size;
+    // No poll here: a save runs after the scan, whose control may be gone.
     for (std::uint64_t b = 0; b < blocks; b += runBlocks) {
-        if (control_->poll()) return WriteResult::ReadFailed;
         const std::uint64_t count = std::min(runBlocks, blocks - b);
         ok = readFileBlocks(map, b, count, buf) && ok;
         const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(left, buf.size()));
