@@ -93,7 +93,13 @@ WriteResult XfsAdapter::writeInto(EntryId id, OutputFile& file) {
     // A device, pipe or socket has no data: no empty file is left.
     if (!r->readable) return WriteResult::ReadFailed;
     if (!r->isRegular() && !r->isSymlink()) return WriteResult::NoData;
+    // A removed file whose blocks were used again, or that keeps none: no file is left.
+    if (r->deleted && !volume_->noDataReason(id).empty()) return WriteResult::NoData;
     return writeThrough(id, file, [&](DataSink& sink) { return volume_->extract(id, sink); });
+}
+
+std::string XfsAdapter::writeFailureText(EntryId id, WriteResult result) const {
+    return result == WriteResult::NoData ? volume_->noDataReason(id) : std::string();
 }
 
 bool XfsAdapter::readContent(EntryId id, std::vector<std::uint8_t>& out, std::size_t limit) {

@@ -26,6 +26,7 @@ public:
     DisplayTexts displayTexts(EntryId entry) const override;
     std::string attributeText(EntryId entry) const override;
     EntryTimes times(EntryId entry) const override;
+    std::string writeFailureText(EntryId entry, WriteResult result) const override;
 
     WriteResult writeInto(EntryId entry, OutputFile& file) override;
     bool readContent(EntryId entry, std::vector<std::uint8_t>& out, std::size_t limit) override;

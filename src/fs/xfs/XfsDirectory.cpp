@@ -7,6 +7,32 @@ constexpr std::uint32_t kBlock2 = 0x58443242, kBlock3 = 0x58444233;  // "XD2B", 
 constexpr std::uint32_t kData2 = 0x58443244, kData3 = 0x58444433;    // "XD2D", "XDD3"
 
 bool dotted(const std::string& n) { return n == "." || n == ".."; }
+
+std::size_t entrySize(std::size_t nameLength, bool ftype) { return (8 + 1 + nameLength + (ftype ? 1 : 0) + 2 + 7) / 8 * 8; }
+
+// Removed entries inside the unused space [from, to) of a data block. XFS
+// frees an entry by writing a free tag and a length over the start of its
+// inode number (when no free space lies before it) and a tag at its end; the
+// name between stays until the space is used again.
+void removedEntries(Bytes b, std::size_t from, std::size_t to, bool ftype, std::vector<XfsDirEntry>& out) {
+    for (std::size_t at = from; at + 16 <= to; at += 8) {
+        const std::size_t len = b[at + 8];
+        if (len == 0) continue;
+        const std::size_t size = entrySize(len, ftype);
+        if (at + size > to || be16(b, at + size - 2) != at) continue;
+        const std::uint8_t type = ftype ? b[at + 9 + len] : 0;
+        if (ftype && (type < 1 || type > 7)) continue;
+        std::string name(reinterpret_cast<const char*>(b.data() + at + 9), len);
+        if (name.find('\0') != std::string::npos || name.find('/') != std::string::npos || dotted(name)) continue;
+        XfsDirEntry e;
+        e.name = std::move(name);
+        e.inode = at == from ? be32(b, at + 4) : be64(b, at);
+        e.fileType = type;
+        e.deleted = true;
+        out.push_back(std::move(e));
+        at += size - 8;
+    }
+}
 }  // namespace
 
 bool xfsShortFormEntries(Bytes f, bool ftype, std::vector<XfsDirEntry>& out, std::uint64_t& parent, std::string& message) {
@@ -67,11 +93,12 @@ bool xfsDataBlockEntries(Bytes b, const XfsSuperblock& sb, std::vector<XfsDirEnt
                 message = "a directory block's free space runs past it";
                 return false;
             }
+            removedEntries(b, at, at + len, ftype, out);
             at += len;
             continue;
         }
         const std::size_t len = b[at + 8];
-        const std::size_t size = (8 + 1 + len + (ftype ? 1 : 0) + 2 + 7) / 8 * 8;
+        const std::size_t size = entrySize(len, ftype);
         if (len == 0 || at + size > end) {
             message = "a directory block's entries run past it";
             return false;

@@ -16,6 +16,10 @@ struct XfsDirEntry {
     std::string name;
     std::uint64_t inode = 0;
     std::uint8_t fileType = 0;  // 0 unknown (no ftype), 1 file, 2 folder, ... 7 symlink
+    // Found in a block's unused space: a removed entry whose name is still
+    // there. Its inode number's upper half may be gone (taken as 0, where the
+    // unused space begins).
+    bool deleted = false;
 };
 
 // The short-form directory of an inode's data fork; parent is the ".." it states.
@@ -24,6 +28,8 @@ bool xfsShortFormEntries(Bytes fork, bool ftype, std::vector<XfsDirEntry>& out, 
 // One directory data block ("XD2B"/"XDB3" of the block form, or "XD2D"/"XDD3");
 // false with a message when it is none or its entries run past it (those
 // before stay). checksumOk says whether a version 5 block's CRC held.
+// Removed entries are taken from unused space where their length, name and
+// closing tag (their own offset) still hold together.
 bool xfsDataBlockEntries(Bytes block, const XfsSuperblock& sb, std::vector<XfsDirEntry>& out, bool& checksumOk,
                          std::string& message);
 

@@ -1,6 +1,6 @@
 #include "fs/xfs/XfsVolume.h"
 
-#include "fs/xfs/XfsDirectory.h"
+#include "fs/xfs/XfsFreeSpace.h"
 
 #include <algorithm>
 #include <cstring>
@@ -40,6 +40,27 @@ bool XfsVolume::readSuperblock(std::string& failure) {
     if (at && reader_.readAt(static_cast<std::int64_t>(at), sector.data(), sector.size()) && decodeXfsSuperblock(sector, sb_, why)) {
         note("The primary XFS superblock is damaged; the copy at byte " + std::to_string(at) + " is read.");
         return true;
+    }
+    // Nothing left of the geometry: the copies are looked for sector by sector,
+    // a copy being one that lies where its own geometry puts an allocation group.
+    observer_->status("searching for a copy of the XFS superblock....");
+    const std::int64_t end = reader_.size();
+    std::vector<std::uint8_t> chunk(std::size_t(4) << 20);
+    for (std::int64_t base = 512; base < end && !control_->poll(); base += static_cast<std::int64_t>(chunk.size()) - 32768) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), end - base));
+        if (n < 512 || !reader_.readAt(base, chunk.data(), n)) continue;
+        for (std::size_t off = 0; off + 512 <= n; off += 512) {
+            if (be32(Bytes(chunk).subspan(off, 4), 0) != 0x58465342) continue;
+            XfsSuperblock copy;
+            const std::size_t room = std::min<std::size_t>(n - off, 32768);
+            if (!decodeXfsSuperblock(Bytes(chunk).subspan(off, room), copy, ignored)) continue;
+            const std::uint64_t agBytes = std::uint64_t(copy.agBlocks) * copy.blockSize;
+            const auto where = static_cast<std::uint64_t>(base) + off;
+            if (agBytes == 0 || where % agBytes != 0) continue;
+            sb_ = copy;
+            note("The primary XFS superblock is damaged; the copy at byte " + std::to_string(where) + " is read.");
+            return true;
+        }
     }
     failure = "The XFS superblock cannot be read (" + why + ").";
     return false;
@@ -93,18 +114,64 @@ bool XfsVolume::readFileBlocks(const std::vector<XfsExtent>& map, std::uint64_t 
     return ok;
 }
 
-void XfsVolume::addEntry(std::size_t parent, std::string name, std::uint64_t inode, std::vector<std::size_t>& queue) {
+namespace {
+// The mode a removed entry's file type stands for (its inode's is gone).
+std::uint16_t modeOfType(std::uint8_t type) {
+    static const std::uint16_t modes[] = {0, 0100000, 0040000, 0020000, 0060000, 0010000, 0140000, 0120000};
+    return type < 8 ? modes[type] : 0;
+}
+
+// The extent records a freed inode's data fork still holds: XFS zeroes its
+// size and extent count, not the records. They are taken while they read as
+// extents of the volume in order.
+std::vector<XfsExtent> remnantExtents(const XfsInode& n, const XfsSuperblock& sb) {
+    std::vector<XfsExtent> out;
+    const Bytes fork(n.dataFork);
+    for (std::size_t at = 0; at + 16 <= fork.size(); at += 16) {
+        const XfsExtent e = xfsExtentAt(fork.subspan(at, 16));
+        // A removed file reaching past the size of the volume is taken for stale bytes.
+        if (e.count == 0 || sb.blockByte(e.fsBlock) < 0 || sb.blockByte(e.fsBlock + e.count - 1) < 0 ||
+            e.fileBlock + e.count > sb.dataBlocks || (!out.empty() && e.fileBlock < out.back().fileBlock + out.back().count))
+            break;
+        out.push_back(e);
+    }
+    return out;
+}
+}  // namespace
+
+void XfsVolume::addEntry(std::size_t parent, XfsDirEntry entry, std::vector<std::size_t>& queue) {
     if (records_.size() >= kMaxRecords) {
         note("The volume lists more entries than are read; the rest are left out.");
         return;
     }
     XfsRecord r;
-    r.name = std::move(name);
-    r.inode = inode;
+    r.name = std::move(entry.name);
+    r.inode = entry.inode;
     r.parentIndex = static_cast<std::int64_t>(parent);
+    r.deleted = entry.deleted;
     XfsInode n;
     std::string why;
-    if (readInode(inode, n, why)) {
+    const bool read = readInode(entry.inode, n, why);
+    if (entry.deleted) {
+        // A name whose inode lives on is a file renamed or an inode used again: not a removed file.
+        if (read && n.inUse()) return;
+        r.mode = read && n.mode ? n.mode : modeOfType(entry.fileType);
+        r.readable = read;
+        if (read) {
+            r.remnant = remnantExtents(n, sb_);
+            if (!r.remnant.empty()) r.size = (r.remnant.back().fileBlock + r.remnant.back().count) * sb_.blockSize;
+            // Without file types in the folder, a freed inode that names data blocks is taken for a file.
+            if (r.mode == 0 && !r.remnant.empty()) r.mode = 0100000;
+            r.atime = n.atime;
+            r.mtime = n.mtime;
+            r.ctime = n.ctime;
+            r.crtime = n.crtime;
+            r.hasCrtime = n.hasCrtime;
+        }
+        records_.push_back(std::move(r));
+        return;  // a removed folder's blocks are free: it is not descended into
+    }
+    if (read) {
         r.mode = n.mode;
         r.size = n.size;
         r.links = n.links;
@@ -119,6 +186,25 @@ void XfsVolume::addEntry(std::size_t parent, std::string name, std::uint64_t ino
     }
     records_.push_back(std::move(r));
     if (records_.back().isDirectory()) queue.push_back(records_.size() - 1);
+}
+
+bool XfsVolume::readAgf(std::uint32_t ag, std::vector<std::uint8_t>& out) {
+    out.assign(sb_.sectorSize, 0);
+    const std::int64_t at = static_cast<std::int64_t>(std::uint64_t(ag) * sb_.agBlocks * sb_.blockSize) + sb_.sectorSize;
+    return reader_.readAt(at, out.data(), out.size());
+}
+
+std::string XfsVolume::noDataReason(std::int64_t index) {
+    if (index < 0 || index >= static_cast<std::int64_t>(records_.size())) return {};
+    const XfsRecord& r = records_[static_cast<std::size_t>(index)];
+    if (!r.deleted) return {};
+    if (r.remnant.empty()) return "its freed inode keeps no extents; the data cannot be found";
+    auto block = [this](std::uint64_t b, std::vector<std::uint8_t>& out) { return readBlock(b, out); };
+    auto agf = [this](std::uint32_t ag, std::vector<std::uint8_t>& out) { return readAgf(ag, out); };
+    for (const XfsExtent& e : r.remnant)
+        if (xfsBlocksState(sb_, block, agf, e.fsBlock, e.count) == XfsBlocksState::InUse)
+            return "overwritten: its blocks were given to other data";
+    return {};
 }
 
 void XfsVolume::readFolder(std::size_t index, const XfsInode& n, std::vector<std::size_t>& queue) {
@@ -159,7 +245,7 @@ void XfsVolume::readFolder(std::size_t index, const XfsInode& n, std::vector<std
         note("Folder " + records_[index].name + " (inode " + std::to_string(n.number) + ") keeps its entries in no form a folder has.");
     }
     if (!message.empty()) note("Folder " + records_[index].name + " (inode " + std::to_string(n.number) + "): " + message + ".");
-    for (XfsDirEntry& e : entries) addEntry(index, std::move(e.name), e.inode, queue);
+    for (XfsDirEntry& e : entries) addEntry(index, std::move(e), queue);
 }
 
 bool XfsVolume::scanStandard(std::string& failure) {
@@ -212,6 +298,19 @@ bool XfsVolume::scanStandard(std::string& failure) {
 WriteResult XfsVolume::extract(std::int64_t index, DataSink& sink) {
     if (index < 0 || index >= static_cast<std::int64_t>(records_.size())) return WriteResult::NotAFile;
     const XfsRecord& r = records_[static_cast<std::size_t>(index)];
+    std::vector<std::uint8_t> buf;
+    if (r.deleted) {
+        // The blocks its freed inode still names, whole (its size is gone).
+        if (r.remnant.empty() || !r.isRegular()) return WriteResult::NoData;
+        bool ok = true;
+        const std::uint64_t runBlocks = std::max<std::uint64_t>(1, (1u << 20) / sb_.blockSize);
+        const std::uint64_t end = r.remnant.back().fileBlock + r.remnant.back().count;
+        for (std::uint64_t b = 0; b < end; b += runBlocks) {
+            ok = readFileBlocks(r.remnant, b, std::min(runBlocks, end - b), buf) && ok;
+            if (!sink.write(buf.data(), buf.size())) return WriteResult::WriteFailed;
+        }
+        return ok ? WriteResult::Written : WriteResult::ReadFailed;
+    }
     XfsInode n;
     std::string why;
     if (!readInode(r.inode, n, why)) return WriteResult::ReadFailed;
@@ -226,7 +325,6 @@ WriteResult XfsVolume::extract(std::int64_t index, DataSink& sink) {
     std::string message;
     const bool mapped = xfsForkExtents(n, sb_, [this](std::uint64_t b, std::vector<std::uint8_t>& out) { return readBlock(b, out); }, map, message);
     bool ok = mapped;
-    std::vector<std::uint8_t> buf;
     if (n.isSymlink()) {
         // A remote target: version 5 keeps a header in each of its blocks.
         const std::uint64_t blocks = (std::min<std::uint64_t>(n.size, kMaxSymlink) + sb_.blockSize - 1) / sb_.blockSize + 1;

@@ -11,6 +11,7 @@
 #include "fs/EntryTree.h"
 #include "fs/FileSystemAdapter.h"
 #include "fs/xfs/XfsBlockMap.h"
+#include "fs/xfs/XfsDirectory.h"
 #include "fs/xfs/XfsInode.h"
 #include "volumes/VolumeRecord.h"
 
@@ -31,6 +32,9 @@ struct XfsRecord {
     bool hasCrtime = false;
     bool readable = true;  // its inode could be read
     bool deleted = false;
+    // A removed file: the extent records its freed inode still holds (its
+    // size then counts their blocks: the inode's own size is gone).
+    std::vector<XfsExtent> remnant;
     bool isDirectory() const { return (mode & 0170000) == 0040000; }
     bool isSymlink() const { return (mode & 0170000) == 0120000; }
     bool isRegular() const { return (mode & 0170000) == 0100000; }
@@ -51,6 +55,8 @@ public:
 
     // Writes a file's data (a symlink's target).
     WriteResult extract(std::int64_t index, DataSink& sink);
+    // Why a removed file's data cannot be saved ("" when it can).
+    std::string noDataReason(std::int64_t index);
 
     const std::vector<XfsRecord>& records() const { return records_; }
     const EntryTree& tree() const { return tree_; }
@@ -67,7 +73,8 @@ private:
     // unwritten or unreadable blocks are zeros (unreadable ones make it false).
     bool readFileBlocks(const std::vector<XfsExtent>& map, std::uint64_t first, std::uint64_t count, std::vector<std::uint8_t>& out);
     void readFolder(std::size_t index, const XfsInode& inode, std::vector<std::size_t>& queue);
-    void addEntry(std::size_t parent, std::string name, std::uint64_t inode, std::vector<std::size_t>& queue);
+    void addEntry(std::size_t parent, XfsDirEntry entry, std::vector<std::size_t>& queue);
+    bool readAgf(std::uint32_t ag, std::vector<std::uint8_t>& out);
     void note(std::string text);
 
     ScanObserver* observer_;
