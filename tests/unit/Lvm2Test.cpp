@@ -120,7 +120,7 @@ TEST(Lvm2Test, LogicalVolumesAreListedByNameWithTheBytesDdAssembles) {
         EXPECT_EQ(lv->startSector * 512, std::stoll(first)) << row[1];
         ++compared;
     }
-    EXPECT_EQ(compared, 16);
+    EXPECT_EQ(compared, 17);
     // The partition holding the physical volume says so.
     for (const VolumeRecord& r : byImage["lvm-mbr.img"])
         if (r.listedBy == "MBR") {
@@ -130,14 +130,16 @@ TEST(Lvm2Test, LogicalVolumesAreListedByNameWithTheBytesDdAssembles) {
     const auto& pair = byImage["lvm-pair-a.img,lvm-pair-b.img"];
     EXPECT_NE(named(pair, "vgpair/r1")->note.find("r1_rimage_0 is read"), std::string::npos);
     EXPECT_NE(named(pair, "vgpair/mir")->note.find("mir_mimage_0 is read"), std::string::npos);
+    // An XFS root, as RHEL-family guests have it, is recognised inside its LV.
+    EXPECT_EQ(named(byImage["lvm-snap.img"], "vgsnap/xfs")->fileSystem, "XFS");
 }
 
 TEST(Lvm2Test, FilesInsideLogicalVolumesAreTheOnesTheSleuthKitReads) {
     if (fixture("lvm-pair-a.img").empty()) GTEST_SKIP() << "the LVM2 fixtures are missing";
     std::map<std::pair<std::string, std::string>, std::map<std::string, std::string>> want;
     for (const auto& row : manifestRows("lvm-files.manifest")) want[{row[0], row[1]}][row[4]] = row[3];
-    // Linear, two segments, striped, RAID 0, RAID 1, mirror, over two disks, one removed, thin, and snapshots.
-    ASSERT_EQ(want.size(), 13u);
+    // Linear, two segments, striped, RAID 0, RAID 1, mirror, over two disks, one removed, thin, snapshots, and XFS.
+    ASSERT_EQ(want.size(), 14u);
     std::map<std::string, std::vector<VolumeRecord>> byImage;
     for (const auto& [where, files] : want) {
         if (!byImage.count(where.first)) byImage[where.first] = listed(where.first);
