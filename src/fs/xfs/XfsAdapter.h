@@ -14,6 +14,11 @@ public:
     FileSystemKind kind() const override { return FileSystemKind::Xfs; }
     std::string fileSystemName() const override { return "XFS"; }
     bool scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) override;
+    // The blocks the groups' free-space trees list.
+    bool freeSpace(std::vector<ByteRun>& runs, ScanObserver& observer, WorkControl& control, std::string& message) override {
+        observer.status("Reading the free-space trees....");
+        return volume_->freeSpace(runs, control, message);
+    }
 
     EntryId rootEntry() const override { return volume_->records().empty() ? kNoEntry : 0; }
     std::vector<EntryId> children(EntryId folder) const override;

@@ -1,5 +1,6 @@
 #include "fs/xfs/XfsFreeSpace.h"
 
+#include <functional>
 #include <set>
 
 namespace ondrel {
@@ -46,6 +47,56 @@ XfsBlocksState xfsBlocksState(const XfsSuperblock& sb, const XfsBlockReader& rea
         node = be32(b, header + room * 8 + k * 4);
         --level;
     }
+}
+
+bool xfsFreeExtents(const XfsSuperblock& sb, const XfsBlockReader& read, Bytes agf, std::uint32_t ag,
+                    const std::function<void(std::uint64_t agBlock, std::uint64_t length)>& onFree, std::string& message) {
+    if (be32(agf, 0) != kAgf) {
+        message = "allocation group " + std::to_string(ag) + " has no free-space header";
+        return false;
+    }
+    const int levels = static_cast<int>(be32(agf, 28));
+    if (levels < 1 || levels > kMaxLevels) {
+        message = "allocation group " + std::to_string(ag) + "'s free-space tree states " + std::to_string(levels) + " levels";
+        return false;
+    }
+    std::set<std::uint64_t> seen;
+    std::uint64_t last = 0;
+    std::function<bool(std::uint64_t, int)> walk = [&](std::uint64_t node, int level) {
+        std::vector<std::uint8_t> buf;
+        if (node >= sb.agBlocks || !seen.insert(node).second || !read((std::uint64_t(ag) << sb.agBlockLog) | node, buf)) {
+            message = "allocation group " + std::to_string(ag) + "'s free-space tree names block " + std::to_string(node) +
+                      ", which cannot be read or was met before";
+            return false;
+        }
+        const Bytes b(buf);
+        const std::uint32_t magic = be32(b, 0);
+        const std::size_t header = magic == kByBlock3 ? 56 : 16;
+        const std::size_t records = be16(b, 6);
+        if ((magic != kByBlock && magic != kByBlock3) || be16(b, 4) != level ||
+            records > (b.size() - header) / (level == 0 ? 8 : 12)) {
+            message = "block " + std::to_string(node) + " of allocation group " + std::to_string(ag) + " is no node of its free-space tree";
+            return false;
+        }
+        if (level == 0) {
+            for (std::size_t i = 0; i < records; ++i) {
+                const std::uint64_t start = be32(b, header + i * 8), length = be32(b, header + i * 8 + 4);
+                // Out of order or past the group: the rest of this leaf is not trusted.
+                if (start < last || start + length > sb.agBlocks) {
+                    message = "allocation group " + std::to_string(ag) + "'s free-space tree lists extents out of order";
+                    return false;
+                }
+                last = start + length;
+                onFree(start, length);
+            }
+            return true;
+        }
+        const std::size_t room = (b.size() - header) / 12;
+        for (std::size_t i = 0; i < records; ++i)
+            if (!walk(be32(b, header + room * 8 + i * 4), level - 1)) return false;
+        return true;
+    };
+    return walk(be32(agf, 16), levels - 1);
 }
 
 }  // namespace ondrel

@@ -14,4 +14,10 @@ XfsBlocksState xfsBlocksState(const XfsSuperblock& sb, const XfsBlockReader& rea
                               const std::function<bool(std::uint32_t ag, std::vector<std::uint8_t>& out)>& agf,
                               std::uint64_t fsBlock, std::uint64_t count);
 
+// Every free extent of group ag in block order, as the same tree lists it
+// (onFree gets the group's block and the length); false with a message when
+// the tree cannot be walked whole (what was found before was given).
+bool xfsFreeExtents(const XfsSuperblock& sb, const XfsBlockReader& read, Bytes agf, std::uint32_t ag,
+                    const std::function<void(std::uint64_t agBlock, std::uint64_t length)>& onFree, std::string& message);
+
 }  // namespace ondrel

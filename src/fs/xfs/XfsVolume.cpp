@@ -1,5 +1,6 @@
 #include "fs/xfs/XfsVolume.h"
 
+#include "fs/FreeUnitRuns.h"
 #include "fs/xfs/XfsFreeSpace.h"
 
 #include <algorithm>
@@ -192,6 +193,28 @@ bool XfsVolume::readAgf(std::uint32_t ag, std::vector<std::uint8_t>& out) {
     out.assign(sb_.sectorSize, 0);
     const std::int64_t at = static_cast<std::int64_t>(std::uint64_t(ag) * sb_.agBlocks * sb_.blockSize) + sb_.sectorSize;
     return reader_.readAt(at, out.data(), out.size());
+}
+
+bool XfsVolume::freeSpace(std::vector<ByteRun>& runs, WorkControl& control, std::string& message) {
+    runs.clear();
+    if (!readSuperblock(message)) return false;
+    FreeUnitRuns free;
+    auto block = [this](std::uint64_t b, std::vector<std::uint8_t>& out) { return readBlock(b, out); };
+    std::vector<std::uint8_t> agf;
+    bool whole = true;
+    for (std::uint32_t ag = 0; ag < sb_.agCount && !control.poll(); ++ag) {
+        const std::uint64_t base = std::uint64_t(ag) * sb_.agBlocks;
+        std::string why;
+        if (!readAgf(ag, agf) ||
+            !xfsFreeExtents(sb_, block, agf, ag, [&](std::uint64_t at, std::uint64_t length) { free.addFree(base + at, length); }, why)) {
+            whole = false;
+            if (message.empty()) message = why.empty() ? "allocation group " + std::to_string(ag) + "'s header cannot be read" : why;
+        }
+    }
+    std::string finishing;
+    const bool ok = free.finish(runs, 0, sb_.blockSize, sb_.volumeBytes(), control.stopRequested(), finishing);
+    if (!ok && message.empty()) message = finishing;
+    return ok && whole;
 }
 
 std::string XfsVolume::noDataReason(std::int64_t index) {

@@ -13,6 +13,7 @@
 #include "fs/xfs/XfsBlockMap.h"
 #include "fs/xfs/XfsDirectory.h"
 #include "fs/xfs/XfsInode.h"
+#include "volumes/ByteRuns.h"
 #include "volumes/VolumeRecord.h"
 
 #include <string>
@@ -55,6 +56,9 @@ public:
 
     // Writes a file's data (a symlink's target).
     WriteResult extract(std::int64_t index, DataSink& sink);
+    // The blocks the free-space trees of all groups list, as byte runs of the
+    // volume. Reads the superblock itself (callable before a scan).
+    bool freeSpace(std::vector<ByteRun>& runs, WorkControl& control, std::string& message);
     // Why a removed file's data cannot be saved ("" when it can).
     std::string noDataReason(std::int64_t index);
 
