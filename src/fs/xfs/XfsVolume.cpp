@@ -2,6 +2,7 @@
 
 #include "fs/FreeUnitRuns.h"
 #include "fs/xfs/XfsFreeSpace.h"
+#include "fs/xfs/XfsInodeTree.h"
 
 #include <algorithm>
 #include <cstring>
@@ -160,6 +161,7 @@ void XfsVolume::addEntry(std::size_t parent, XfsDirEntry entry, std::vector<std:
         r.readable = read;
         if (read) {
             r.remnant = remnantExtents(n, sb_);
+            if (r.remnant.empty()) r.remnant = remnantTree(n);
             if (!r.remnant.empty()) r.size = (r.remnant.back().fileBlock + r.remnant.back().count) * sb_.blockSize;
             // Without file types in the folder, a freed inode that names data blocks is taken for a file.
             if (r.mode == 0 && !r.remnant.empty()) r.mode = 0100000;
@@ -193,6 +195,81 @@ bool XfsVolume::readAgf(std::uint32_t ag, std::vector<std::uint8_t>& out) {
     out.assign(sb_.sectorSize, 0);
     const std::int64_t at = static_cast<std::int64_t>(std::uint64_t(ag) * sb_.agBlocks * sb_.blockSize) + sb_.sectorSize;
     return reader_.readAt(at, out.data(), out.size());
+}
+
+std::vector<XfsExtent> XfsVolume::remnantTree(const XfsInode& n) {
+    const Bytes fork(n.dataFork);
+    const int level = be16(fork, 0);
+    const std::size_t count = be16(fork, 2);
+    if (level < 1 || level > 8 || count == 0) return {};
+    for (std::size_t size = fork.size(); size >= 20; size -= 8) {
+        const std::size_t room = (size - 4) / 16;
+        if (count > room) break;
+        std::vector<std::uint8_t> node;
+        if (!readBlock(be64(fork, 4 + room * 8), node)) continue;
+        const std::uint32_t magic = be32(node, 0);
+        if ((magic != 0x424d4150 && magic != 0x424d4133) || be16(node, 4) != level - 1) continue;
+        if (magic == 0x424d4133 && be64(node, 56) != n.number) continue;  // v5 nodes name their owner
+        XfsInode root = n;
+        root.format = XfsFork::Btree;
+        root.dataFork.resize(size);
+        std::vector<XfsExtent> out;
+        std::string message;
+        xfsForkExtents(root, sb_, [this](std::uint64_t b, std::vector<std::uint8_t>& o) { return readBlock(b, o); }, out, message);
+        if (!out.empty() && out.back().fileBlock + out.back().count <= sb_.dataBlocks) return out;
+    }
+    return {};
+}
+
+void XfsVolume::findOrphans() {
+    std::unordered_set<std::uint64_t> named;
+    for (const XfsRecord& r : records_) named.insert(r.inode);
+    auto block = [this](std::uint64_t b, std::vector<std::uint8_t>& out) { return readBlock(b, out); };
+    std::vector<std::uint64_t> free;
+    std::vector<std::uint8_t> agi;
+    for (std::uint32_t ag = 0; ag < sb_.agCount && !control_->poll(); ++ag) {
+        agi.assign(sb_.sectorSize, 0);
+        const std::int64_t at = static_cast<std::int64_t>(std::uint64_t(ag) * sb_.agBlocks * sb_.blockSize) + 2 * sb_.sectorSize;
+        std::string why;
+        if (!reader_.readAt(at, agi.data(), agi.size()) ||
+            !xfsFreeInodes(sb_, block, agi, ag, [&](std::uint64_t ino) { if (free.size() < kMaxRecords && !named.count(ino)) free.push_back(ino); }, why))
+            note("Removed files no folder names cannot all be looked for: " + (why.empty() ? "an inode header cannot be read" : why) + ".");
+    }
+    std::int64_t orphanFolder = -1;
+    for (std::uint64_t ino : free) {
+        if (control_->poll() || records_.size() >= kMaxRecords) break;
+        XfsInode n;
+        std::string why;
+        const std::int64_t byte = sb_.inodeByte(ino);
+        std::vector<std::uint8_t> raw(sb_.inodeSize);
+        if (byte < 0 || !reader_.readAt(byte, raw.data(), raw.size()) || !decodeXfsInode(raw, sb_, ino, n, why) || n.inUse()) continue;
+        std::vector<XfsExtent> remnant = remnantExtents(n, sb_);
+        if (remnant.empty()) remnant = remnantTree(n);
+        if (remnant.empty()) continue;
+        if (orphanFolder < 0) {
+            XfsRecord folder;
+            folder.name = "ORPHAN_ENTRY";
+            folder.mode = 0040000;
+            folder.parentIndex = 0;
+            folder.readable = false;
+            records_.push_back(folder);
+            orphanFolder = static_cast<std::int64_t>(records_.size() - 1);
+        }
+        XfsRecord r;
+        r.name = "inode_" + std::to_string(ino);
+        r.inode = ino;
+        r.parentIndex = orphanFolder;
+        r.deleted = true;
+        r.mode = 0100000;
+        r.size = (remnant.back().fileBlock + remnant.back().count) * sb_.blockSize;
+        r.remnant = std::move(remnant);
+        r.atime = n.atime;
+        r.mtime = n.mtime;
+        r.ctime = n.ctime;
+        r.crtime = n.crtime;
+        r.hasCrtime = n.hasCrtime;
+        records_.push_back(std::move(r));
+    }
 }
 
 bool XfsVolume::freeSpace(std::vector<ByteRun>& runs, WorkControl& control, std::string& message) {
@@ -310,6 +387,8 @@ bool XfsVolume::scanStandard(std::string& failure) {
         readFolder(index, n, queue);
         observer_->progressPosition(std::min<std::int64_t>(total, static_cast<std::int64_t>(records_.size())));
     }
+    observer_->status("looking for removed files in the free inodes....");
+    findOrphans();
     observer_->status("Maintaining Parent Child....");
     std::vector<EntryTree::Index> parentOf(records_.size(), EntryTree::kOutside);
     for (std::size_t i = 1; i < records_.size(); ++i) parentOf[i] = records_[i].parentIndex;

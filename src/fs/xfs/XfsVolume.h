@@ -79,6 +79,11 @@ private:
     void readFolder(std::size_t index, const XfsInode& inode, std::vector<std::size_t>& queue);
     void addEntry(std::size_t parent, XfsDirEntry entry, std::vector<std::size_t>& queue);
     bool readAgf(std::uint32_t ag, std::vector<std::uint8_t>& out);
+    // Freed inodes no folder names that still lead to data, under "ORPHAN_ENTRY".
+    void findOrphans();
+    // The block map a freed inode's B+tree root still gives (its fork's old
+    // size is gone: the one whose first pointer leads to a block-map node is taken).
+    std::vector<XfsExtent> remnantTree(const XfsInode& inode);
     void note(std::string text);
 
     ScanObserver* observer_;
