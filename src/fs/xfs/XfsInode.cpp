@@ -16,7 +16,7 @@ XfsTime timeAt(Bytes b, std::size_t off, bool big) {
 }
 }  // namespace
 
-bool decodeXfsInode(Bytes b, const XfsSuperblock& sb, std::uint64_t number, XfsInode& n, std::string& why) {
+bool decodeXfsInode(Bytes b, const XfsSuperblock& sb, std::uint64_t number, XfsInode& n, std::string& why, bool withFork) {
     n = {};
     n.number = number;
     if (b.size() < sb.inodeSize || be16(b, 0) != kMagic) {
@@ -53,7 +53,8 @@ bool decodeXfsInode(Bytes b, const XfsSuperblock& sb, std::uint64_t number, XfsI
         why = "inode " + std::to_string(number) + " states its attribute fork outside the inode";
         return false;
     }
-    n.dataFork.assign(b.begin() + static_cast<std::ptrdiff_t>(core), b.begin() + static_cast<std::ptrdiff_t>(end));
+    if (withFork || n.isDirectory())
+        n.dataFork.assign(b.begin() + static_cast<std::ptrdiff_t>(core), b.begin() + static_cast<std::ptrdiff_t>(end));
     return true;
 }
 

@@ -35,7 +35,8 @@ struct XfsInode {
 };
 
 // Decodes the inode record at raw (inodeSize bytes); false with the reason
-// when it is no inode (its magic, version or fork cannot be used).
-bool decodeXfsInode(Bytes raw, const XfsSuperblock& sb, std::uint64_t number, XfsInode& out, std::string& why);
+// when it is no inode (its magic, version or fork cannot be used). The data
+// fork's bytes are kept for folders, and for any inode when withFork.
+bool decodeXfsInode(Bytes raw, const XfsSuperblock& sb, std::uint64_t number, XfsInode& out, std::string& why, bool withFork = true);
 
 }  // namespace ondrel

@@ -74,18 +74,28 @@ bool XfsVolume::readBlock(std::uint64_t fsBlock, std::vector<std::uint8_t>& out)
     return at >= 0 && reader_.readAt(at, out.data(), out.size());
 }
 
-bool XfsVolume::readInode(std::uint64_t number, XfsInode& out, std::string& why) {
+bool XfsVolume::readInode(std::uint64_t number, XfsInode& out, std::string& why, bool withFork) {
     const std::int64_t at = sb_.inodeByte(number);
     if (at < 0) {
         why = "inode " + std::to_string(number) + " lies outside the volume";
         return false;
     }
-    std::vector<std::uint8_t> raw(sb_.inodeSize);
-    if (!reader_.readAt(at, raw.data(), raw.size())) {
+    // Inodes are at most 2 KiB (the superblock's geometry says so): no allocation per inode.
+    std::uint8_t buffer[2048];
+    const std::size_t size = sb_.inodeSize;
+    const std::int64_t clusterBytes = std::int64_t(64) * sb_.inodeSize, base = at / clusterBytes * clusterBytes;
+    if (scanning_ && (clusterAt_ == base || (base + clusterBytes <= sb_.volumeBytes() &&
+                                             [&] {
+                                                 cluster_.resize(static_cast<std::size_t>(clusterBytes));
+                                                 clusterAt_ = reader_.readAt(base, cluster_.data(), cluster_.size()) ? base : -1;
+                                                 return clusterAt_ == base;
+                                             }()))) {
+        std::memcpy(buffer, cluster_.data() + (at - base), size);
+    } else if (!reader_.readAt(at, buffer, size)) {
         why = "inode " + std::to_string(number) + " cannot be read";
         return false;
     }
-    if (!decodeXfsInode(raw, sb_, number, out, why)) return false;
+    if (!decodeXfsInode(Bytes(buffer, size), sb_, number, out, why, withFork)) return false;
     if (!out.checksumOk) note("The checksum of inode " + std::to_string(number) + " does not match.");
     return true;
 }
@@ -153,7 +163,8 @@ void XfsVolume::addEntry(std::size_t parent, XfsDirEntry entry, std::vector<std:
     r.deleted = entry.deleted;
     XfsInode n;
     std::string why;
-    const bool read = readInode(entry.inode, n, why);
+    // A removed entry's freed inode is looked at for the block map it keeps.
+    const bool read = readInode(entry.inode, n, why, entry.deleted);
     if (entry.deleted) {
         // A name whose inode lives on is a file renamed or an inode used again: not a removed file.
         if (read && n.inUse()) return;
@@ -352,6 +363,15 @@ bool XfsVolume::scanStandard(std::string& failure) {
     records_.clear();
     damage_.clear();
     folderInodes_.clear();
+    struct Scanning {
+        XfsVolume& v;
+        explicit Scanning(XfsVolume& volume) : v(volume) { v.scanning_ = true; }
+        ~Scanning() {
+            v.scanning_ = false;
+            v.clusterAt_ = -1;
+            v.cluster_ = {};
+        }
+    } scanning(*this);
     if (!readSuperblock(failure)) return false;
     if (const std::string unknown = sb_.unknownIncompat(); !unknown.empty())
         observer_->message("This XFS volume uses features that are not read (" + unknown +

@@ -68,7 +68,9 @@ public:
     const std::vector<std::string>& damage() const { return damage_; }
     void rename(std::int64_t index, const std::string& name);
 
-    bool readInode(std::uint64_t number, XfsInode& out, std::string& why);
+    // withFork false: the data fork's bytes are kept for folders only (a
+    // listing needs no more).
+    bool readInode(std::uint64_t number, XfsInode& out, std::string& why, bool withFork = true);
 
 private:
     bool readSuperblock(std::string& failure);
@@ -96,6 +98,11 @@ private:
     EntryTree tree_;
     std::vector<std::string> damage_;
     std::unordered_set<std::uint64_t> folderInodes_;  // folders read, so none is read twice
+    // While a scan runs: the 64 inodes around the last one read (a folder's
+    // inodes mostly lie together), so each entry costs no read of its own.
+    bool scanning_ = false;
+    std::vector<std::uint8_t> cluster_;
+    std::int64_t clusterAt_ = -1;
 };
 
 }  // namespace ondrel
