@@ -349,6 +349,39 @@ TEST(XfsFixtureTest, DamageIsReportedAndTheRestIsRead) {
     for (const std::string& m : badInode->adapter->damage()) said = said || m.find("inode " + std::to_string(fileInode)) != std::string::npos;
     EXPECT_TRUE(said);
 
+    // A B+tree block map (the kernel's 150-extent file) whose leaf is garbled:
+    // the file is listed, its save fails, and the map's fault is said.
+    if (!fixture("xfs-kernel.img").empty()) {
+        const ByteVector kernel = readFile(fixture("xfs-kernel.img"));
+        std::string failure, why;
+        auto k = scanned(kernel);
+        ASSERT_TRUE(k->ok);
+        const XfsSuperblock& ksb = k->adapter->volume().superblock();
+        auto kpaths = reachablePaths(*k->adapter);
+        ASSERT_TRUE(kpaths.count("/frag/fragmented.bin"));
+        const std::uint64_t ino = k->adapter->volume().records()[static_cast<std::size_t>(kpaths["/frag/fragmented.bin"])].inode;
+        XfsInode n;
+        MemoryReader kreader(kernel);
+        XfsVolume kv(kreader, VolumeRecord{});
+        ASSERT_TRUE(kv.scanStandard(failure));
+        ASSERT_TRUE(kv.readInode(ino, n, why));
+        ASSERT_EQ(n.format, XfsFork::Btree);
+        const std::size_t room = (n.dataFork.size() - 4) / 16;
+        const std::int64_t leaf = ksb.blockByte(be64(n.dataFork, 4 + room * 8));
+        ASSERT_GE(leaf, 0);
+        ByteVector copy = kernel;
+        copy[static_cast<std::size_t>(leaf)] ^= 0xff;
+        auto broken = scanned(copy);
+        ASSERT_TRUE(broken->ok);
+        auto bpaths = reachablePaths(*broken->adapter);
+        ASSERT_TRUE(bpaths.count("/frag/fragmented.bin"));
+        TempDir dir;
+        EXPECT_NE(broken->adapter->writeFile(bpaths["/frag/fragmented.bin"], dir.file("f")), WriteResult::Written);
+        bool said = false;
+        for (const std::string& m : broken->adapter->damage()) said = said || m.find("block-map") != std::string::npos;
+        EXPECT_TRUE(said);
+    }
+
     // The root folder's first data block garbled: what it listed is lost, the scan still ends well.
     XfsInode root;
     std::string why;
