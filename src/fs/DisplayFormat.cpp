@@ -1,6 +1,7 @@
 #include "fs/DisplayFormat.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace ondrel {
 
@@ -26,6 +27,16 @@ std::string formatDateOnly(const CivilTime& t) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%02d/%02d/%d ", t.month, t.day, t.year);
     return buf;
+}
+
+std::string unixPermissionText(std::uint16_t mode) {
+    static const std::pair<std::uint16_t, const char*> bits[] = {
+        {0x001, "-OE"}, {0x002, "-OW"}, {0x004, "-OR"}, {0x008, "-GE"}, {0x010, "-GW"},
+        {0x020, "-GR"}, {0x040, "-UE"}, {0x080, "-UW"}, {0x100, "-UR"}};
+    std::string out;
+    for (const auto& [bit, text] : bits)
+        if (mode & bit) out += text;
+    return out;
 }
 
 }  // namespace ondrel

@@ -17,4 +17,8 @@ std::string formatTime(const CivilTime& t);
 // Date only, as the FAT access time: "03/05/2024 ".
 std::string formatDateOnly(const CivilTime& t);
 
+// The attribute letters of Unix permission bits (ext, XFS): "-OE-OW-OR" for
+// others, then group and user, each letter pair only where its bit is set.
+std::string unixPermissionText(std::uint16_t mode);
+
 }  // namespace ondrel

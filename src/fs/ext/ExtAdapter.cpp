@@ -119,14 +119,7 @@ DisplayTexts ExtAdapter::displayTexts(EntryId id) const {
 
 std::string ExtAdapter::attributeText(EntryId id) const {
     const ExtInodeRecord* r = record(id);
-    std::string out;
-    if (!r || id == 0) return out;
-    static const std::pair<std::uint16_t, const char*> bits[] = {
-        {0x001, "-OE"}, {0x002, "-OW"}, {0x004, "-OR"}, {0x008, "-GE"}, {0x010, "-GW"},
-        {0x020, "-GR"}, {0x040, "-UE"}, {0x080, "-UW"}, {0x100, "-UR"}};
-    for (const auto& [bit, text] : bits)
-        if (r->mode & bit) out += text;
-    return out;
+    return !r || id == 0 ? std::string() : unixPermissionText(r->mode);
 }
 
 WriteResult ExtAdapter::writeInto(EntryId id, OutputFile& file) {

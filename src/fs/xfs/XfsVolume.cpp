@@ -32,13 +32,10 @@ bool XfsVolume::readSuperblock(std::string& failure) {
         return true;
     }
     // The first allocation group's copy is gone: the second one's stands in. Its
-    // place comes from the geometry, which the damaged primary may still give.
-    std::uint64_t at = 0;
-    XfsSuperblock guess;
+    // place comes from the geometry fields the damaged primary may still hold.
     std::string ignored;
-    if (decodeXfsSuperblock(sector, guess, ignored)) at = std::uint64_t(guess.agBlocks) * guess.blockSize;
     const std::uint32_t agBlocks = be32(sector, 84), blockSize = be32(sector, 4);
-    if (!at && agBlocks && blockSize >= 512 && blockSize <= 65536) at = std::uint64_t(agBlocks) * blockSize;
+    const std::uint64_t at = agBlocks && blockSize >= 512 && blockSize <= 65536 ? std::uint64_t(agBlocks) * blockSize : 0;
     if (at && reader_.readAt(static_cast<std::int64_t>(at), sector.data(), sector.size()) && decodeXfsSuperblock(sector, sb_, why)) {
         note("The primary XFS superblock is damaged; the copy at byte " + std::to_string(at) + " is read.");
         return true;
@@ -84,12 +81,11 @@ bool XfsVolume::readInode(std::uint64_t number, XfsInode& out, std::string& why,
     std::uint8_t buffer[2048];
     const std::size_t size = sb_.inodeSize;
     const std::int64_t clusterBytes = std::int64_t(64) * sb_.inodeSize, base = at / clusterBytes * clusterBytes;
-    if (scanning_ && (clusterAt_ == base || (base + clusterBytes <= sb_.volumeBytes() &&
-                                             [&] {
-                                                 cluster_.resize(static_cast<std::size_t>(clusterBytes));
-                                                 clusterAt_ = reader_.readAt(base, cluster_.data(), cluster_.size()) ? base : -1;
-                                                 return clusterAt_ == base;
-                                             }()))) {
+    if (scanning_ && clusterAt_ != base && base + clusterBytes <= sb_.volumeBytes()) {
+        cluster_.resize(static_cast<std::size_t>(clusterBytes));
+        clusterAt_ = reader_.readAt(base, cluster_.data(), cluster_.size()) ? base : -1;
+    }
+    if (scanning_ && clusterAt_ == base) {
         std::memcpy(buffer, cluster_.data() + (at - base), size);
     } else if (!reader_.readAt(at, buffer, size)) {
         why = "inode " + std::to_string(number) + " cannot be read";
