@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libcli11-dev nlohmann-json3-dev
   xz-utils zlib1g-dev libzstd-dev libicu-dev
-  sleuthkit qemu-utils testdisk
+  sleuthkit qemu-utils testdisk xfsprogs
   qt6-base-dev xvfb xauth fonts-dejavu-core
   clang libclang-rt-14-dev
 )

@@ -8,9 +8,46 @@ namespace ondrel {
 XfsAdapter::XfsAdapter(const ByteSource& reader, const VolumeRecord& volume)
     : volume_(std::make_unique<XfsVolume>(reader, volume)) {}
 
-bool XfsAdapter::scan(RecoveryMode, ScanObserver& observer, WorkControl& control, std::string& failure) {
+bool XfsAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) {
     volume_->reportTo(observer, control);
+    if (mode == RecoveryMode::Advanced) return volume_->scanLog(failure);
+    if (mode != RecoveryMode::Standard) {
+        failure = "XFS volumes are read in the standard mode or, with their log, the advanced mode.";
+        return false;
+    }
     return volume_->scanStandard(failure);
+}
+
+AdvancedSearch XfsAdapter::findCandidates(int, ScanObserver& observer, WorkControl& control) {
+    volume_->reportTo(observer, control);
+    AdvancedSearch out;
+    CandidateList journal{"journal", "JOURNAL", "", {}};
+    // There is one log to read, if any: nothing to choose.
+    out.chooseWithoutAsking = true;
+    std::string failure;
+    std::int64_t at = -1;
+    {
+        ScanObserver& quiet = silentObserver();
+        volume_->reportTo(quiet, control);
+        if (volume_->scanStandard(failure) && volume_->superblock().logStart != 0)
+            at = volume_->superblock().blockByte(volume_->superblock().logStart);
+        volume_->reportTo(observer, control);
+    }
+    if (at >= 0) journal.items.push_back({"JOURNAL_ENTRY:0", at});
+    out.lists.push_back(std::move(journal));
+    out.parameters.push_back({"sectors-per-cluster", {static_cast<int>(volume_->superblock().blockSize / 512)}, false, 0});
+    out.message = at >= 0 ? "Number of JOURNAL-ENTRY found = 1 . Click Next to read the deleted files its copies still describe."
+                          : "This volume keeps no log inside it: the advanced mode reads the log of an XFS volume.";
+    out.doneStatus = "Parsing done.Click Next to continue.";
+    return out;
+}
+
+bool XfsAdapter::chooseCandidate(const AdvancedChoice& choice, std::string& failure) {
+    if (choice.pick(0) != 0) {
+        failure = "no JOURNAL_ENTRY:" + std::to_string(choice.pick(0)) + " (a volume has one log)";
+        return false;
+    }
+    return true;
 }
 
 const XfsRecord* XfsAdapter::record(EntryId id) const {

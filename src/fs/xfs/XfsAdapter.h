@@ -14,10 +14,15 @@ public:
     FileSystemKind kind() const override { return FileSystemKind::Xfs; }
     std::string fileSystemName() const override { return "XFS"; }
     bool scan(RecoveryMode mode, ScanObserver& observer, WorkControl& control, std::string& failure) override;
+    // The advanced mode reads the log: one candidate, taken without asking.
+    AdvancedSearch findCandidates(int maxCount, ScanObserver& observer, WorkControl& control) override;
+    bool chooseCandidate(const AdvancedChoice& choice, std::string& failure) override;
     // The blocks the groups' free-space trees list.
     bool freeSpace(std::vector<ByteRun>& runs, ScanObserver& observer, WorkControl& control, std::string& message) override {
         observer.status("Reading the free-space trees....");
-        return volume_->freeSpace(runs, control, message);
+        const bool ok = volume_->freeSpace(runs, control, message);
+        for (const std::string& line : volume_->damage()) observer.message(line);
+        return ok;
     }
 
     EntryId rootEntry() const override { return volume_->records().empty() ? kNoEntry : 0; }

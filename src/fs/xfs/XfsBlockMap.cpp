@@ -16,6 +16,7 @@ struct Walk {
     const XfsBlockReader& read;
     std::vector<XfsExtent>& out;
     std::string& message;
+    std::string* checksums;
     std::set<std::uint64_t> seen;
 
     void records(Bytes b, std::size_t at, std::size_t count) {
@@ -44,6 +45,8 @@ struct Walk {
             message = "block " + std::to_string(fsBlock) + " is no block-map node of the level its parent states";
             return;
         }
+        if (magic == kBma3 && checksums && checksums->empty() && !xfsChecksumOk(b, 64))
+            *checksums = "the checksum of block-map node " + std::to_string(fsBlock) + " does not match";
         const std::size_t count = be16(b, 6), room = (b.size() - header) / 16;
         if (count > room) {
             message = "block-map node " + std::to_string(fsBlock) + " states more records than it holds";
@@ -69,11 +72,11 @@ XfsExtent xfsExtentAt(Bytes r) {
 }
 
 bool xfsForkExtents(const XfsInode& n, const XfsSuperblock& sb, const XfsBlockReader& read, std::vector<XfsExtent>& out,
-                    std::string& message) {
+                    std::string& message, std::string* checksums) {
     out.clear();
     message.clear();
     const Bytes fork(n.dataFork);
-    Walk walk{sb, read, out, message, {}};
+    Walk walk{sb, read, out, message, checksums, {}};
     if (n.format == XfsFork::Extents) {
         const std::size_t room = fork.size() / 16;
         if (n.extents > room) message = "the inode states more extents than its fork holds";

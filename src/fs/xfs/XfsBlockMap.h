@@ -22,8 +22,10 @@ using XfsBlockReader = std::function<bool(std::uint64_t fsBlock, std::vector<std
 
 // The data fork's extents sorted by file block; false with a message when
 // part of the map could not be read (the extents found stay in out).
+// A version 5 node whose checksum fails is read all the same and, when
+// checksums is given, named there (the first such one).
 bool xfsForkExtents(const XfsInode& inode, const XfsSuperblock& sb, const XfsBlockReader& read, std::vector<XfsExtent>& out,
-                    std::string& message);
+                    std::string& message, std::string* checksums = nullptr);
 
 // One packed extent record.
 XfsExtent xfsExtentAt(Bytes record);

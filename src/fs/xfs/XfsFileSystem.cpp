@@ -17,7 +17,7 @@ const FileSystemEntry& xfsFileSystem() {
         .create = [](const ByteSource& reader, const VolumeRecord& volume) -> std::unique_ptr<FileSystemAdapter> {
             return std::make_unique<XfsAdapter>(reader, volume);
         },
-        .modes = {RecoveryMode::Standard},
+        .modes = {RecoveryMode::Standard, RecoveryMode::Advanced},
         .formattedFlag = false,
         .announcesSavedFile = true,
         .selectedStatus = "XFS partition selected....",

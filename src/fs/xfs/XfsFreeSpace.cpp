@@ -50,7 +50,8 @@ XfsBlocksState xfsBlocksState(const XfsSuperblock& sb, const XfsBlockReader& rea
 }
 
 bool xfsFreeExtents(const XfsSuperblock& sb, const XfsBlockReader& read, Bytes agf, std::uint32_t ag,
-                    const std::function<void(std::uint64_t agBlock, std::uint64_t length)>& onFree, std::string& message) {
+                    const std::function<void(std::uint64_t agBlock, std::uint64_t length)>& onFree, std::string& message,
+                    std::string* checksums) {
     if (be32(agf, 0) != kAgf) {
         message = "allocation group " + std::to_string(ag) + " has no free-space header";
         return false;
@@ -78,6 +79,9 @@ bool xfsFreeExtents(const XfsSuperblock& sb, const XfsBlockReader& read, Bytes a
             message = "block " + std::to_string(node) + " of allocation group " + std::to_string(ag) + " is no node of its free-space tree";
             return false;
         }
+        if (magic == kByBlock3 && checksums && checksums->empty() && !xfsChecksumOk(b, 52))
+            *checksums = "the checksum of block " + std::to_string(node) + " of allocation group " + std::to_string(ag) +
+                         "'s free-space tree does not match";
         if (level == 0) {
             for (std::size_t i = 0; i < records; ++i) {
                 const std::uint64_t start = be32(b, header + i * 8), length = be32(b, header + i * 8 + 4);

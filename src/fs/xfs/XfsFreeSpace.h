@@ -17,7 +17,10 @@ XfsBlocksState xfsBlocksState(const XfsSuperblock& sb, const XfsBlockReader& rea
 // Every free extent of group ag in block order, as the same tree lists it
 // (onFree gets the group's block and the length); false with a message when
 // the tree cannot be walked whole (what was found before was given).
+// A version 5 node whose checksum fails is read all the same and, when
+// checksums is given, named there.
 bool xfsFreeExtents(const XfsSuperblock& sb, const XfsBlockReader& read, Bytes agf, std::uint32_t ag,
-                    const std::function<void(std::uint64_t agBlock, std::uint64_t length)>& onFree, std::string& message);
+                    const std::function<void(std::uint64_t agBlock, std::uint64_t length)>& onFree, std::string& message,
+                    std::string* checksums = nullptr);
 
 }  // namespace ondrel

@@ -11,7 +11,7 @@ constexpr int kMaxLevels = 8;
 }  // namespace
 
 bool xfsFreeInodes(const XfsSuperblock& sb, const XfsBlockReader& read, Bytes agi, std::uint32_t ag,
-                   const std::function<void(std::uint64_t inode)>& onFree, std::string& message) {
+                   const std::function<void(std::uint64_t inode)>& onFree, std::string& message, std::string* checksums) {
     if (be32(agi, 0) != kAgi) {
         message = "allocation group " + std::to_string(ag) + " has no inode header";
         return false;
@@ -39,6 +39,8 @@ bool xfsFreeInodes(const XfsSuperblock& sb, const XfsBlockReader& read, Bytes ag
             message = "block " + std::to_string(node) + " of allocation group " + std::to_string(ag) + " is no node of its inode tree";
             return false;
         }
+        if (magic == kInodes3 && checksums && checksums->empty() && !xfsChecksumOk(b, 52))
+            *checksums = "the checksum of block " + std::to_string(node) + " of allocation group " + std::to_string(ag) + "'s inode tree does not match";
         if (level > 0) {
             const std::size_t room = (b.size() - header) / 8;
             for (std::size_t i = 0; i < records; ++i)

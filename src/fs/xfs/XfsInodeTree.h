@@ -13,7 +13,9 @@ namespace ondrel {
 
 // Calls onFree with each free inode number of group ag that lies in an
 // allocated chunk; false with a message when the tree cannot be walked whole.
+// A version 5 node whose checksum fails is read all the same and, when
+// checksums is given, named there.
 bool xfsFreeInodes(const XfsSuperblock& sb, const XfsBlockReader& read, Bytes agi, std::uint32_t ag,
-                   const std::function<void(std::uint64_t inode)>& onFree, std::string& message);
+                   const std::function<void(std::uint64_t inode)>& onFree, std::string& message, std::string* checksums = nullptr);
 
 }  // namespace ondrel

@@ -237,12 +237,13 @@ void XfsVolume::findOrphans() {
     for (std::uint32_t ag = 0; ag < sb_.agCount && !control_->poll(); ++ag) {
         agi.assign(sb_.sectorSize, 0);
         const std::int64_t at = static_cast<std::int64_t>(std::uint64_t(ag) * sb_.agBlocks * sb_.blockSize) + 2 * sb_.sectorSize;
-        std::string why;
+        std::string why, checksums;
         if (!reader_.readAt(at, agi.data(), agi.size()) ||
-            !xfsFreeInodes(sb_, block, agi, ag, [&](std::uint64_t ino) { if (free.size() < kMaxRecords && !named.count(ino)) free.push_back(ino); }, why))
+            !xfsFreeInodes(sb_, block, agi, ag, [&](std::uint64_t ino) { if (free.size() < kMaxRecords && !named.count(ino)) free.push_back(ino); }, why,
+                           &checksums))
             note("Removed files no folder names cannot all be looked for: " + (why.empty() ? "an inode header cannot be read" : why) + ".");
+        if (!checksums.empty()) note("In the search for removed files: " + checksums + ".");
     }
-    std::int64_t orphanFolder = -1;
     for (std::uint64_t ino : free) {
         if (control_->poll() || records_.size() >= kMaxRecords) break;
         XfsInode n;
@@ -253,19 +254,10 @@ void XfsVolume::findOrphans() {
         std::vector<XfsExtent> remnant = remnantExtents(n, sb_);
         if (remnant.empty()) remnant = remnantTree(n);
         if (remnant.empty()) continue;
-        if (orphanFolder < 0) {
-            XfsRecord folder;
-            folder.name = "ORPHAN_ENTRY";
-            folder.mode = 0040000;
-            folder.parentIndex = 0;
-            folder.readable = false;
-            records_.push_back(folder);
-            orphanFolder = static_cast<std::int64_t>(records_.size() - 1);
-        }
         XfsRecord r;
         r.name = "inode_" + std::to_string(ino);
         r.inode = ino;
-        r.parentIndex = orphanFolder;
+        r.parentIndex = orphanFolder();
         r.deleted = true;
         r.mode = 0100000;
         r.size = (remnant.back().fileBlock + remnant.back().count) * sb_.blockSize;
@@ -279,6 +271,19 @@ void XfsVolume::findOrphans() {
     }
 }
 
+std::int64_t XfsVolume::orphanFolder() {
+    if (orphanFolder_ < 0) {
+        XfsRecord folder;
+        folder.name = "ORPHAN_ENTRY";
+        folder.mode = 0040000;
+        folder.parentIndex = 0;
+        folder.readable = false;
+        records_.push_back(folder);
+        orphanFolder_ = static_cast<std::int64_t>(records_.size() - 1);
+    }
+    return orphanFolder_;
+}
+
 bool XfsVolume::freeSpace(std::vector<ByteRun>& runs, WorkControl& control, std::string& message) {
     runs.clear();
     if (!readSuperblock(message)) return false;
@@ -288,12 +293,14 @@ bool XfsVolume::freeSpace(std::vector<ByteRun>& runs, WorkControl& control, std:
     bool whole = true;
     for (std::uint32_t ag = 0; ag < sb_.agCount && !control.poll(); ++ag) {
         const std::uint64_t base = std::uint64_t(ag) * sb_.agBlocks;
-        std::string why;
+        std::string why, checksums;
         if (!readAgf(ag, agf) ||
-            !xfsFreeExtents(sb_, block, agf, ag, [&](std::uint64_t at, std::uint64_t length) { free.addFree(base + at, length); }, why)) {
+            !xfsFreeExtents(sb_, block, agf, ag, [&](std::uint64_t at, std::uint64_t length) { free.addFree(base + at, length); }, why,
+                            &checksums)) {
             whole = false;
             if (message.empty()) message = why.empty() ? "allocation group " + std::to_string(ag) + "'s header cannot be read" : why;
         }
+        if (!checksums.empty()) note("The free space is read all the same, though " + checksums + ".");
     }
     std::string finishing;
     const bool ok = free.finish(runs, 0, sb_.blockSize, sb_.volumeBytes(), control.stopRequested(), finishing);
@@ -323,8 +330,11 @@ void XfsVolume::readFolder(std::size_t index, const XfsInode& n, std::vector<std
         xfsShortFormEntries(Bytes(n.dataFork).first(used), sb_.hasFtype(), entries, parent, message);
     } else if (n.format == XfsFork::Extents || n.format == XfsFork::Btree) {
         std::vector<XfsExtent> map;
-        if (!xfsForkExtents(n, sb_, [this](std::uint64_t b, std::vector<std::uint8_t>& out) { return readBlock(b, out); }, map, message))
+        std::string checksums;
+        if (!xfsForkExtents(n, sb_, [this](std::uint64_t b, std::vector<std::uint8_t>& out) { return readBlock(b, out); }, map, message,
+                            &checksums))
             note("Folder " + records_[index].name + " (inode " + std::to_string(n.number) + "): " + message + ".");
+        if (!checksums.empty()) note("Folder " + records_[index].name + " (inode " + std::to_string(n.number) + "): " + checksums + ".");
         message.clear();
         const std::uint64_t perDirBlock = std::uint64_t(1) << sb_.dirBlockLog;
         const std::uint64_t leafBlock = kXfsDirLeafOffset / sb_.blockSize;
@@ -337,6 +347,7 @@ void XfsVolume::readFolder(std::size_t index, const XfsInode& n, std::vector<std
                  b < e.fileBlock + e.count && b < leafBlock; b += perDirBlock) {
                 if (b < next) continue;
                 next = b + perDirBlock;
+                if (withLog_) folderBlockOwner_[sb_.blockByte(e.fsBlock + (b - e.fileBlock))] = n.number;
                 if ((readBytes += sb_.dirBlockSize()) > kMaxFolderBytes || control_->poll()) return;
                 if (!readFileBlocks(map, b, perDirBlock, block))
                     note("A block of folder " + records_[index].name + " cannot be read.");
@@ -355,10 +366,14 @@ void XfsVolume::readFolder(std::size_t index, const XfsInode& n, std::vector<std
     for (XfsDirEntry& e : entries) addEntry(index, std::move(e), queue);
 }
 
-bool XfsVolume::scanStandard(std::string& failure) {
+bool XfsVolume::scan(std::string& failure, bool withLog) {
     records_.clear();
     damage_.clear();
     folderInodes_.clear();
+    folderBlockOwner_.clear();
+    logOrphans_.clear();
+    orphanFolder_ = -1;
+    withLog_ = withLog;
     struct Scanning {
         XfsVolume& v;
         explicit Scanning(XfsVolume& volume) : v(volume) { v.scanning_ = true; }
@@ -403,8 +418,10 @@ bool XfsVolume::scanStandard(std::string& failure) {
         readFolder(index, n, queue);
         observer_->progressPosition(std::min<std::int64_t>(total, static_cast<std::int64_t>(records_.size())));
     }
+    if (withLog && !readLog(failure)) return false;
     observer_->status("looking for removed files in the free inodes....");
     findOrphans();
+    if (withLog) addLogOrphans();
     observer_->status("Maintaining Parent Child....");
     std::vector<EntryTree::Index> parentOf(records_.size(), EntryTree::kOutside);
     for (std::size_t i = 1; i < records_.size(); ++i) parentOf[i] = records_[i].parentIndex;
@@ -418,14 +435,18 @@ WriteResult XfsVolume::extract(std::int64_t index, DataSink& sink) {
     const XfsRecord& r = records_[static_cast<std::size_t>(index)];
     std::vector<std::uint8_t> buf;
     if (r.deleted) {
-        // The blocks its freed inode still names, whole (its size is gone).
+        // The blocks its freed inode still names, whole (its size is gone),
+        // or as many bytes as a copy of its inode in the log gives.
         if (r.remnant.empty() || !r.isRegular()) return WriteResult::NoData;
         bool ok = true;
         const std::uint64_t runBlocks = std::max<std::uint64_t>(1, (1u << 20) / sb_.blockSize);
-        const std::uint64_t end = r.remnant.back().fileBlock + r.remnant.back().count;
+        const std::uint64_t end = r.fromLog ? (r.size + sb_.blockSize - 1) / sb_.blockSize : r.remnant.back().fileBlock + r.remnant.back().count;
+        std::uint64_t left = r.fromLog ? r.size : end * sb_.blockSize;
         for (std::uint64_t b = 0; b < end; b += runBlocks) {
             ok = readFileBlocks(r.remnant, b, std::min(runBlocks, end - b), buf) && ok;
-            if (!sink.write(buf.data(), buf.size())) return WriteResult::WriteFailed;
+            const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(left, buf.size()));
+            if (!sink.write(buf.data(), take)) return WriteResult::WriteFailed;
+            left -= take;
         }
         return ok ? WriteResult::Written : WriteResult::ReadFailed;
     }
@@ -441,7 +462,10 @@ WriteResult XfsVolume::extract(std::int64_t index, DataSink& sink) {
     if (n.format != XfsFork::Extents && n.format != XfsFork::Btree) return WriteResult::ReadFailed;
     std::vector<XfsExtent> map;
     std::string message;
-    const bool mapped = xfsForkExtents(n, sb_, [this](std::uint64_t b, std::vector<std::uint8_t>& out) { return readBlock(b, out); }, map, message);
+    std::string checksums;
+    const bool mapped =
+        xfsForkExtents(n, sb_, [this](std::uint64_t b, std::vector<std::uint8_t>& out) { return readBlock(b, out); }, map, message, &checksums);
+    if (!checksums.empty()) note("File " + r.name + " (inode " + std::to_string(r.inode) + "): " + checksums + ".");
     bool ok = mapped;
     if (n.isSymlink()) {
         // A remote target: version 5 keeps a header in each of its blocks.

@@ -17,6 +17,8 @@
 #include "volumes/VolumeRecord.h"
 
 #include <string>
+#include <map>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -36,6 +38,9 @@ struct XfsRecord {
     // A removed file: the extent records its freed inode still holds (its
     // size then counts their blocks: the inode's own size is gone).
     std::vector<XfsExtent> remnant;
+    // Its size, mode, times and block map come from a copy of its inode in the
+    // log: the size is the file's own, not a count of blocks.
+    bool fromLog = false;
     bool isDirectory() const { return (mode & 0170000) == 0040000; }
     bool isSymlink() const { return (mode & 0170000) == 0120000; }
     bool isRegular() const { return (mode & 0170000) == 0100000; }
@@ -52,7 +57,10 @@ public:
 
     // Reads the superblock and walks the tree from the root. False with the
     // reason when neither superblock nor the root folder can be used.
-    bool scanStandard(std::string& failure);
+    bool scanStandard(std::string& failure) { return scan(failure, false); }
+    // The standard scan, then the removed files the log's copies of inodes and
+    // folders still describe. False with the reason when there is no log to read.
+    bool scanLog(std::string& failure) { return scan(failure, true); }
 
     // Writes a file's data (a symlink's target).
     WriteResult extract(std::int64_t index, DataSink& sink);
@@ -73,6 +81,7 @@ public:
     bool readInode(std::uint64_t number, XfsInode& out, std::string& why, bool withFork = true);
 
 private:
+    bool scan(std::string& failure, bool withLog);
     bool readSuperblock(std::string& failure);
     bool readBlock(std::uint64_t fsBlock, std::vector<std::uint8_t>& out);
     // The bytes of a fork's file blocks [first, first + count): unmapped,
@@ -83,6 +92,12 @@ private:
     bool readAgf(std::uint32_t ag, std::vector<std::uint8_t>& out);
     // Freed inodes no folder names that still lead to data, under "ORPHAN_ENTRY".
     void findOrphans();
+    std::int64_t orphanFolder();
+    // The log's copies: removed files they name are added (before the free
+    // inodes are looked at); those no copy names are kept for addLogOrphans.
+    bool readLog(std::string& failure);
+    void addLogOrphans();
+    void takeLogCopy(std::size_t index, const XfsInode& copy, std::vector<XfsExtent> map);
     // The block map a freed inode's B+tree root still gives (its fork's old
     // size is gone: the one whose first pointer leads to a block-map node is taken).
     std::vector<XfsExtent> remnantTree(const XfsInode& inode);
@@ -98,6 +113,17 @@ private:
     EntryTree tree_;
     std::vector<std::string> damage_;
     std::unordered_set<std::uint64_t> folderInodes_;  // folders read, so none is read twice
+    std::int64_t orphanFolder_ = -1;
+    // The advanced scan: which folder each directory block read belongs to (a
+    // version 4 block does not say), and the log's removed files no name was found for.
+    bool withLog_ = false;
+    std::unordered_map<std::int64_t, std::uint64_t> folderBlockOwner_;
+    struct LogFile {
+        XfsInode inode;
+        std::vector<XfsExtent> map;
+        std::string name;  // from a logged folder whose folder is gone ("" none)
+    };
+    std::map<std::uint64_t, LogFile> logOrphans_;
     // While a scan runs: the 64 inodes around the last one read (a folder's
     // inodes mostly lie together), so each entry costs no read of its own.
     bool scanning_ = false;
