@@ -204,5 +204,15 @@ if [ -f "$root/tests/fixtures/images/lvm-snap.img.xz" ]; then
   { printf '\377'; tail -c +$(((17 << 20) + 1)) "$work/lvm-snap.img" | head -c 16384; } >"$s/lvm_snapshot/cow-store"
 fi
 
+# The start of the log of the volume the kernel wrote and deleted from (its
+# first 384 KiB: inode, folder and buffer copies), behind the byte that makes
+# the volume v5.
+if [ -f "$root/tests/fixtures/images/xfs-kernel.img.xz" ]; then
+  mkdir -p "$s/xfs_log"
+  xz -dc "$root/tests/fixtures/images/xfs-kernel.img.xz" >"$work/xfs-kernel.img"
+  logat=$(xfs_db -r -c 'sb 0' -c 'print logstart' "$work/xfs-kernel.img" | awk '{print $3}')
+  { printf '\0'; tail -c +$((logat * 4096 + 1)) "$work/xfs-kernel.img" | head -c $((384 << 10)); } >"$s/xfs_log/kernel-log"
+fi
+
 tar -C "$s" --sort=name --owner=0 --group=0 --numeric-owner --mtime='2024-03-05' -cf - . | xz -9 >"$root/fuzz/seeds.tar.xz"
 ls -la "$root/fuzz/seeds.tar.xz"
