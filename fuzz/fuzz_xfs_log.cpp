@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto onInode = [&](const ondrel::XfsLogInode& c) {
         raw.assign(sb.inodeSize, 0);
         std::memcpy(raw.data(), c.core.data(), std::min(raw.size(), c.core.size()));
-        if (c.core.size() < raw.size())
+        if (c.core.size() < raw.size() && !c.dataFork.empty())
             std::memcpy(raw.data() + c.core.size(), c.dataFork.data(), std::min(raw.size() - c.core.size(), c.dataFork.size()));
         ondrel::XfsInode n;
         std::string why;
@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto onBuffer = [&](const ondrel::XfsLogBuffer& b) {
         if (b.length != sb.dirBlockSize()) return;
         block.assign(b.length, 0);
-        for (const auto& [offset, part] : b.regions) std::memcpy(block.data() + offset, part.data(), part.size());
+        for (const auto& [offset, part] : b.regions)
+            if (!part.empty()) std::memcpy(block.data() + offset, part.data(), part.size());
         std::vector<ondrel::XfsDirEntry> entries;
         bool crcOk = true;
         std::string why;

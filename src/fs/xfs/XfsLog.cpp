@@ -321,8 +321,8 @@ bool readXfsLog(const XfsSuperblock& sb, std::uint64_t logBytes, const XfsLogRea
         return false;
     }
     LogWalk walk(sb, logBytes, read, onInode, onBuffer, summary);
-    std::vector<std::uint8_t> chunk(kChunk);
     const std::uint64_t sectors = logBytes / kSector;
+    std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, logBytes)));
     std::uint64_t unreadable = 0;
     for (std::uint64_t base = 0; base < sectors && !stop();) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk / kSector, sectors - base));

@@ -113,7 +113,8 @@ bool XfsVolume::readLog(std::string& failure) {
         // The logged parts laid over the block as it stands now.
         block.assign(b.length, 0);
         if (!reader_.readAt(b.byte, block.data(), block.size())) return;
-        for (const auto& [offset, part] : b.regions) std::memcpy(block.data() + offset, part.data(), part.size());
+        for (const auto& [offset, part] : b.regions)
+            if (!part.empty()) std::memcpy(block.data() + offset, part.data(), part.size());
         const std::uint32_t magic = be32(block, 0);
         if (std::find(std::begin(kDataMagics), std::end(kDataMagics), magic) == std::end(kDataMagics)) return;
         std::uint64_t folder = 0;
@@ -153,7 +154,7 @@ bool XfsVolume::readLog(std::string& failure) {
         const Candidate& k = candidates[ino];
         std::vector<std::uint8_t> raw(sb_.inodeSize, 0);
         std::memcpy(raw.data(), k.core.data(), std::min(raw.size(), k.core.size()));
-        if (k.core.size() < raw.size())
+        if (k.core.size() < raw.size() && !k.fork.empty())
             std::memcpy(raw.data() + k.core.size(), k.fork.data(), std::min(raw.size() - k.core.size(), k.fork.size()));
         XfsInode n;
         std::vector<XfsExtent> map;
