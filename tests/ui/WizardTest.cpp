@@ -843,6 +843,34 @@ private slots:
         saveAndCompare(results, fs, "docs");
     }
 
+    // XFS's advanced mode: its one log as the candidate, then the files the
+    // kernel removed back in their folder with their own sizes.
+    void xfsAdvancedReadsTheLog() {
+        if (!QFileInfo::exists(fixture("xfs-kernel.img"))) QSKIP("the XFS fixtures are missing");
+        auto* list = toVolumeList(toScanMode(openImagePage(&VhdInputDialog::fixedDisk, fixture("xfs-kernel.img"))));
+        QVERIFY(list);
+        QCOMPARE(columnTexts(list->volumeList, 1), (QStringList{"XFS"}));
+        auto* modePage = toRecoveryMode(list, 0);
+        QVERIFY(modePage);
+        QVERIFY(!modePage->advancedMode->isHidden() && modePage->deepMode->isHidden());
+        modePage->advancedMode->click();
+        QTest::mouseClick(modePage->nextButton, Qt::LeftButton);
+        auto* advanced = modePage->findChild<advanceOptions*>();
+        QVERIFY(advanced);
+        QTRY_VERIFY_WITH_TIMEOUT(advanced->nextButton->isEnabled(), 30000);
+        QCOMPARE(advanced->tfsCombo->itemText(0), QStringLiteral("JOURNAL_ENTRY:0"));
+        QVERIFY(prompts_.messages.last().startsWith("Number of JOURNAL-ENTRY found = 1 ."));
+        QTest::mouseClick(advanced->nextButton, Qt::LeftButton);
+        auto* results = scanned(advanced);
+        QVERIFY(results);
+        QTreeWidgetItem* frag = childNamed(results->tree->topLevelItem(0), "frag");
+        QVERIFY(frag);
+        frag->setExpanded(true);
+        QTreeWidgetItem* removed = childNamed(frag, "partner-deleted.bin");
+        QVERIFY2(removed, "the removed file is not back in its folder");
+        QVERIFY(!childNamed(results->tree->topLevelItem(0), "ORPHAN_ENTRY"));
+    }
+
     void pauseHoldsTheScanAndResumeFinishesIt() {
         auto* modes = toScanMode(openImagePage(&VhdInputDialog::dynamicDisk, fixture("mbr-disk.vhd")));
         auto* list = toVolumeList(modes);
