@@ -151,6 +151,61 @@ TEST(XfsLogTest, TheAdvancedModeBringsBackKernelRemovedFilesWhole) {
     EXPECT_NE(r.out.find("/frag/partner-deleted.bin\tf\t614400\tdeleted"), std::string::npos) << r.out;
 }
 
+// A log that wrapped round twice before the files were deleted: records of
+// the older cycle stay behind the head, the torn one among them is left out,
+// and the deleted files (whose inodes never reached their own blocks with
+// data) come back from the newest cycle with their sizes and bytes.
+TEST(XfsLogTest, AWrappedLogStillGivesTheFilesDeletedInItsNewestCycle) {
+    if (fixture("xfs-wrapped.img").empty()) GTEST_SKIP() << "the XFS log fixture is missing";
+    const ByteVector disk = readFile(fixture("xfs-wrapped.img"));
+    std::uint32_t cycle = 0;
+    std::vector<std::vector<std::string>> victims;
+    for (auto& row : manifestRows("xfs-log.expected")) {
+        if (row[1] == "CYCLE") cycle = static_cast<std::uint32_t>(std::stoul(row[2]));
+        else victims.push_back(std::move(row));
+    }
+    ASSERT_GE(cycle, 3u);
+    ASSERT_EQ(victims.size(), 4u);
+
+    const XfsSuperblock sb = superblockOf(disk);
+    const std::int64_t start = sb.blockByte(sb.logStart);
+    XfsLogSummary summary;
+    std::string message;
+    ASSERT_TRUE(readXfsLog(
+        sb, std::uint64_t(sb.logBlocks) * sb.blockSize,
+        [&](std::uint64_t at, std::uint8_t* to, std::size_t n) {
+            std::memcpy(to, disk.data() + start + static_cast<std::int64_t>(at), n);
+            return true;
+        },
+        [](const XfsLogInode&) {}, [](const XfsLogBuffer&) {}, [] { return false; }, summary, message));
+    ASSERT_FALSE(summary.recordsByCycle.empty());
+    EXPECT_EQ(summary.recordsByCycle.rbegin()->first, cycle);
+    EXPECT_TRUE(summary.recordsByCycle.count(cycle - 1)) << "no record of the older cycle is left behind the head";
+
+    auto o = scanned(disk, RecoveryMode::Advanced);
+    ASSERT_TRUE(o->ok) << o->failure;
+    const auto paths = reachablePaths(*o->adapter);
+    for (const auto& row : victims) {
+        auto it = paths.find(row[4]);
+        ASSERT_NE(it, paths.end()) << row[4];
+        EXPECT_TRUE(o->adapter->isDeleted(it->second));
+        EXPECT_EQ(o->adapter->volume().records()[static_cast<std::size_t>(it->second)].inode, std::stoull(row[1]));
+        EXPECT_EQ(o->adapter->size(it->second), std::stoull(row[2])) << row[4];
+        std::vector<std::uint8_t> bytes;
+        ASSERT_TRUE(o->adapter->readContent(it->second, bytes, std::size_t(1) << 26));
+        EXPECT_EQ(sha256(bytes), row[3]) << row[4];
+    }
+    // The standard mode cannot size them: their inodes were freed before
+    // their extents were written back.
+    auto standard = scanned(disk, RecoveryMode::Standard);
+    ASSERT_TRUE(standard->ok);
+    const auto before = reachablePaths(*standard->adapter);
+    for (const auto& row : victims)
+        if (auto it = before.find(row[4]); it != before.end()) {
+            EXPECT_NE(standard->adapter->size(it->second), std::stoull(row[2])) << row[4];
+        }
+}
+
 // A log garbled, emptied or kept on another device: the scan never breaks,
 // says what it could not read, and the standard findings stay.
 TEST(XfsLogTest, ADamagedOrMissingLogLeavesTheStandardFindings) {

@@ -171,6 +171,7 @@ std::uint64_t LogWalk::record(std::uint64_t at, Bytes h) {
     }
     host_.little = format == 1;
     ++summary_.records;
+    if (summary_.recordsByCycle.size() < 1024 || summary_.recordsByCycle.count(cycle)) ++summary_.recordsByCycle[cycle];
     operations(Bytes(data, length), ops, be64(h, 16));
     return headerSectors + dataSectors;
 }

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,7 @@ struct XfsLogSummary {
     std::uint64_t records = 0, transactions = 0, inodeCopies = 0;
     std::uint64_t bufferCopies = 0;  // buffer items, cancelled ones too
     std::uint64_t damagedRecords = 0;  // headers found whose data did not hold together
+    std::map<std::uint32_t, std::uint64_t> recordsByCycle;  // a wrapped log holds records of older cycles too
 };
 
 // Reads the log's bytes [offset, offset + count); false when they cannot be read.
