@@ -303,6 +303,33 @@ TEST(XfsLogTest, TreeNodeChecksumFailuresAreSaidAndNotFatal) {
     bool said = false;
     for (const std::string& m : o->adapter->damage()) said = said || m.find("checksum of block-map node") != std::string::npos;
     EXPECT_TRUE(said);
+
+    // The group headers: a byte past the AGI's and the AGF's fields changed.
+    // The removed files are still looked for and the free space still read.
+    const ByteVector clean = readFile(fixture("xfs-kernel.img"));
+    ByteVector headers = clean;
+    headers[2 * sb.sectorSize + 400] ^= 1;
+    headers[sb.sectorSize + 400] ^= 1;
+    auto h = scanned(headers, RecoveryMode::Standard);
+    ASSERT_TRUE(h->ok);
+    bool inodeHeader = false;
+    for (const std::string& m : h->adapter->damage()) inodeHeader = inodeHeader || m.find("inode header does not match") != std::string::npos;
+    EXPECT_TRUE(inodeHeader);
+    EXPECT_EQ(reachablePaths(*h->adapter).size(), reachablePaths(*scanned(clean, RecoveryMode::Standard)->adapter).size());
+    MemoryReader headersReader(headers);
+    XfsAdapter fresh(headersReader, VolumeRecord{"XFS", "", "0", "64", 0});
+    struct Messages : ScanObserver {
+        std::vector<std::string> said;
+        void message(const std::string& text) override { said.push_back(text); }
+    } messages;
+    WorkControl control;
+    std::vector<ByteRun> runs;
+    std::string reason;
+    ASSERT_TRUE(fresh.freeSpace(runs, messages, control, reason)) << reason;
+    EXPECT_FALSE(runs.empty());
+    bool freeHeader = false;
+    for (const std::string& m : messages.said) freeHeader = freeHeader || m.find("free-space header does not match") != std::string::npos;
+    EXPECT_TRUE(freeHeader);
 }
 
 }  // namespace ondrel::test

@@ -56,6 +56,8 @@ bool xfsFreeExtents(const XfsSuperblock& sb, const XfsBlockReader& read, Bytes a
         message = "allocation group " + std::to_string(ag) + " has no free-space header";
         return false;
     }
+    if (sb.crc() && checksums && !xfsChecksumOk(agf, 216))
+        *checksums = "the checksum of allocation group " + std::to_string(ag) + "'s free-space header does not match";
     const int levels = static_cast<int>(be32(agf, 28));
     if (levels < 1 || levels > kMaxLevels) {
         message = "allocation group " + std::to_string(ag) + "'s free-space tree states " + std::to_string(levels) + " levels";

@@ -16,6 +16,8 @@ bool xfsFreeInodes(const XfsSuperblock& sb, const XfsBlockReader& read, Bytes ag
         message = "allocation group " + std::to_string(ag) + " has no inode header";
         return false;
     }
+    if (sb.crc() && checksums && !xfsChecksumOk(agi, 312))
+        *checksums = "the checksum of allocation group " + std::to_string(ag) + "'s inode header does not match";
     const int levels = static_cast<int>(be32(agi, 24));
     if (levels < 1 || levels > kMaxLevels) {
         message = "allocation group " + std::to_string(ag) + "'s inode tree states " + std::to_string(levels) + " levels";
