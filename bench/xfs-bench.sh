@@ -6,6 +6,7 @@
 # the whole volume with cat:
 #   - ls:      `ondrel-cli ls --start-sector 0 --fs xfs|ext4`;
 #   - recover: `ondrel-cli recover` of the whole volume into a fresh folder;
+#   - ls --mode advanced: the XFS listing with its log walked too;
 #   - cat:     `cat VOLUME > /dev/null`, the page cache warm.
 # The two listings must name the same files. Each figure is the best of RUNS runs.
 #
@@ -70,6 +71,9 @@ for fs in xfs ext4; do
   measure - cat "$img"
   printf -v "cat_${fs}_s" '%s' "$best_s"
 done
+# The advanced mode reads the whole log besides (copies of inodes and folders).
+measure - "$cli" ls --start-sector 0 --fs xfs --mode advanced --size-mb "$size_mib" "$WORK/xfs.img"
+adv_s=$best_s adv_kib=$best_kib
 cmp -s "$WORK/xfs.ls" "$WORK/ext4.ls" || die "the two listings differ (see $WORK/xfs.ls and $WORK/ext4.ls; KEEP_WORK=1 keeps them)"
 
 echo
@@ -77,5 +81,6 @@ echo "$(wc -l <"$WORK/xfs.ls") entries in each volume of $size_mib MiB"
 table_row "measure" "xfs s" "ext4 s" "ratio" "goal" "xfs MiB" "ext4 MiB" "ratio" "goal"
 compare_row "ls, XFS vs the same files in ext4" "$ls_xfs_s" "$ls_ext4_s" "<= 1.5" "$ls_xfs_kib" "$ls_ext4_kib" "-"
 compare_row "recover, XFS vs ext4" "$rec_xfs_s" "$rec_ext4_s" "-" "$rec_xfs_kib" "$rec_ext4_kib" "-"
+compare_row "ls --mode advanced vs ls, XFS" "$adv_s" "$ls_xfs_s" "-" "$adv_kib" "$ls_xfs_kib" "-"
 printf 'cat of the XFS volume: %s s (ls %s times that, recover %s times)\n' "$cat_xfs_s" \
   "$(ratio "$ls_xfs_s" "$cat_xfs_s")" "$(ratio "$rec_xfs_s" "$cat_xfs_s")"
