@@ -1,8 +1,11 @@
 #include "carving/DefaultSignatures.h"
 
+#include "platform/DataFolders.h"
 #include "platform/ExecutablePath.h"
 
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 
 namespace ondrel {
 
@@ -102,9 +105,42 @@ bool writeDefaultSettings(const std::string& path) {
     return static_cast<bool>(f.flush());
 }
 
-std::string defaultSettingsPath() {
-    std::string folder = executableFolder();
-    return folder.empty() ? std::string("FileSetting.txt") : folder + "/FileSetting.txt";
+std::vector<std::string> settingsSearchPath() {
+    std::vector<std::string> out;
+    if (std::string user = userDataFolder(); !user.empty()) out.push_back(user + "/FileSetting.txt");
+    for (const std::string& folder : systemDataFolders()) out.push_back(folder + "/FileSetting.txt");
+    if (std::string installed = installDataFolder(); !installed.empty()) out.push_back(installed + "/FileSetting.txt");
+    if (std::string folder = executableFolder(); !folder.empty()) out.push_back(folder + "/FileSetting.txt");
+    return out;
+}
+
+std::string findSettingsFile() {
+    for (const std::string& path : settingsSearchPath()) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(path, ec)) return path;
+    }
+    return {};
+}
+
+std::string userSettingsPath() {
+    const std::string folder = userDataFolder();
+    return folder.empty() ? std::string() : folder + "/FileSetting.txt";
+}
+
+bool ensureUserSettings(std::string& message) {
+    const std::string path = userSettingsPath();
+    if (path.empty()) {
+        message = "There is no user data folder (neither XDG_DATA_HOME nor HOME is set).";
+        return false;
+    }
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) return true;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    const std::string current = findSettingsFile();
+    if (!current.empty() && std::filesystem::copy_file(current, path, ec)) return true;
+    if (writeDefaultSettings(path)) return true;
+    message = "The settings file " + path + " cannot be written.";
+    return false;
 }
 
 }  // namespace ondrel

@@ -44,7 +44,7 @@ std::string hex(const std::vector<std::uint8_t>& bytes) {
 
 int runCarve(CarveOptions& o) {
     CarvingJob job;
-    if (!job.loadDefinitions(!o.noDefault, defaultSettingsPath(), o.signatures)) {
+    if (!job.loadDefinitions(!o.noDefault, findSettingsFile(), o.signatures)) {
         printError(job.message());
         return kExitFailure;
     }
@@ -124,13 +124,19 @@ int runCarve(CarveOptions& o) {
 struct SignaturesOptions {
     std::string file;
     bool json = false;
+    bool where = false;
 };
 
 int runSignatures(const SignaturesOptions& o) {
     std::vector<SignatureRecord> records;
     std::string message;
+    if (o.where) {
+        const std::string found = o.file.empty() ? findSettingsFile() : o.file;
+        std::printf("%s\n", found.empty() ? "built-in" : found.c_str());
+        return kExitOk;
+    }
     if (o.file.empty()) {
-        if (!loadSignatureRecords(defaultSettingsPath(), records, message)) records = defaultSignatures();
+        if (!loadSignatureRecords(findSettingsFile(), records, message)) records = defaultSignatures();
     } else if (!loadSignatureRecords(o.file, records, message)) {
         printError(o.file + ": " + message);
         return kExitFailure;
@@ -194,8 +200,9 @@ Runner addCarveCommand(CLI::App& app) {
 Runner addSignaturesCommand(CLI::App& app) {
     auto o = std::make_shared<SignaturesOptions>();
     auto* cmd = app.add_subcommand("signatures", "Print the built-in signature definitions or those of a settings file");
-    cmd->add_option("FILE", o->file, "Settings file (default: FileSetting.txt beside the program)");
+    cmd->add_option("FILE", o->file, "Settings file (default: the first FileSetting.txt found; see --where)");
     cmd->add_flag("--json", o->json, "JSON output, one object per line");
+    cmd->add_flag("--where", o->where, "Print the path of the settings file in use (\"built-in\" when none is found), and nothing else");
     return [o] { return runSignatures(*o); };
 }
 

@@ -131,7 +131,6 @@ RawRecoveryDialog::RawRecoveryDialog(QWidget* parentPage, const VolumeRecord& r)
 
     observer_ = std::make_unique<GuiObserver>(this);
     observer_->showOn(this, statusLine, progress);
-    defaultSettings = QString::fromStdString(defaultSettingsPath());
     for (auto* w : QList<QWidget*>{progress, pauseButton, resumeButton, stopButton}) w->hide();
     statusLine->setText(QStringLiteral("Please select parse button to scan the default file."));
     resize(960, 640);
@@ -177,7 +176,8 @@ void RawRecoveryDialog::onParse() {
     setRunning(true);
     if (loadDefault->isChecked()) {
         statusLine->setText(QStringLiteral("Processing....."));
-        job_.resetDefinitions(true, defaultSettings.toStdString());
+        // Looked for at each parse: the settings dialog may have made the user's file since.
+        job_.resetDefinitions(true, findSettingsFile());
         definitionsStarted_ = true;
     } else if (!definitionsStarted_) {
         job_.resetDefinitions(false, {});

@@ -47,7 +47,6 @@ public:
     QCheckBox* freeSpaceOnly = nullptr;
 
     VolumeRecord record;
-    QString defaultSettings;  // "FileSetting.txt" beside the program
     QString outputFolder;
 
     bool running() const { return running_; }

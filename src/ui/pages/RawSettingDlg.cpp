@@ -1,5 +1,7 @@
 #include "ui/pages/RawSettingDlg.h"
 
+#include "carving/DefaultSignatures.h"
+#include "common/Caption.h"
 #include "carving/SignatureRecord.h"
 #include "ui/app/Prompter.h"
 
@@ -22,7 +24,7 @@ const char* kFilter = ".Text Files (*.txt)";
 }
 
 RawSettingDlg::RawSettingDlg(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("Ondrel v22.0"));
+    setWindowTitle(QString::fromUtf8(kProductCaption));
     auto* layout = new QVBoxLayout(this);
     auto* group = new QGroupBox(QStringLiteral("File Setting:"), this);
     auto* grid = new QGridLayout(group);
@@ -81,6 +83,10 @@ RawSettingDlg::RawSettingDlg(QWidget* parent) : QDialog(parent) {
     layout->addLayout(buttons);
     for (auto* b : {pickButton, saveButton, okButton, cancelButton}) b->setAutoDefault(false);
 
+    // Without another choice, definitions go to the user's own settings file.
+    settingsPath = QString::fromStdString(userSettingsPath());
+    pathBox->setText(settingsPath);
+
     connect(pickButton, &QPushButton::clicked, this, &RawSettingDlg::onPick);
     connect(saveButton, &QPushButton::clicked, this, &RawSettingDlg::onSave);
     connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
@@ -118,6 +124,11 @@ void RawSettingDlg::onSave() {
     f.category = category->text().toStdString();
     SignatureRecord record;
     std::string message;
+    // The user's file starts as a copy of the definitions in use, which it then adds to.
+    if (settingsPath.toStdString() == userSettingsPath() && !ensureUserSettings(message)) {
+        prompter().information(this, QString::fromStdString(message));
+        return;
+    }
     if (buildSignatureRecord(f, static_cast<std::uint64_t>(QFile(settingsPath).size()), record, message))
         appendSignatureRecord(settingsPath.toStdString(), record, message);
     prompter().information(this, QString::fromStdString(message));
