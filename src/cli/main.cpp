@@ -1,5 +1,6 @@
 // ondrel-cli: the scriptable front end over the recovery core.
 #include "cli/Commands.h"
+#include "common/Version.h"
 #include "cli/ImageOptions.h"
 #include "cli/TerminalObserver.h"
 
@@ -10,7 +11,7 @@ int main(int argc, char** argv) {
     using namespace ondrel::cli;
     CLI::App app{"Ondrel: recover data from virtual hard-disk images (read-only)", "ondrel-cli"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", "ondrel-cli 22.0");
+    app.set_version_flag("--version", "ondrel-cli " ONDREL_VERSION);
 
     std::map<std::string, Runner> runners;
     runners["info"] = addInfoCommand(app);

@@ -1,11 +1,13 @@
 // The wizard: one instance per user, the image page as the main window, an
 // image path on the command line pre-filling it.
+#include "common/Version.h"
 #include "ui/app/Prompter.h"
 #include "ui/app/Screenshots.h"
 #include "ui/app/SingleInstance.h"
 #include "ui/pages/VhdInputDialog.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QTimer>
 
 #include <cstdio>
@@ -47,7 +49,9 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Ondrel"));
-    QCoreApplication::setApplicationName(QStringLiteral("OndrelFullv22.0"));
+    QCoreApplication::setApplicationName(QStringLiteral("OndrelFullv" ONDREL_VERSION));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ONDREL_VERSION));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("ondrel"), QIcon(QStringLiteral(":/ondrel.png"))));
     QApplication::setQuitOnLastWindowClosed(false);
 
     ondrel::ui::SingleInstance instance;

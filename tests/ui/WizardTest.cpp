@@ -3,6 +3,7 @@
 // wrote (their SHA-256 sums, as The Sleuth Kit also reads them).
 #include "ScriptedPrompter.h"
 
+#include "carving/DefaultSignatures.h"
 #include "carving/SignatureRecord.h"
 
 #include "fs/fat/FatParser.h"
@@ -444,9 +445,38 @@ private slots:
 
     void rawSettingDialogWritesRecords() {
         QTemporaryDir dir;
+        const QByteArray oldHome = qgetenv("HOME"), oldData = qgetenv("XDG_DATA_HOME");
+        // Without a home there is no user file to offer.
+        qunsetenv("HOME");
+        qunsetenv("XDG_DATA_HOME");
+        {
+            RawSettingDlg homeless(nullptr);
+            QCOMPARE(homeless.pathBox->text(), QString());
+            QTest::mouseClick(homeless.saveButton, Qt::LeftButton);
+            QCOMPARE(prompts_.messages.last(), QStringLiteral("Select valid file to save the entries."));
+        }
+        // By default a definition goes to the user's own file, which starts
+        // from the definitions in use and is read from then on.
+        qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
+        {
+            RawSettingDlg mine(nullptr);
+            const QString user = dir.filePath("data") + "/ondrel/FileSetting.txt";
+            QCOMPARE(mine.pathBox->text(), user);
+            mine.extension->setText("abc");
+            mine.startSignature->setText("0x41,0x42,0x43");
+            mine.category->setText("Letters");
+            QTest::mouseClick(mine.saveButton, Qt::LeftButton);
+            QCOMPARE(prompts_.messages.last(), QStringLiteral("everything initialized well....."));
+            std::vector<SignatureRecord> records;
+            std::string message;
+            QVERIFY(loadSignatureRecords(user.toStdString(), records, message));
+            QCOMPARE(records.size(), defaultSignatures().size() + 1);
+            QCOMPARE(QString::fromStdString(findSettingsFile()), user);
+        }
+        qputenv("HOME", oldHome);
+        if (oldData.isEmpty()) qunsetenv("XDG_DATA_HOME");
+        else qputenv("XDG_DATA_HOME", oldData);
         RawSettingDlg dialog(nullptr);
-        QTest::mouseClick(dialog.saveButton, Qt::LeftButton);
-        QCOMPARE(prompts_.messages.last(), QStringLiteral("Select valid file to save the entries."));
         prompts_.file = dir.filePath("mine.txt");
         QTest::mouseClick(dialog.pickButton, Qt::LeftButton);
         QCOMPARE(dialog.pathBox->text(), prompts_.file);
@@ -959,6 +989,15 @@ private slots:
         QTimer::singleShot(300, [] {
             if (QWidget* about = QApplication::activeModalWidget()) {
                 QCOMPARE(about->windowTitle(), QStringLiteral("About Pellimor"));
+                // The version the command line gives, from the same place.
+                auto* version = about->findChild<QLabel*>(QStringLiteral("versionLabel"));
+                QVERIFY(version);
+                QString cli;
+                QProcess p;
+                p.start(QStringLiteral(ONDREL_CLI), {QStringLiteral("--version")});
+                QVERIFY(p.waitForFinished(10000));
+                cli = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+                QCOMPARE(QStringLiteral("ondrel-cli ") + version->text().mid(QStringLiteral("Version ").size()), cli);
                 screenshot(about, "7-about-box");
                 about->close();
             }

@@ -1,6 +1,7 @@
 #include "ui/pages/CAboutProductDlg.h"
 
 #include "common/Caption.h"
+#include "common/Version.h"
 #include "ui/app/Links.h"
 #include "ui/app/Prompter.h"
 #include "ui/app/Screenshots.h"
@@ -25,6 +26,10 @@ CAboutProductDlg::CAboutProductDlg(QWidget* parent) : QDialog(parent) {
     title->setFont(font);
     title->setAlignment(Qt::AlignCenter);
     layout->addWidget(title);
+    auto* version = new QLabel(QStringLiteral("Version " ONDREL_VERSION), this);
+    version->setObjectName(QStringLiteral("versionLabel"));
+    version->setAlignment(Qt::AlignCenter);
+    layout->addWidget(version);
     const std::pair<const char*, const char*> links[] = {{"Company website", links::kCompanySite},
                                                          {"Support email address", links::kSupportMail},
                                                          {"Sales email address", links::kSalesMail}};
