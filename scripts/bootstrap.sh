@@ -9,6 +9,7 @@ packages=(
   sleuthkit qemu-utils testdisk xfsprogs
   qt6-base-dev xvfb xauth fonts-dejavu-core
   clang libclang-rt-14-dev
+  scdoc librsvg2-bin desktop-file-utils appstream lintian man-db
 )
 
 missing=()
