@@ -35,5 +35,5 @@ fi
 # Each fuzz target briefly (libFuzzer needs clang); what ever crashed is
 # replayed above by the regression tests, this looks for what is new.
 if [ "${ONDREL_SKIP_FUZZ:-0}" != 1 ] && command -v clang++ >/dev/null; then
-  FUZZ_FAIL_ON_CRASH=1 "$root/fuzz/run.sh" "${ONDREL_FUZZ_SECONDS:-20}"
+  FUZZ_FAIL_ON_CRASH=1 "$root/fuzz/run.sh" "${ONDREL_FUZZ_SECONDS:-15}"
 fi
