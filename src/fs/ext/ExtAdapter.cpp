@@ -2,6 +2,7 @@
 
 #include "fs/DisplayFormat.h"
 #include "fs/DataSink.h"
+#include "fs/JournalCandidate.h"
 
 namespace ondrel {
 
@@ -20,10 +21,6 @@ bool ExtAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& co
 
 AdvancedSearch ExtAdapter::findCandidates(int, ScanObserver& observer, WorkControl& control) {
     parser_->reportTo(observer, control);
-    AdvancedSearch out;
-    CandidateList journal{"journal", "JOURNAL", "", {}};
-    // There is one journal to read, if any: nothing to choose.
-    out.chooseWithoutAsking = true;
     std::string failure;
     std::int64_t at = -1;
     {
@@ -32,21 +29,12 @@ AdvancedSearch ExtAdapter::findCandidates(int, ScanObserver& observer, WorkContr
         if (parser_->scanStandard(failure)) at = parser_->journalOffset();
         parser_->reportTo(observer, control);
     }
-    if (at >= 0) journal.items.push_back({"JOURNAL_ENTRY:0", at});
-    out.lists.push_back(std::move(journal));
-    out.parameters.push_back({"sectors-per-cluster", {static_cast<int>(parser_->geometry().blockSize / 512)}, false, 0});
-    out.message = at >= 0 ? "Number of JOURNAL-ENTRY found = 1 . Click Next to read the deleted files its copies still describe."
-                          : "This volume has no journal: the advanced mode reads the journal of ext3 and ext4 volumes.";
-    out.doneStatus = "Parsing done.Click Next to continue.";
-    return out;
+    return journalSearch(at, parser_->geometry().blockSize,
+                         "This volume has no journal: the advanced mode reads the journal of ext3 and ext4 volumes.");
 }
 
 bool ExtAdapter::chooseCandidate(const AdvancedChoice& choice, std::string& failure) {
-    if (choice.pick(0) != 0) {
-        failure = "no JOURNAL_ENTRY:" + std::to_string(choice.pick(0)) + " (a volume has one journal)";
-        return false;
-    }
-    return true;
+    return chooseTheJournal(choice, "journal", failure);
 }
 
 const ExtInodeRecord* ExtAdapter::record(EntryId id) const {

@@ -2,6 +2,7 @@
 
 #include "fs/DataSink.h"
 #include "fs/DisplayFormat.h"
+#include "fs/JournalCandidate.h"
 
 namespace ondrel {
 
@@ -20,10 +21,6 @@ bool XfsAdapter::scan(RecoveryMode mode, ScanObserver& observer, WorkControl& co
 
 AdvancedSearch XfsAdapter::findCandidates(int, ScanObserver& observer, WorkControl& control) {
     volume_->reportTo(observer, control);
-    AdvancedSearch out;
-    CandidateList journal{"journal", "JOURNAL", "", {}};
-    // There is one log to read, if any: nothing to choose.
-    out.chooseWithoutAsking = true;
     std::string failure;
     std::int64_t at = -1;
     {
@@ -33,22 +30,11 @@ AdvancedSearch XfsAdapter::findCandidates(int, ScanObserver& observer, WorkContr
             at = volume_->superblock().blockByte(volume_->superblock().logStart);
         volume_->reportTo(observer, control);
     }
-    if (at >= 0) journal.items.push_back({"JOURNAL_ENTRY:0", at});
-    out.lists.push_back(std::move(journal));
-    out.parameters.push_back({"sectors-per-cluster", {static_cast<int>(volume_->superblock().blockSize / 512)}, false, 0});
-    out.message = at >= 0 ? "Number of JOURNAL-ENTRY found = 1 . Click Next to read the deleted files its copies still describe."
-                          : "This volume keeps no log inside it: the advanced mode reads the log of an XFS volume.";
-    out.doneStatus = "Parsing done.Click Next to continue.";
-    return out;
+    return journalSearch(at, volume_->superblock().blockSize,
+                         "This volume keeps no log inside it: the advanced mode reads the log of an XFS volume.");
 }
 
-bool XfsAdapter::chooseCandidate(const AdvancedChoice& choice, std::string& failure) {
-    if (choice.pick(0) != 0) {
-        failure = "no JOURNAL_ENTRY:" + std::to_string(choice.pick(0)) + " (a volume has one log)";
-        return false;
-    }
-    return true;
-}
+bool XfsAdapter::chooseCandidate(const AdvancedChoice& choice, std::string& failure) { return chooseTheJournal(choice, "log", failure); }
 
 const XfsRecord* XfsAdapter::record(EntryId id) const {
     if (id < 0 || id >= static_cast<EntryId>(volume_->records().size())) return nullptr;
