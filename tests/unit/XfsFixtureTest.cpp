@@ -11,6 +11,7 @@
 #include "results/ScanDriver.h"
 #include "unit/AdapterPaths.h"
 #include "unit/TestSupport.h"
+#include "unit/XfsScanned.h"
 
 #include <gtest/gtest.h>
 
@@ -23,20 +24,7 @@ namespace ondrel::test {
 
 namespace {
 
-struct Opened {
-    std::unique_ptr<MemoryReader> reader;
-    std::unique_ptr<XfsAdapter> adapter;
-    bool ok = false;
-};
-
-std::unique_ptr<Opened> scanned(const ByteVector& disk) {
-    auto o = std::make_unique<Opened>();
-    o->reader = std::make_unique<MemoryReader>(disk);
-    o->adapter = std::make_unique<XfsAdapter>(*o->reader, VolumeRecord{"XFS", "", "0", std::to_string((disk.size() >> 20) + 1), 0});
-    ScanDriver driver(*o->adapter, silentObserver());
-    o->ok = driver.run(RecoveryMode::Standard);
-    return o;
-}
+std::unique_ptr<XfsOpened> scanned(const ByteVector& disk) { return xfsScanned(disk); }
 
 const char* const kImages[] = {"xfs-v5", "xfs-v4", "xfs-64k", "xfs-kernel"};
 

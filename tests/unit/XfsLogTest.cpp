@@ -9,6 +9,7 @@
 #include "results/ScanDriver.h"
 #include "unit/AdapterPaths.h"
 #include "unit/TestSupport.h"
+#include "unit/XfsScanned.h"
 
 #include <gtest/gtest.h>
 
@@ -20,28 +21,7 @@ namespace ondrel::test {
 
 namespace {
 
-struct Opened {
-    std::unique_ptr<MemoryReader> reader;
-    std::unique_ptr<XfsAdapter> adapter;
-    bool ok = false;
-    std::string failure;
-};
-
-struct FailureCatcher : ScanObserver {
-    std::string last;
-    void message(const std::string& text) override { last = text; }
-};
-
-std::unique_ptr<Opened> scanned(const ByteVector& disk, RecoveryMode mode) {
-    auto o = std::make_unique<Opened>();
-    o->reader = std::make_unique<MemoryReader>(disk);
-    o->adapter = std::make_unique<XfsAdapter>(*o->reader, VolumeRecord{"XFS", "", "0", std::to_string((disk.size() >> 20) + 1), 0});
-    FailureCatcher catcher;
-    ScanDriver driver(*o->adapter, catcher);
-    o->ok = driver.run(mode);
-    o->failure = catcher.last;
-    return o;
-}
+std::unique_ptr<XfsOpened> scanned(const ByteVector& disk, RecoveryMode mode) { return xfsScanned(disk, mode); }
 
 std::string sha256(const std::vector<std::uint8_t>& bytes) {
     TempDir dir;
